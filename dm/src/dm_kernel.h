@@ -1,0 +1,79 @@
+// dm/src/dm_kernel.h -- the kernel table: the contract between the data model's
+// inner layer and a kernel that does the file access. A kernel is a short name
+// and 22 operation slots. Kernel datasets and kernel blocks are opaque to the
+// data model (void*) and are released only through slots 3 and 7.
+//
+// Output text buffers passed to the slots hold DM_NAME_LEN + 1 bytes.
+#pragma once
+
+#include "dm/dm.h"
+
+struct dmKernel {
+  const char* name;  // "FITS"
+  /* 1 */ void* (*DatasetOpen)(const char* filename);
+  /* 2 */ void* (*DatasetCreate)(const char* filename);
+  /* 3 */ int (*DatasetClose)(void* kds);
+  /* 4 */ void* (*BlockOpenNext)(void* kds, char* name, int* blocktype);
+  /* 5 */ void* (*BlockCreate)(void* kds, const char* name, int blocktype);
+  /* 6 */ int (*MoveToBlock)(void* kb);
+  /* 7 */ int (*BlockClose)(void* kb);
+  /* 8 */ int (*TableOpen)(void* kb, int* ncols, int* nrows);
+  /* 9 */ int (*ImageOpen)(void* kb);
+  /* 10 */ int (*ImageSpec)(void* kb, int datatype, const long* dims, int ndim);
+  /* 11 */ int (*ColumnOpenNo)(void* kb, int n, char* name, int* datatype, char* unit,
+                               char* desc, int* nelem);
+  /* 12 */ int (*ColumnCreate)(void* kb, const char* name, int datatype, int size,
+                               const char* unit, const char* desc);
+  /* 13 */ int (*BlockInit)(void* kb);
+  /* 14 */ int (*NextKey)(void* kb, int pos, char* name, int* datatype, char* unit,
+                          char* comment, void** value);
+  /* 15 */ int (*GetSpecialKey_d)(void* kb, const char* base, int n, double* values);
+  /* 16 */ int (*ColumnRead_d)(void* kb, int col, int firstrow, int nrows, double* values,
+                               int nelem);
+  /* 17 */ int (*ColumnRead_r)(void* kb, int col, int firstrow, int nrows, float* values,
+                               int nelem);
+  /* 18 */ int (*ColumnWrite_d)(void* kb, int col, int firstrow, int nrows,
+                                const double* values, int nelem);
+  /* 19 */ int (*KeyWrite_d)(void* kb, const char* name, double value, const char* unit,
+                             const char* comment);
+  /* 20 */ int (*PutRow)(void* kb, int row);
+  /* 21 */ int (*BlockPrintKernel)(void* kb);
+  /* 22 */ int (*SetKernelOption)(const char* option);
+};
+
+/// The FITS kernel object (defined by the FITS kernel).
+extern dmKernel FITS;
+
+/// The FITS kernel operations, in slot order.
+void* FITS_DatasetOpen(const char* filename);
+void* FITS_DatasetCreate(const char* filename);
+int FITS_DatasetClose(void* kds);
+void* FITS_BlockOpenNext(void* kds, char* name, int* blocktype);
+void* FITS_BlockCreate(void* kds, const char* name, int blocktype);
+int FITS_MoveToBlock(void* kb);
+int FITS_BlockClose(void* kb);
+int FITS_TableOpen(void* kb, int* ncols, int* nrows);
+int FITS_ImageOpen(void* kb);
+int FITS_ImageSpec(void* kb, int datatype, const long* dims, int ndim);
+int FITS_ColumnOpenNo(void* kb, int n, char* name, int* datatype, char* unit, char* desc,
+                      int* nelem);
+int FITS_ColumnCreate(void* kb, const char* name, int datatype, int size, const char* unit,
+                      const char* desc);
+int FITS_kBlockInit(void* kb);
+int FITS_NextKey(void* kb, int pos, char* name, int* datatype, char* unit, char* comment,
+                 void** value);
+int FITS_GetSpecialKey_d(void* kb, const char* base, int n, double* values);
+int FITS_ColumnRead_d(void* kb, int col, int firstrow, int nrows, double* values, int nelem);
+int FITS_ColumnRead_r(void* kb, int col, int firstrow, int nrows, float* values, int nelem);
+int FITS_ColumnWrite_d(void* kb, int col, int firstrow, int nrows, const double* values,
+                       int nelem);
+int FITS_KeyWrite_d(void* kb, const char* name, double value, const char* unit,
+                    const char* comment);
+int FITS_PutRow(void* kb, int row);
+int FITS_BlockPrintKernel(void* kb);
+int FITS_SetKernelOption(const char* option);
+
+/// The library error code, shared by the inner layer (dmiErrorSet) and the
+/// kernels (dmkErrorSet). Never cleared except by dmInit.
+void dmiErrorSet(int code);
+void dmkErrorSet(int code);
