@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/varto.h"
 #include "dm/dm.h"
 #include "param/par.h"
 #include "util/util.h"
@@ -57,12 +58,19 @@ int main(int argc, char** argv) {
   // 4. Source positions: a position file, or one position from xpos and ypos.
   char posfile[kFileLen + 1];
   par_get(pars, "pos", " ", posfile);
-  double xpos = 0.0;
-  double ypos = 0.0;
+  source* src = nullptr;
   if (cs_is_blank(posfile)) {
+    src = alloc_source(1);
     dmsg(1, "No position file: using xpos and ypos parameters");
-    xpos = par_get_d(pars, "xpos", 4096.0);
-    ypos = par_get_d(pars, "ypos", 4097.0);
+    src->xs[0] = par_get_d(pars, "xpos", 4096.0);
+    src->ys[0] = par_get_d(pars, "ypos", 4097.0);
+  } else {
+    src = source_read(posfile, 1000);
+    if (src == nullptr) {
+      free_array_c(colnames);
+      par_free(pars);
+      return 1;
+    }
   }
 
   // 5-6. Archival data type: RDF, or REV0 for an aspect file ending in ".ao".
@@ -83,6 +91,7 @@ int main(int argc, char** argv) {
   if (!ghist_valid(ghist)) {
     err_msg("Invalid ghist: the bin width must be above 0, the last centre not below the first,");
     err_msg("and the bins at most 1000000");
+    free_source(src);
     free_array_c(colnames);
     par_free(pars);
     return 1;
@@ -101,13 +110,59 @@ int main(int argc, char** argv) {
   dashline(45);
   tmsg(" ");
 
-  (void)xpos;
-  (void)ypos;
-  (void)layout;
-  (void)evtext;
-  (void)bso;
-  err_msg("varto: the observation readers are not part of this build yet");
+  // 10-13. The readers; an input that cannot be read ends the run with status 1.
+  obs* observation = nullptr;
+  asp* history = nullptr;
+  gain_data* maps = nullptr;
+  int status = 0;
+  std::snprintf(line, sizeof line, "Reading event file %s", evtfile);
+  tmsg(line);
+  observation = varto_read_event_file(evtfile, evtext);
+  if (observation == nullptr) status = 1;
+  if (status == 0) {
+    std::snprintf(line, sizeof line, "Reading aspect file %s", aspfile);
+    tmsg(line);
+    const double nominal[3] = {observation->ra_nom, observation->dec_nom, observation->roll_nom};
+    history = varto_read_aspect(aspfile, layout, colnames, bso, nominal, observation->pixsize);
+    if (history == nullptr) status = 1;
+  }
+  if (status == 0) {
+    std::snprintf(line, sizeof line, "Reading gain map calibrations %s", mapspec);
+    tmsg(line);
+    maps = varto_cal_read(mapspec);
+    if (maps == nullptr) status = 1;
+  }
+  if (status == 0) {
+    dmsg(1, "Read gain maps");
+    if (!cs_is_blank(stepsfile)) {
+      std::snprintf(line, sizeof line, "Reading gain steps file %s", stepsfile);
+      tmsg(line);
+      read_gain_steps_file(maps, stepsfile);
+    }
+
+    // 14-18. Histogram, binning, output table and listings.
+    struct ghist* hist = ghset(ghist);
+    hist->total_time = observation->gtis->total;
+    dmsg(1, "Run binning code");
+    varto_calc(src, history, observation, maps, hist);
+    dmsg(1, "Write FITS file");
+    varto_write(outfile, hist);
+    dmsg(1, "List results");
+    varto_list(hist);
+    if (src->count <= 1) {
+      dmsg(1, "List times");
+      varto_list_times(hist);
+    }
+    dmsg(1, "Free structures");
+    free_ghist(hist);
+  }
+
+  // 19. Release everything the run made.
   free_array_c(colnames);
+  free_source(src);
+  free_obs(observation);
+  free_asp(history);
+  free_gain_data(maps);
   par_free(pars);
-  return 1;
+  return status;
 }

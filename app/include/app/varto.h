@@ -1,0 +1,216 @@
+// app/varto.h -- the varto application library: the readers of the event file,
+// good time intervals, aspect history, gain maps, gain steps and source positions,
+// the gain interpolation and histogram accumulation, and the table writer and
+// listings. main.cpp drives them in a fixed order; each reader's record is freed
+// by the driver with the matching free_ routine.
+#pragma once
+
+struct dmDataset;
+struct dmBlock;
+
+// ---------------------------------------------------------------------------
+// Good time intervals (also the per-bin time filters of the histogram)
+// ---------------------------------------------------------------------------
+
+/// A list of time ranges in spacecraft seconds with their total.
+struct gti {
+  int count = 0;             // ranges held
+  int capacity = 0;          // ranges allocated
+  double* starts = nullptr;  // capacity range starts
+  double* stops = nullptr;   // capacity range stops
+  double total = 0.0;        // sum of (stop - start), set after reading
+};
+
+/// Empty list of the given capacity (count 0). Released with free_gti.
+gti* alloc_gti(int capacity);
+/// Releases the list; null is ignored.
+void free_gti(gti* list);
+/// Reads "STDGTI", else "GTI", of an open dataset and totals it. Null, after the
+/// terminal message "Failed to open GTI", when neither block exists.
+gti* dataset_get_gti(dmDataset* ds);
+/// Reads the first two columns of an open table block as starts and stops.
+gti* read_gti(dmBlock* block);
+/// Sum of (stop - start) over the ranges.
+double sum_gti(const gti* list);
+/// Seconds of [t0, t1] inside the ranges; touching ranges and overlaps count.
+double in_gti(double t0, double t1, const gti* list);
+
+// ---------------------------------------------------------------------------
+// Observation header and event file
+// ---------------------------------------------------------------------------
+
+/// What the event file says about the observation.
+struct obs {
+  gti* gtis = nullptr;      // owned good time intervals
+  double mjdref = 0.0;      // MJD of spacecraft time 0
+  double ra_nom = 0.0;      // degrees, reference value of the X column
+  double dec_nom = 0.0;     // degrees, reference value of the Y column
+  double roll_nom = 0.0;    // degrees
+  double x0 = 0.0;          // sky pixels, reference pixel of X
+  double y0 = 0.0;          // sky pixels, reference pixel of Y
+  double pixsize = 0.0;     // degrees per pixel, increment of Y
+};
+
+obs* alloc_obs(void);
+/// Frees the good time intervals and the record; null is ignored.
+void free_obs(obs* record);
+/// Reads the good time intervals and the events header of file. Null (after a
+/// message) when the file cannot be opened or holds no good time intervals.
+obs* varto_read_event_file(const char* file, const char* extname);
+/// Fills every field but the good time intervals from block extname of ds.
+void varto_get_pointing_info(dmDataset* ds, const char* extname, obs* record);
+/// Debug listing of the record on the current output channel.
+void obs_print(const obs* record);
+
+// ---------------------------------------------------------------------------
+// Aspect history
+// ---------------------------------------------------------------------------
+
+/// Times and offset vectors (X, Y pixels; R degrees) against the nominal pointing.
+struct asp {
+  int count = 0;               // records filled
+  int capacity = 0;            // records allocated
+  double* times = nullptr;     // spacecraft seconds
+  double** offsets = nullptr;  // capacity 3-vectors (vec_alloc_d)
+};
+
+/// Record with room for n entries, count 0. Released with free_asp.
+asp* alloc_asp(int n);
+void free_asp(asp* history);
+/// Reads the aspect history of file. rev0 is 0 for the RDF layout, 1 for REV0;
+/// cols are the time column and three attitude columns; nominal is (RA, Dec,
+/// roll) in degrees. Null, after "Failed to open aspect file", when the file
+/// cannot be opened.
+asp* varto_read_aspect(const char* file, int rev0, char** cols, const double* bso,
+                       const double* nominal, double pixsize);
+/// Reads every aspect table ("ASPECT", else all blocks named "AO") of ds.
+asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double pixsize,
+                 int rev0, char** cols);
+/// Converts an attitude (RA, Dec, roll in degrees) to an offset vector.
+void point_to_asp(const double* attitude, const double* nominal, double pixsize,
+                  double* offset);
+/// Applies the boresight offset bso (X, Y pixels, roll degrees) to offset in place.
+void bore_correct(const double* bso, double* offset);
+
+// ---------------------------------------------------------------------------
+// Gain maps and gain steps
+// ---------------------------------------------------------------------------
+
+constexpr int GAIN_MAP_SIZE = 1024;   // 32 x 32 cells, cell (ix, iy) at ix*32 + iy
+constexpr int GAIN_MAP_SIDE = 32;
+constexpr int GAIN_STEP_CAPACITY = 50;
+
+/// Gain maps against time (MJD) and the gain steps.
+struct gain_data {
+  int count = 0;              // maps
+  double* times = nullptr;    // count map times, MJD
+  double* maps = nullptr;     // count * GAIN_MAP_SIZE gains, map i at i*GAIN_MAP_SIZE
+  int step_count = 0;         // steps read
+  int step_capacity = 0;      // steps allocated
+  double* steps = nullptr;    // step times, MJD
+};
+
+/// Record for n maps (zeroed) and step_capacity steps. Released with free_gain_data.
+gain_data* alloc_gain_data(int n, int step_capacity);
+void free_gain_data(gain_data* set);
+/// Reads the maps of the table named by spec ("file[block]"). Null, after a
+/// message, when the table cannot be opened, lacks its TIME and GAIN_MAP
+/// columns, or holds fewer than two maps.
+gain_data* varto_cal_read(const char* spec);
+/// Appends the steps listed in file (one MJD a line, '#' comments); a blank name
+/// does nothing. At most step_capacity steps are kept.
+void read_gain_steps_file(gain_data* set, const char* file);
+/// Writes the centre gain, mean and variance of every map to the file "gain.time".
+void time_slice(const gain_data* set);
+
+// ---------------------------------------------------------------------------
+// Source positions
+// ---------------------------------------------------------------------------
+
+/// Sky pixel positions of the source.
+struct source {
+  int count = 0;
+  int capacity = 0;
+  double x = 0.0;          // the one position when capacity < 2
+  double y = 0.0;
+  double* xs = nullptr;    // positions; &x and &y when capacity < 2
+  double* ys = nullptr;
+};
+
+/// capacity < 2: one position (0, 0) held in the record; else empty arrays.
+source* alloc_source(int capacity);
+void free_source(source* list);
+/// Reads "x y" lines of file; null when it cannot be opened. The line numbered
+/// capacity ends the reading with "Too many pixels in region" and count 0.
+source* source_read(const char* file, int capacity);
+
+// ---------------------------------------------------------------------------
+// Gain interpolation
+// ---------------------------------------------------------------------------
+
+/// Gain at detector position (detx, dety) at time mjd. Stops the program with
+/// status 1 when mjd lies outside the calibrated period or the set has fewer
+/// than two maps. Positions beyond the grid take the gain of the edge cells.
+double do_interp(const gain_data* set, double mjd, double detx, double dety);
+/// Bilinear interpolation in one map at grid coordinates (gx, gy) = det / 256,
+/// clamped to the grid points 1..32 of the cells.
+double interp_gain(const double* map, double gx, double gy);
+/// First i in 1..n-1 with array[i] > x; n-1 when there is none.
+int find_entry_d(double x, const double* array, int n);
+/// k in 1..n-1 such that maps k-1 and k bracket t within t's step segment.
+int find_entry_and_step_d(double t, const double* times, int n, const double* steps, int m);
+
+// ---------------------------------------------------------------------------
+// Gain histogram
+// ---------------------------------------------------------------------------
+
+/// Histogram of gain weighted by good time, with per-bin position statistics.
+/// The aspect sums hold component m (X, Y, R) of bin i at [m * count + i].
+struct ghist {
+  double width = 0.0;
+  double low = 0.0;               // lower edge of bin 0
+  int count = 0;                  // bins
+  double total_time = 0.0;        // observation good time, seconds
+  double* weight = nullptr;       // seconds per bin
+  double* first_start = nullptr;  // 0 = none yet
+  double* last_stop = nullptr;
+  gti** time_filter = nullptr;    // per bin, null until used (single position)
+  double* sum_detx = nullptr;
+  double* sum_dety = nullptr;
+  double* sum_asp = nullptr;      // 3 * count
+  double* sum_detx2 = nullptr;
+  double* sum_dety2 = nullptr;
+  double* sum_asp2 = nullptr;     // 3 * count
+};
+
+/// Histogram from (first centre, last centre, width).
+ghist* ghset(const double* spec);
+/// Histogram of n zeroed bins without time filters. Released with free_ghist.
+ghist* alloc_ghist(int n);
+void free_ghist(ghist* h);
+/// The binning loop: every aspect interval with good time, every position.
+void varto_calc(const source* src, const asp* history, const obs* observation,
+                const gain_data* set, ghist* h);
+/// Adds one sample of gain g and weight w over [t0, t1] to h.
+void varto_accumulate_histogram(double g, double w, double t0, double t1, double detx,
+                                double dety, const double* p, ghist* h, int npos);
+/// Merges [t0, t1] into the time ranges of list (0.5 s tolerance).
+void accum_time_filter(double t0, double t1, gti* list);
+/// Carries sky (x, y) to the detector with offset vector p about centre (x0, y0).
+void unaspect(double x, double y, double x0, double y0, const double* p, double* detx,
+              double* dety);
+/// seconds / 86400 + mjdref.
+double sc_time_to_mjd(double seconds, double mjdref);
+/// sqrt(x) for x > 0, else 0.
+double psqrt(double x);
+
+// ---------------------------------------------------------------------------
+// Output table and listings
+// ---------------------------------------------------------------------------
+
+/// Writes the table "GAIN_HIST" into file; "Failed to create output file" if it cannot.
+void varto_write(const char* file, const ghist* h);
+/// The histogram listing and the mean gain on the current output channel.
+void varto_list(const ghist* h);
+/// The time ranges of every bin with weight on the current output channel.
+void varto_list_times(const ghist* h);

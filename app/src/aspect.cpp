@@ -1,0 +1,170 @@
+// Aspect history: the pointing of the telescope against time, read from an
+// "ASPECT" table (sky angles, RDF layout) or from every "AO" block (pixel
+// offsets and roll in radians, REV0 layout), and turned into offset vectors
+// against the observation's nominal pointing after the boresight correction.
+#include <cstdio>
+#include <vector>
+
+#include "app/varto.h"
+#include "dm/dm.h"
+#include "util/util.h"
+
+namespace {
+
+// Radians per degree; a REV0 roll is divided by it.
+constexpr double kRadiansPerDegree = 0.017453292519943295;
+
+// One aspect table found in the file.
+struct AspectTable {
+  int block_no = 0;
+  int rows = 0;
+};
+
+// Finds the aspect tables: the block "ASPECT" if there is one, else every block
+// named "AO" in block order. The list grows as needed, so files with many "AO"
+// blocks are read whole.
+std::vector<AspectTable> find_aspect_tables(dmDataset* ds) {
+  std::vector<AspectTable> tables;
+  dmBlock* block = dmBlockOpen(ds, "ASPECT");
+  if (block != nullptr) {
+    const AspectTable table{dmBlockGetNo(block), dmTableGetNoRows(block)};
+    tables.push_back(table);
+    std::printf("Found table ASPECT  Aspect records %d\n", table.rows);
+    return tables;
+  }
+  const int nblocks = dmDatasetGetNoBlocks(ds);
+  std::printf("ASPECT dataset has %d blocks\n", nblocks);
+  for (int n = 1; n <= nblocks; ++n) {
+    block = dmDatasetMoveToBlock(ds, n);
+    char name[81] = "";
+    dmBlockGetNameC(block, name, 80);
+    if (block != nullptr && cs_eq(name, "AO")) {
+      const AspectTable table{n, dmTableGetNoRows(block)};
+      tables.push_back(table);
+      std::printf("Found table %s Aspect records %d\n", name, table.rows);
+    } else {
+      std::printf("Found table %s\n", name);
+    }
+  }
+  return tables;
+}
+
+}  // namespace
+
+asp* alloc_asp(int n) {
+  auto* history = new asp;
+  history->capacity = n > 0 ? n : 0;
+  const int slots = history->capacity > 0 ? history->capacity : 1;
+  history->times = new double[slots]();
+  history->offsets = vec_alloc_d(slots);
+  return history;
+}
+
+void free_asp(asp* history) {
+  if (history == nullptr) return;
+  delete[] history->times;
+  vec_free_d(history->offsets);
+  delete history;
+}
+
+void point_to_asp(const double* attitude, const double* nominal, double pixsize,
+                  double* offset) {
+  const double x = -((attitude[0] - nominal[0]) * dcosd(nominal[1])) / pixsize;
+  const double y = (attitude[1] - nominal[1]) / pixsize;
+  offset[2] = attitude[2] - nominal[2];
+  rotate2_d(x, y, nominal[2], &offset[0], &offset[1]);
+}
+
+void bore_correct(const double* bso, double* offset) {
+  double u = 0.0;
+  double v = 0.0;
+  rotate2_d(bso[0], bso[1], offset[2], &u, &v);
+  offset[0] += u;
+  offset[1] -= v;
+  offset[2] -= bso[2];
+}
+
+asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double pixsize,
+                 int rev0, char** cols) {
+  dmsg(1, "Open Aspect block");
+  const std::vector<AspectTable> tables = find_aspect_tables(ds);
+  if (tables.empty()) tmsg("Failed to open aspect table");
+  dmsg(1, "Open Aspect table");
+  long capacity = 0;
+  for (const AspectTable& t : tables) capacity += t.rows > 0 ? t.rows : 0;
+  asp* history = alloc_asp(static_cast<int>(capacity));
+
+  for (std::size_t t = 0; t < tables.size(); ++t) {
+    const int table_no = static_cast<int>(t) + 1;
+    std::printf("Process table %d block %d\n", table_no, tables[t].block_no);
+    dmBlock* block = dmDatasetMoveToBlock(ds, tables[t].block_no);
+    if (block == nullptr) {
+      tmsg("Error moving to aspect table");
+      continue;
+    }
+    dmDescriptor* time_col = dmTableOpenColumn(block, cols[0]);
+    dmDescriptor* att_cols[3];
+    for (int m = 0; m < 3; ++m) att_cols[m] = dmTableOpenColumn(block, cols[m + 1]);
+    if (time_col == nullptr) std::printf("Error opening aspect table column %s\n", cols[0]);
+    if (att_cols[0] == nullptr) {
+      std::printf("Error opening table columns %s\n", cols[1]);
+    } else {
+      std::printf("Reading columns %s %s %s\n", cols[1], cols[2], cols[3]);
+    }
+    char line[64];
+    std::snprintf(line, sizeof line, "Read Aspect table %d\n", table_no);
+    dmsg(1, line);
+
+    // Rows beyond the room counted at the search are never stored.
+    int rows = tables[t].rows;
+    if (rows > history->capacity - history->count) rows = history->capacity - history->count;
+    for (int row = 0; row < rows; ++row) {
+      const int k = history->count + row;
+      history->times[k] = dmGetScalar_d(time_col);
+      double a, b, c;
+      if (rev0 != 0) {
+        a = dmGetScalar_r(att_cols[0]);
+        b = dmGetScalar_r(att_cols[1]);
+        c = dmGetScalar_r(att_cols[2]);
+      } else {
+        a = dmGetScalar_d(att_cols[0]);
+        b = dmGetScalar_d(att_cols[1]);
+        c = dmGetScalar_d(att_cols[2]);
+      }
+      dmTableNextRow(block);
+
+      double offset[3];
+      if (rev0 != 0) {
+        offset[0] = a;
+        offset[1] = -b;
+        offset[2] = c / kRadiansPerDegree;
+      } else {
+        const double attitude[3] = {a, b, c};
+        point_to_asp(attitude, nominal, pixsize, offset);
+      }
+      bore_correct(bso, offset);
+      double* stored = history->offsets[k];
+      rotate2_d(offset[0], offset[1], -nominal[2], &stored[0], &stored[1]);
+      stored[2] = offset[2] + nominal[2];
+    }
+    dmsg(1, "Close Aspect table");
+    dmBlockClose(block);
+    history->count += rows;
+  }
+  std::printf("Aspect records: %d\n", history->count);
+  return history;
+}
+
+asp* varto_read_aspect(const char* file, int rev0, char** cols, const double* bso,
+                       const double* nominal, double pixsize) {
+  dmDataset* ds = dmDatasetOpen(file);
+  if (ds == nullptr) {
+    tmsg("Failed to open aspect file");
+    return nullptr;
+  }
+  dmsg(1, "Opened Aspect DS");
+  asp* history = aspect_read(ds, bso, nominal, pixsize, rev0, cols);
+  if (history->count == 0) tmsg("Failed to read aspect");
+  dmDatasetClose(ds);
+  return history;
+}

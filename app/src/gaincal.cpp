@@ -1,0 +1,132 @@
+// Gain calibration: the table of 32 x 32 gain maps against MJD, the optional
+// list of gain steps (MJDs of abrupt gain changes), and the debug listing of the
+// maps in the file "gain.time".
+#include <cstdio>
+
+#include "app/varto.h"
+#include "dm/dm.h"
+#include "util/util.h"
+
+gain_data* alloc_gain_data(int n, int step_capacity) {
+  auto* set = new gain_data;
+  set->count = n > 0 ? n : 0;
+  set->step_capacity = step_capacity > 0 ? step_capacity : 0;
+  set->times = new double[set->count > 0 ? set->count : 1]();
+  set->maps = new double[static_cast<std::size_t>(set->count > 0 ? set->count : 1) *
+                         GAIN_MAP_SIZE]();
+  set->steps = new double[set->step_capacity > 0 ? set->step_capacity : 1]();
+  return set;
+}
+
+void free_gain_data(gain_data* set) {
+  if (set == nullptr) return;
+  delete[] set->times;
+  delete[] set->maps;
+  delete[] set->steps;
+  delete set;
+}
+
+gain_data* varto_cal_read(const char* spec) {
+  dmBlock* table = dmDatasetTableOpen(spec);
+  if (table == nullptr) {
+    tmsg("Failed to open gain calibration dataset");
+    return nullptr;
+  }
+  const int n = dmTableGetNoRows(table);
+  gain_data* set = alloc_gain_data(n, GAIN_STEP_CAPACITY);
+  dmDescriptor* time_col = dmTableOpenColumn(table, "TIME");
+  dmDescriptor* map_col = dmTableOpenColumn(table, "GAIN_MAP");
+  if (time_col == nullptr || map_col == nullptr) {
+    // Without both columns there are no maps to interpolate: the run cannot go on.
+    tmsg("ERROR: TIME and GAIN_MAP columns not found");
+    dmDatasetTableClose(table);
+    free_gain_data(set);
+    return nullptr;
+  }
+  dmsg(1, "Map  Time");
+  for (int i = 0; i < set->count; ++i) {
+    double* map = set->maps + static_cast<std::size_t>(i) * GAIN_MAP_SIZE;
+    set->times[i] = dmGetScalar_d(time_col);
+    dmGetStaticArray_d(map_col, map, GAIN_MAP_SIZE);
+    if (dbg_level(1)) {
+      char line[160];
+      std::snprintf(line, sizeof line, "%6d %p %20.6f %f %f %f", i + 1,
+                    static_cast<void*>(map_col), set->times[i], map[0], map[200], map[500]);
+      dmsg(1, line);
+    }
+    dmTableNextRow(table);
+  }
+  std::printf("Read %d maps from gain calibration table\n", set->count);
+  dmDatasetTableClose(table);
+
+  // Interpolation in time needs a pair of maps.
+  if (set->count < 2) {
+    char line[128];
+    std::snprintf(line, sizeof line,
+                  "ERROR: gain calibration table holds %d maps; at least 2 are needed",
+                  set->count);
+    tmsg(line);
+    free_gain_data(set);
+    return nullptr;
+  }
+  if (dbg_level(1)) time_slice(set);
+  return set;
+}
+
+void read_gain_steps_file(gain_data* set, const char* file) {
+  if (set == nullptr || file == nullptr || cs_is_blank(file)) return;
+  char line[320];
+  const int ch = fio_open_r(file);
+  if (ch == 0) {
+    std::snprintf(line, sizeof line, "Failed to open steps file %s", file);
+    tmsg(line);
+    return;
+  }
+  bool warned = false;
+  char text[81];
+  while (fio_read(ch, text, sizeof text) != 0) {
+    char token[32] = "";
+    const char* cursor = text;
+    cs_get_c(&cursor, token, 31);
+    if (token[0] == '#' || cs_is_blank(token)) continue;
+    if (set->step_count >= set->step_capacity) {
+      // The record holds a fixed number of steps; later ones are refused.
+      if (!warned) {
+        std::snprintf(line, sizeof line,
+                      "Warning: more than %d gain steps; the rest of the file is ignored",
+                      set->step_capacity);
+        tmsg(line);
+        warned = true;
+      }
+      continue;
+    }
+    set->steps[set->step_count++] = read_d(token);
+  }
+  fio_close(ch);
+  std::snprintf(line, sizeof line, "Read %d steps from gain steps file\n", set->step_count);
+  tmsg(line);
+}
+
+void time_slice(const gain_data* set) {
+  if (set == nullptr) return;
+  const int ch = fio_open_w("gain.time");
+  if (ch == 0) {
+    tmsg("Failed to open gain.time");
+    return;
+  }
+  io_out(ch);
+  msg("BIN  TIME       GAIN");
+  for (int i = 0; i < set->count; ++i) {
+    const double* map = set->maps + static_cast<std::size_t>(i) * GAIN_MAP_SIZE;
+    const double centre = interp_gain(map, 16.0, 16.0);
+    double mean = 0.0;
+    double var = 0.0;
+    ar_stats_d(map, GAIN_MAP_SIZE, &mean, &var);
+    char line[128];
+    std::snprintf(line, sizeof line, "%4d %20.3f %10.3f %10.3f %10.3f", i, set->times[i],
+                  centre, mean, var);
+    msg(line);
+  }
+  io_out(0);
+  fio_close(ch);
+}

@@ -1,0 +1,115 @@
+// Gain interpolation: bilinear in one 32 x 32 map at a detector position, linear
+// in time between two maps chosen so that, where possible, no gain step lies
+// between them.
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/varto.h"
+#include "interp_int.h"
+#include "util/util.h"
+
+namespace {
+
+constexpr double kCalibrationMarginDays = 50.0;
+
+}  // namespace
+
+int find_entry_d(double x, const double* array, int n) {
+  for (int i = 1; i < n; ++i) {
+    if (array[i] > x) return i;
+  }
+  return n - 1;
+}
+
+int select_map_pair(double t, const double* times, int n, const double* steps, int m,
+                    bool* crosses_step) {
+  *crosses_step = false;
+  // A single map (or none) leaves no pair to choose from.
+  if (n < 2) return 0;
+  if (m <= 0) return find_entry_d(t, times, n);
+  double lo;
+  double hi;
+  if (t >= steps[m - 1]) {
+    lo = steps[m - 1];
+    hi = steps[m - 1] * 10.0;  // beyond any real MJD
+  } else if (t <= steps[0]) {
+    lo = 0.0;
+    hi = steps[0];
+  } else {
+    const int j = find_entry_d(t, steps, m);
+    lo = steps[j - 1];
+    hi = steps[j];
+  }
+  int a = times[0] > lo ? 0 : find_entry_d(lo, times, n);
+  int b = times[n - 1] < hi ? n - 1 : find_entry_d(hi, times, n) - 1;
+  if (b < 1) b = 1;
+  if (a == b) {
+    a = a - 1;
+    *crosses_step = true;
+  }
+  return a + find_entry_d(t, times + a, b - a + 1);
+}
+
+int find_entry_and_step_d(double t, const double* times, int n, const double* steps, int m) {
+  bool crosses_step = false;
+  const int k = select_map_pair(t, times, n, steps, m, &crosses_step);
+  if (crosses_step) tmsg(kStepWarning);
+  return k;
+}
+
+double interp_gain(const double* map, double gx, double gy) {
+  const GridPoint p = grid_point(gx, gy);
+  const double g = bilinear(map, p);
+  if (dbg_level(2)) {
+    const double* lower = map + (p.ix - 1) * GAIN_MAP_SIDE + p.iy - 1;
+    const double* upper = lower + GAIN_MAP_SIDE;
+    char line[96];
+    std::snprintf(line, sizeof line, "GAIN: %4d %4d %8.4f %8.4f %8.4f %8.4f", p.ix, p.iy,
+                  lower[0], upper[0], upper[1], lower[1]);
+    dmsg(2, line);
+  }
+  return g;
+}
+
+void check_calibrated_period(const gain_data* set, double mjd) {
+  char line[160];
+  if (set == nullptr || set->count < 2) {
+    std::snprintf(line, sizeof line, "*** Gain interpolation needs at least 2 maps, found %d ***",
+                  set == nullptr ? 0 : set->count);
+    tmsg(line);
+    std::exit(1);
+  }
+  const double first = set->times[0] - kCalibrationMarginDays;
+  const double last = set->times[set->count - 1] + kCalibrationMarginDays;
+  if (mjd < first || mjd > last) {
+    tmsg("*** Observation time outside calibrated period ***");
+    std::snprintf(line, sizeof line, "Calibrated period is: MJD %f to %f", first, last);
+    tmsg(line);
+    std::snprintf(line, sizeof line, "Observation time is: MJD %f\n", mjd);
+    tmsg(line);
+    std::exit(1);
+  }
+}
+
+double do_interp(const gain_data* set, double mjd, double detx, double dety) {
+  check_calibrated_period(set, mjd);
+  const double gx = detx / 256.0;
+  const double gy = dety / 256.0;
+  const int k =
+      find_entry_and_step_d(mjd, set->times, set->count, set->steps, set->step_count);
+  char line[192];
+  if (dbg_level(2)) {
+    std::snprintf(line, sizeof line, "Time = %20.6f %d", mjd, k);
+    dmsg(2, line);
+  }
+  const double* maps = set->maps;
+  const double g0 = interp_gain(maps + static_cast<std::size_t>(k - 1) * GAIN_MAP_SIZE, gx, gy);
+  const double g1 = interp_gain(maps + static_cast<std::size_t>(k) * GAIN_MAP_SIZE, gx, gy);
+  const double g = lint_d(set->times[k - 1], set->times[k], g0, g1, mjd);
+  if (dbg_level(1)) {
+    std::snprintf(line, sizeof line, "BINS %d %d  TIME %f %f %f GAIN %f %f INTERP GAIN %f\n",
+                  k - 1, k, mjd, set->times[k - 1], set->times[k], g0, g1, g);
+    dmsg(1, line);
+  }
+  return g;
+}

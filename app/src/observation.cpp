@@ -1,0 +1,135 @@
+// Observation header: the event file's good time intervals and, from the events
+// table's header, the sky-pixel frame, the nominal roll and the MJD reference.
+// No events are read.
+#include <cstdio>
+#include <string>
+
+#include "app/varto.h"
+#include "dm/dm.h"
+#include "util/util.h"
+
+namespace {
+
+// Reference pixel, value and increment of a column's coordinate transform;
+// all 0 when the column or its transform is missing.
+void column_transform(dmBlock* block, const char* name, double* refpix, double* refval,
+                      double* delta) {
+  *refpix = 0.0;
+  *refval = 0.0;
+  *delta = 0.0;
+  dmDescriptor* col = dmTableOpenColumn(block, name);
+  dmCoordGetTransform_d(dmDescriptorGetCoord(col), refpix, refval, delta, 1);
+}
+
+// The MJD reference from the first keyword set present. A day number without
+// its fraction keyword takes 0 for the fraction.
+double read_mjdref(dmBlock* block) {
+  int day = 0;
+  double fraction = 0.0;
+  if (dmKeyRead_l(block, "MJDREFI", &day) != nullptr) {
+    dmKeyRead_d(block, "MJDREFF", &fraction);
+    return day + fraction;
+  }
+  double mjdref = 0.0;
+  if (dmKeyRead_d(block, "MJDREF", &mjdref) != nullptr) return mjdref;
+  if (dmKeyRead_l(block, "XS-MJDRD", &day) != nullptr) {
+    dmKeyRead_d(block, "XS-MJDRF", &fraction);
+    return day + fraction;
+  }
+  tmsg("No MJDREF keyword found");
+  return 0.0;
+}
+
+double read_roll(dmBlock* block) {
+  double value = 0.0;
+  if (dmKeyRead_d(block, "XS-DANG", &value) != nullptr) return -value;
+  value = 0.0;
+  if (dmKeyRead_d(block, "ROLL_NOM", &value) != nullptr) return value;
+  tmsg("No ROLL NOM in header");
+  return 0.0;
+}
+
+}  // namespace
+
+obs* alloc_obs(void) { return new obs; }
+
+void free_obs(obs* record) {
+  if (record == nullptr) return;
+  free_gti(record->gtis);
+  delete record;
+}
+
+void varto_get_pointing_info(dmDataset* ds, const char* extname, obs* record) {
+  dmsg(1, "Open events");
+  dmBlock* block = dmBlockOpen(ds, extname);
+  if (block == nullptr) {
+    std::printf("Failed to open table %s\n", extname);
+  }
+  dmsg(1, "Get coords");
+  double xpix = 0.0, xval = 0.0, xdelta = 0.0;
+  double ypix = 0.0, yval = 0.0, ydelta = 0.0;
+  column_transform(block, "X", &xpix, &xval, &xdelta);
+  column_transform(block, "Y", &ypix, &yval, &ydelta);
+  dmsg(1, "Get time keywords");
+  const double mjdref = read_mjdref(block);
+  dmsg(1, "Got MJDREF");
+  const double roll = read_roll(block);
+  dmsg(1, "Got ROLL");
+
+  record->mjdref = mjdref;
+  record->ra_nom = xval;
+  record->dec_nom = yval;
+  record->roll_nom = roll;
+  record->x0 = xpix;
+  record->y0 = ypix;
+  record->pixsize = ydelta;
+
+  std::printf("Detector center: %f %f\n", record->x0, record->y0);
+  std::printf("Nominal pointing: %f %f %f\n", record->ra_nom, record->dec_nom, record->roll_nom);
+  std::printf("Pixel size: %f   Zero time: %f\n", record->pixsize, record->mjdref);
+}
+
+obs* varto_read_event_file(const char* file, const char* extname) {
+  dmsg1(1, "Open DS ", file);
+  dmDataset* ds = dmDatasetOpen(file);
+  if (ds == nullptr) {
+    char line[320];
+    std::snprintf(line, sizeof line, "Failed to open event file %s", file);
+    tmsg(line);
+  } else {
+    dmsg(1, "Open DS OK, now get GTI");
+  }
+  // An unreadable file ends like a file without good time intervals.
+  gti* list = dataset_get_gti(ds);
+  if (list == nullptr) {
+    dmDatasetClose(ds);
+    return nullptr;
+  }
+  obs* record = alloc_obs();
+  record->gtis = list;
+  varto_get_pointing_info(ds, extname, record);
+  dmsg(1, "Close DS");
+  dmDatasetClose(ds);
+  if (dbg_level(1)) obs_print(record);
+  return record;
+}
+
+void obs_print(const obs* record) {
+  if (record == nullptr) return;
+  char line[160];
+  msg(" ");
+  msg("Good time intervals:");
+  if (record->gtis != nullptr) {
+    for (int i = 0; i < record->gtis->count; ++i) {
+      std::snprintf(line, sizeof line, "%6d %20.6f %20.6f", i + 1, record->gtis->starts[i],
+                    record->gtis->stops[i]);
+      msg(line);
+    }
+  }
+  msg("Pointing direction:");
+  std::snprintf(line, sizeof line, "RA: %12.6f deg   Dec: %12.6f deg  Roll: %12.6f deg",
+                record->ra_nom, record->dec_nom, record->roll_nom);
+  msg(line);
+  std::snprintf(line, sizeof line, "Pixel size:  %12.6f arcsec", record->pixsize * 3600.0);
+  msg(line);
+}

@@ -1,0 +1,31 @@
+// varto_make_sample: writes the synthetic sample observation (event file,
+// aspect file, gain maps, gain steps and a parameter file) into a folder.
+// Usage: varto_make_sample [--rev0] [folder]
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "sample.h"
+
+int main(int argc, char** argv) {
+  sample::SampleOptions options;
+  std::string dir = ".";
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--rev0") == 0) {
+      options.rev0 = true;
+    } else if (std::strcmp(argv[i], "--help") == 0 || argv[i][0] == '-') {
+      std::fprintf(stderr, "Usage: %s [--rev0] [folder]\n", argv[0]);
+      return argv[i][1] == '-' && std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
+    } else {
+      dir = argv[i];
+    }
+  }
+  if (!sample::write_sample_observation(dir, options)) {
+    std::fprintf(stderr, "varto_make_sample: cannot write the sample observation into %s\n",
+                 dir.c_str());
+    return 1;
+  }
+  std::printf("Sample %s observation written to %s\n", options.rev0 ? "REV0" : "RDF",
+              dir.c_str());
+  return 0;
+}
