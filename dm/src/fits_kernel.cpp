@@ -1,0 +1,553 @@
+// dm/src/fits_kernel.cpp -- the FITS kernel: the 22 operations of the kernel
+// table over CFITSIO. Datasets are FITS files, blocks are HDUs, columns are
+// binary-table columns and keys are header cards. Tables are written header
+// first (at the first row), then cell by cell, with NAXIS2 fixed at close.
+#include "fits_int.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "util/util.h"
+
+dmKernel FITS = {
+    "FITS",
+    FITS_DatasetOpen,
+    FITS_DatasetCreate,
+    FITS_DatasetClose,
+    FITS_BlockOpenNext,
+    FITS_BlockCreate,
+    FITS_MoveToBlock,
+    FITS_BlockClose,
+    FITS_TableOpen,
+    FITS_ImageOpen,
+    FITS_ImageSpec,
+    FITS_ColumnOpenNo,
+    FITS_ColumnCreate,
+    FITS_kBlockInit,
+    FITS_NextKey,
+    FITS_GetSpecialKey_d,
+    FITS_ColumnRead_d,
+    FITS_ColumnRead_r,
+    FITS_ColumnWrite_d,
+    FITS_KeyWrite_d,
+    FITS_PutRow,
+    FITS_BlockPrintKernel,
+    FITS_SetKernelOption,
+};
+
+namespace {
+
+FITS_Block* as_block(void* kb) { return static_cast<FITS_Block*>(kb); }
+
+void copy_text(const char* src, char* dst, size_t room) {
+  if (room == 0) return;
+  std::snprintf(dst, room, "%s", src != nullptr ? src : "");
+}
+
+bool column_ok(const FITS_Block* block, int col) {
+  return block->ttype != nullptr && col >= 1 && col <= block->ncols;
+}
+
+void bad_column(const char* what, int col) {
+  char line[UTIL_MSG_BUF];
+  std::snprintf(line, sizeof line, "Warning: attempt to %s bad FITS column no. %d\n", what, col);
+  tmsg(line);
+}
+
+// The value of a card as a listing shows it (at most 80 characters).
+void format_value(const FITS_Key& key, char* out, size_t room) {
+  char num[UTIL_NUM_LEN + 1];
+  if (key.value == nullptr) {
+    copy_text(" ", out, room);
+    return;
+  }
+  switch (key.keytype) {
+    case FITS_KEY_REAL:
+      write_d(*static_cast<double*>(key.value), num, UTIL_NUM_LEN);
+      copy_text(num, out, room);
+      break;
+    case FITS_KEY_INT:
+      write_i(*static_cast<int32_t*>(key.value), num, UTIL_NUM_LEN);
+      copy_text(num, out, room);
+      break;
+    case FITS_KEY_LOGICAL:
+      copy_text(*static_cast<int*>(key.value) != 0 ? "T" : "F", out, room);
+      break;
+    case FITS_KEY_STRING:
+    case FITS_KEY_COMMENT:
+      copy_text(*static_cast<char**>(key.value), out, room);
+      break;
+    default:
+      copy_text(" ", out, room);
+      break;
+  }
+}
+
+}  // namespace
+
+// --- slots 1-3: datasets -----------------------------------------------------
+
+void* FITS_DatasetOpen(const char* filename) {
+  if (filename == nullptr) return nullptr;
+  fitsfile* fptr = nullptr;
+  int status = 0;
+  ffopen(&fptr, filename, READONLY, &status);
+  if (status != 0) {
+    dmkErrorSet(status);
+    return nullptr;
+  }
+  FITS_Dataset* ds = FITS_DatasetAlloc(fptr);
+  if (ds == nullptr) {
+    status = 0;
+    ffclos(fptr, &status);
+  }
+  return ds;
+}
+
+void* FITS_DatasetCreate(const char* filename) {
+  if (filename == nullptr) return nullptr;
+  if (fio_inquire(filename)) sys_delete(filename);
+  fitsfile* fptr = nullptr;
+  int status = 0;
+  ffinit(&fptr, filename, &status);
+  if (status != 0) {
+    dmkErrorSet(status);
+    return nullptr;
+  }
+  FITS_Dataset* ds = FITS_DatasetAlloc(fptr);
+  if (ds == nullptr) {
+    status = 0;
+    ffclos(fptr, &status);
+  }
+  return ds;
+}
+
+int FITS_DatasetClose(void* kds) {
+  FITS_Dataset* ds = static_cast<FITS_Dataset*>(kds);
+  if (ds == nullptr) return 0;
+  dmsg(1, "Close FITS file");
+  int status = 0;
+  ffclos(ds->fptr, &status);
+  FITS_DatasetFree(ds);
+  if (status != 0) dmkErrorSet(status);
+  return status;
+}
+
+// --- slots 4-7: blocks -------------------------------------------------------
+
+FITS_Block* FITS_BlockGetNext(FITS_Dataset* ds, char* name, int* blocktype) {
+  int next = ds->hdu_count + 1;
+  FITS_Trace(1, "Move to HDU %d", next);
+  int status = 0;
+  int hdutype = 0;
+  ffmahd(ds->fptr, next, &hdutype, &status);
+  if (status != 0) {
+    dmsg(1, "FITS block move error");
+    dmkErrorSet(status);
+    if (name != nullptr) copy_text(" ", name, DM_NAME_LEN + 1);
+    if (blocktype != nullptr) *blocktype = DM_BLOCK_OTHER;
+    return nullptr;
+  }
+  ds->hdu_count = next;
+  ds->current_hdu = next;
+  FITS_Block* block = FITS_BlockAlloc(ds, hdutype, next, "R");
+  if (blocktype != nullptr) *blocktype = FITS_GetBlockType(hdutype);
+  if (block == nullptr) {
+    if (name != nullptr) copy_text(" ", name, DM_NAME_LEN + 1);
+    return nullptr;
+  }
+  FITS_GetBlockName(block, name);
+  dmsg1(1, "FITS: Allocated block for ", block->name);
+  return block;
+}
+
+void* FITS_BlockOpenNext(void* kds, char* name, int* blocktype) {
+  FITS_Dataset* ds = static_cast<FITS_Dataset*>(kds);
+  if (ds == nullptr) return nullptr;
+  FITS_Block* block = FITS_BlockGetNext(ds, name, blocktype);
+  if (block != nullptr && block->hdu == 1) {
+    long naxis = 0;
+    int status = 0;
+    ffgkyj(ds->fptr, "NAXIS", &naxis, nullptr, &status);
+    if (naxis == 0) {
+      dmsg(1, "NULL primary: get another block");
+      FITS_BlockFree(block);
+      block = FITS_BlockGetNext(ds, name, blocktype);
+    }
+  }
+  return block;
+}
+
+void* FITS_BlockCreate(void* kds, const char* name, int blocktype) {
+  FITS_Dataset* ds = static_cast<FITS_Dataset*>(kds);
+  if (ds == nullptr) return nullptr;
+  int hdutype = FITS_SetBlockType(blocktype);
+  int status = 0;
+  if (hdutype != FITS_HDU_IMAGE && ds->hdu_count == 0) {
+    // Tables live in extensions: the file starts with an empty primary array.
+    ffcrim(ds->fptr, BYTE_IMG, 0, nullptr, &status);
+    ds->hdu_count += 1;
+  }
+  status = 0;
+  ffcrhd(ds->fptr, &status);
+  ds->hdu_count += 1;
+  ds->current_hdu = ds->hdu_count;
+  FITS_Block* block = FITS_BlockAlloc(ds, hdutype, ds->hdu_count, "W");
+  if (block == nullptr) return nullptr;
+  copy_text(name != nullptr ? name : " ", block->name, sizeof block->name);
+  if (FITS_AllocCols(block, FITS_DEFAULT_COLS) != 0) {
+    FITS_BlockFree(block);
+    return nullptr;
+  }
+  return block;
+}
+
+int FITS_MoveToBlock(void* kb) {
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr || block->dataset == nullptr) return 0;
+  FITS_Trace(1, "FITS: Move to HDU %d\n", block->hdu);
+  int status = 0;
+  int hdutype = 0;
+  ffmahd(block->dataset->fptr, block->hdu, &hdutype, &status);
+  if (status != 0) {
+    dmkErrorSet(status);
+    return status;
+  }
+  block->dataset->current_hdu = block->hdu;
+  return 0;
+}
+
+int FITS_BlockClose(void* kb) {
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr) return 0;
+  if (block->header_written == 0) {
+    dmsg(1, "Flush init");
+    FITS_BlockInit(block);
+  }
+  // Rows are counted as they are put, so the final count is written last.
+  // Only a created block can need it; a file opened for reading is read-only.
+  if (block->writable != 0 && block->hdutype != FITS_HDU_IMAGE && block->dataset != nullptr &&
+      block->header_written != 0) {
+    FITS_SelectHDU(block);
+    int status = 0;
+    ffmkyj(block->dataset->fptr, "NAXIS2", block->nrows, "Number of rows", &status);
+  }
+  FITS_BlockFree(block);
+  return 0;
+}
+
+// --- slots 8-13: tables, images, columns -------------------------------------
+
+int FITS_TableOpen(void* kb, int* ncols, int* nrows) {
+  if (ncols != nullptr) *ncols = 0;
+  if (nrows != nullptr) *nrows = 0;
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr || block->dataset == nullptr) return 0;
+  FITS_HeaderOpen(block);
+  dmsg(1, "Search Columns");
+  if (block->hdutype != FITS_HDU_BINARY) return 0;
+
+  fitsfile* fptr = block->dataset->fptr;
+  int status = 0;
+  long tfields = 0;
+  ffgkyj(fptr, "TFIELDS", &tfields, nullptr, &status);
+  if (status != 0) {
+    dmkErrorSet(status);
+    return status;
+  }
+  if (tfields < 0 || tfields > DM_MAX_DESCRIPTORS) tfields = 0;
+  if (FITS_AllocCols(block, static_cast<int>(tfields)) != 0) {
+    dmkErrorSet(MEMORY_ALLOCATION);
+    return MEMORY_ALLOCATION;
+  }
+  long rows = 0;
+  int found = 0;
+  char extname[FLEN_VALUE];
+  ffghbn(fptr, block->maxcols, &rows, &found, block->ttype, block->tform, block->tunit, extname,
+         &block->heap, &status);
+  if (status != 0) {
+    dmkErrorSet(status);
+    return status;
+  }
+  block->ncols = std::clamp(found, 0, block->maxcols);
+  block->nrows = static_cast<int>(std::clamp(rows, 0L, static_cast<long>(INT32_MAX)));
+  // Types are known from the start so that reads check them whichever
+  // columns were described.
+  for (int i = 0; i < block->ncols; ++i) {
+    long repeat = 0;
+    FITS_ColumnParseType(block->tform[i], &block->datatype[i], &repeat, nullptr);
+    block->nelem[i] = static_cast<int>(std::clamp(repeat, 0L, static_cast<long>(INT32_MAX)));
+  }
+  if (ncols != nullptr) *ncols = block->ncols;
+  if (nrows != nullptr) *nrows = block->nrows;
+  return 0;
+}
+
+int FITS_ImageOpen(void* kb) {
+  FITS_HeaderOpen(as_block(kb));
+  return 0;
+}
+
+int FITS_ImageSpec(void* kb, int datatype, const long* dims, int ndim) {
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr) return 0;
+  block->bitpix = FITS_TypeToBitpix(datatype);
+  block->naxis = std::clamp(ndim, 0, DM_MAX_DIMS);
+  for (int i = 0; i < block->naxis; ++i) block->naxes[i] = dims != nullptr ? dims[i] : 0;
+  return FITS_BlockInit(block);
+}
+
+int FITS_ColumnOpenNo(void* kb, int n, char* name, int* datatype, char* unit, char* desc,
+                      int* nelem) {
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr || !column_ok(block, n)) return 0;
+  int i = n - 1;
+  long repeat = 0;
+  int type = DM_TYPE_NONE;
+  FITS_ColumnParseType(block->tform[i], &type, &repeat, nullptr);
+  block->datatype[i] = type;
+  block->nelem[i] = static_cast<int>(std::clamp(repeat, 0L, static_cast<long>(INT32_MAX)));
+  if (name != nullptr) copy_text(block->ttype[i], name, DM_NAME_LEN + 1);
+  if (unit != nullptr) copy_text(block->tunit[i], unit, DM_NAME_LEN + 1);
+  if (desc != nullptr) copy_text(" ", desc, DM_NAME_LEN + 1);
+  if (datatype != nullptr) *datatype = type;
+  if (nelem != nullptr) *nelem = block->nelem[i];
+  return 0;
+}
+
+int FITS_ColumnCreate(void* kb, const char* name, int datatype, int size, const char* unit,
+                      const char* /*desc: not kept in the file*/) {
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr || block->ttype == nullptr) return 0;
+  if (block->ncols >= block->maxcols) {
+    tmsg("Too many columns for a FITS table");
+    return 0;
+  }
+  int i = block->ncols++;
+  char text[FITS_COL_NAME_LEN + 1];
+  cs_copy_siz(name != nullptr ? name : " ", text, FITS_COL_NAME_LEN);
+  copy_text(text, block->ttype[i], FITS_COL_TEXT);
+  // A blank unit writes no TUNIT card.
+  cs_copy_siz(unit != nullptr && !cs_is_blank(unit) ? unit : "", text, FITS_COL_NAME_LEN);
+  copy_text(text, block->tunit[i], FITS_COL_TEXT);
+  FITS_ColumnComposeType(datatype, 1, size, block->tform[i]);
+  block->datatype[i] = datatype;
+  block->nelem[i] = 1;
+  return block->ncols;
+}
+
+int FITS_kBlockInit(void* kb) { return FITS_BlockInit(as_block(kb)); }
+
+int FITS_BlockInit(FITS_Block* block) {
+  if (block == nullptr || block->dataset == nullptr) return 0;
+  FITS_SelectHDU(block);
+  fitsfile* fptr = block->dataset->fptr;
+  int status = 0;
+  if (block->hdutype == FITS_HDU_IMAGE) {
+    ffphps(fptr, block->bitpix, block->naxis, block->naxes, &status);
+    if (status != 0) dmkErrorSet(status);
+  } else if (block->hdutype == FITS_HDU_ASCII || block->hdutype == FITS_HDU_BINARY) {
+    if (block->hdutype == FITS_HDU_ASCII) {
+      // There is no ASCII-table writer; the columns and rows are kept by
+      // writing the table as a binary table instead.
+      tmsg("ASCII table output not supported: writing a binary table");
+      block->hdutype = FITS_HDU_BINARY;
+    }
+    dmsg(1, "Write Table header");
+    const char* extname = cs_is_blank(block->name) ? nullptr : block->name;
+    ffphbn(fptr, block->nrows, block->ncols, block->ttype, block->tform, block->tunit, extname,
+           block->heap, &status);
+  }
+  dmsg(1, "Init flag cleared after flush");
+  block->header_written = 1;
+  return status;
+}
+
+// --- slots 14-15: keys -------------------------------------------------------
+
+int FITS_NextKey(void* kb, int pos, char* name, int* datatype, char* unit, char* comment,
+                 void** value) {
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr || block->header == nullptr) return -1;
+  for (int k = std::max(pos, 0); k < block->nkeys; ++k) {
+    const FITS_Key& key = block->header[k];
+    if (key.special != 0 || key.keytype == FITS_KEY_COMMENT) continue;
+    if (name != nullptr) copy_text(key.name, name, DM_NAME_LEN + 1);
+    if (datatype != nullptr) *datatype = FITS_KeyTypeToType(key.keytype);
+    if (unit != nullptr) copy_text(" ", unit, DM_NAME_LEN + 1);
+    if (comment != nullptr) copy_text(key.comment, comment, DM_NAME_LEN + 1);
+    if (value != nullptr) *value = key.value;
+    return k + 1;
+  }
+  return -1;
+}
+
+int FITS_GetSpecialKey_d(void* kb, const char* base, int n, double* values) {
+  if (values == nullptr || n < 1) return 0;
+  std::fill(values, values + n, 0.0);
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr || block->header == nullptr || base == nullptr) return 0;
+  int count = 0;
+  for (int k = 0; k < block->nkeys; ++k) {
+    const FITS_Key& key = block->header[k];
+    if (key.special == 0 || key.index < 1 || key.index > n || !cs_uceq(key.base, base)) continue;
+    double v = 0.0;
+    if (key.keytype == FITS_KEY_REAL && key.value != nullptr) v = *static_cast<double*>(key.value);
+    else if (key.keytype == FITS_KEY_INT && key.value != nullptr)
+      v = *static_cast<int32_t*>(key.value);
+    values[key.index - 1] = v;
+    ++count;
+  }
+  return count;
+}
+
+// --- slots 16-18: column values ----------------------------------------------
+
+int FITS_ColumnRead_d(void* kb, int col, int firstrow, int nrows, double* values, int nelem) {
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr || block->dataset == nullptr || values == nullptr) return 0;
+  if (!column_ok(block, col)) {
+    bad_column("read from", col);
+    return nrows;
+  }
+  if (nrows < 1 || nelem < 1) return 0;
+  FITS_SelectHDU(block);
+  fitsfile* fptr = block->dataset->fptr;
+  long long total = static_cast<long long>(nrows) * nelem;
+  int anynul = 0;
+  int status = 0;
+  switch (block->datatype[col - 1]) {
+    case DM_TYPE_D:
+      ffgcvd(fptr, col, firstrow, 1, total, 0.0, values, &anynul, &status);
+      break;
+    case DM_TYPE_R:
+      // CFITSIO takes no first element beyond a row's end, so each element is
+      // addressed by its own row and place within the row.
+      for (long long k = 0; k < total; ++k) {
+        float f = 0.0F;
+        status = 0;
+        ffgcve(fptr, col, firstrow + k / nelem, 1 + k % nelem, 1, 0.0F, &f, &anynul, &status);
+        values[k] = f;
+      }
+      break;
+    default:
+      tmsg("type mismatch - not real*8 column");
+      std::fill(values, values + nelem, 0.0);
+      return 0;
+  }
+  return nrows;
+}
+
+int FITS_ColumnRead_r(void* kb, int col, int firstrow, int nrows, float* values, int nelem) {
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr || block->dataset == nullptr || values == nullptr) return 0;
+  if (!column_ok(block, col)) {
+    bad_column("read from", col);
+    return nrows;
+  }
+  if (nrows < 1 || nelem < 1) return 0;
+  FITS_SelectHDU(block);
+  fitsfile* fptr = block->dataset->fptr;
+  long long total = static_cast<long long>(nrows) * nelem;
+  int anynul = 0;
+  int status = 0;
+  switch (block->datatype[col - 1]) {
+    case DM_TYPE_R:
+      ffgcve(fptr, col, firstrow, 1, total, 0.0F, values, &anynul, &status);
+      break;
+    case DM_TYPE_D:
+      for (long long k = 0; k < total; ++k) {
+        double d = 0.0;
+        status = 0;
+        ffgcvd(fptr, col, firstrow + k / nelem, 1 + k % nelem, 1, 0.0, &d, &anynul, &status);
+        values[k] = static_cast<float>(d);
+      }
+      break;
+    default:
+      tmsg("type mismatch - not real*4 column");
+      std::fill(values, values + nelem, 0.0F);
+      return 0;
+  }
+  return nrows;
+}
+
+int FITS_ColumnWrite_d(void* kb, int col, int firstrow, int nrows, const double* values,
+                       int nelem) {
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr || block->dataset == nullptr) return 0;
+  if (!column_ok(block, col)) {
+    bad_column("write to", col);
+    return nrows;
+  }
+  if (block->datatype[col - 1] != DM_TYPE_D) {
+    tmsg("type mismatch");
+    return 0;
+  }
+  if (values == nullptr || nrows < 1 || nelem < 1) return 0;
+  FITS_SelectHDU(block);
+  int status = 0;
+  // CFITSIO only reads from the array it is given.
+  ffpcld(block->dataset->fptr, col, firstrow, 1, static_cast<long long>(nrows) * nelem,
+         const_cast<double*>(values), &status);
+  return nrows;
+}
+
+// --- slots 19-22: keys written, rows, listing, options -----------------------
+
+int FITS_KeyWrite_d(void* kb, const char* name, double value, const char* unit,
+                    const char* comment) {
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr || block->dataset == nullptr || name == nullptr) return 0;
+  char card_comment[FITS_COMMENT_LEN + 1];
+  const char* text = comment != nullptr ? comment : "";
+  if (unit == nullptr || cs_is_blank(unit)) copy_text(text, card_comment, sizeof card_comment);
+  else std::snprintf(card_comment, sizeof card_comment, "[%s] %s", unit, text);
+  FITS_SelectHDU(block);
+  int status = 0;
+  ffpkyd(block->dataset->fptr, name, value, 8, card_comment, &status);
+  return 0;
+}
+
+int FITS_PutRow(void* kb, int row) {
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr) return 0;
+  if (block->nrows == 0 && block->header_written == 0) FITS_BlockInit(block);
+  block->nrows = std::max(block->nrows, row);
+  return block->nrows;
+}
+
+int FITS_BlockPrintKernel(void* kb) {
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr) return 0;
+  char line[UTIL_MSG_BUF + 200];
+  std::snprintf(line, sizeof line, "HDU Number %d Type %d", block->hdu, block->hdutype);
+  msg(line);
+  std::snprintf(line, sizeof line, "Columns: %d Rows: %d", block->ncols, block->nrows);
+  msg(line);
+  std::snprintf(line, sizeof line, "Header: %d keys", block->nkeys);
+  msg(line);
+  for (int k = 0; k < block->nkeys && block->header != nullptr; ++k) {
+    const FITS_Key& key = block->header[k];
+    char value[FITS_COMMENT_LEN + 1];
+    format_value(key, value, sizeof value);
+    std::snprintf(line, sizeof line, "%-10s %-40s %s", key.name, value, key.comment);
+    msg(line);
+  }
+  msg("Columns:");
+  for (int i = 0; i < block->ncols && block->ttype != nullptr; ++i) {
+    std::snprintf(line, sizeof line, "%-20s %-20s %-20s", block->ttype[i], block->tunit[i],
+                  block->tform[i]);
+    msg(line);
+  }
+  msg(" ");
+  return 0;
+}
+
+int FITS_SetKernelOption(const char* option) {
+  if (option == nullptr) return 0;
+  if (cs_eq(option, "TABLE=BINTABLE")) FITS_SetTableType(FITS_HDU_BINARY);
+  else if (cs_eq(option, "TABLE=ASCII")) FITS_SetTableType(FITS_HDU_ASCII);
+  return 0;
+}
