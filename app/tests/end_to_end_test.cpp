@@ -1,0 +1,236 @@
+// End-to-end runs of the varto binary on small observations written by the
+// tests, whose histograms are worked out by hand (see HandObservation), and on
+// the sample observation.
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "varto_helpers.h"
+
+namespace varto_test {
+namespace {
+
+// The words that make detector positions equal the sky positions.
+const std::string kPlain = "bso=0,0,0 ";
+
+class EndToEndTest : public AppTest {
+ protected:
+  std::string out_file() const { return path("varto.fits"); }
+  std::vector<double> exposure() const { return read_fits_column(out_file(), "GAIN_HIST", "EXPOSURE"); }
+};
+
+constexpr const char* kOneBinLine =
+    "  5.00    1.0000  400.0000      100.00      600.00 4096.0 +/-    0.0  4096.0 +/-    0.0"
+    "     0.0 +/-    0.0     0.0 +/-    0.0     0.0 +/-    0.0\n";
+
+TEST_F(EndToEndTest, Varto_onePositionRdf_fillsOneBinWithItsTimeRanges) {
+  write_hand_observation(dir_.string(), HandObservation{});
+  const RunResult r = run_varto(dir_.string(), kPlain + "xpos=4096 ypos=4096");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "Archival data type: RDF\n"));
+  EXPECT_TRUE(contains(r.out, "GTI records:      2 Total time 400.000000\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "Detector center: 4096.000000 4096.000000\n"));
+  EXPECT_TRUE(contains(r.out, "Nominal pointing: 150.000000 30.000000 0.000000\n"));
+  EXPECT_TRUE(contains(r.out, "Pixel size: 0.000139   Zero time: 49050.000000\n"));
+  EXPECT_TRUE(contains(r.out, "Found table ASPECT  Aspect records 15\n"));
+  EXPECT_TRUE(contains(r.out, "Aspect records: 15\n"));
+  EXPECT_TRUE(contains(r.out, "Read 2 maps from gain calibration table\n"));
+  EXPECT_TRUE(contains(r.out, kOneBinLine)) << r.out;
+  EXPECT_TRUE(contains(r.out, "\nMean Gain:       5.00\n"));
+  EXPECT_TRUE(contains(r.out, "Gain   Time filter\n  5.00  (100.00:300.00,400.00:600.00)\n"))
+      << r.out;
+
+  // Bin 40 (centre 5.00) holds the 400 s of good time; all 82 rows are written.
+  const std::vector<double> exp = exposure();
+  ASSERT_EQ(exp.size(), 82u);
+  EXPECT_DOUBLE_EQ(exp[40], 400.0);
+  EXPECT_NEAR(read_fits_key(out_file(), "GAIN_HIST", "AVG_GAIN"), 5.0, 1e-9);
+  const std::vector<double> gain = read_fits_column(out_file(), "GAIN_HIST", "GAIN");
+  ASSERT_EQ(gain.size(), 82u);
+  EXPECT_NEAR(gain[0], 3.0, 1e-12);
+  EXPECT_NEAR(gain[81], 7.05, 1e-12);
+}
+
+TEST_F(EndToEndTest, Varto_twoPositions_shareEachIntervalAndListNoTimes) {
+  write_hand_observation(dir_.string(), HandObservation{});
+  write_text("region.txt", "4096 4096\n4352,4096\n");
+  const RunResult r = run_varto(dir_.string(), kPlain + "pos=region.txt");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "Read 2 pixel positions\n"));
+  // 4352 = 256 * 17 lies on cell 16 of the x axis: gain 3.5 + 1.6.
+  EXPECT_TRUE(contains(r.out,
+                       "  5.10    0.5000  200.0000      100.00      600.00 4352.0 +/-    0.0  "
+                       "4096.0 +/-    0.0     0.0 +/-    0.0     0.0 +/-    0.0     0.0 +/-    0.0\n"))
+      << r.out;
+  EXPECT_TRUE(contains(r.out, "  5.00    0.5000  200.0000"));
+  EXPECT_TRUE(contains(r.out, "\nMean Gain:       5.05\n"));
+  EXPECT_FALSE(contains(r.out, "Time filter"));
+  const std::vector<double> exp = exposure();
+  ASSERT_EQ(exp.size(), 82u);
+  EXPECT_DOUBLE_EQ(exp[40], 200.0);
+  EXPECT_DOUBLE_EQ(exp[42], 200.0);
+  EXPECT_NEAR(read_fits_key(out_file(), "GAIN_HIST", "AVG_GAIN"), 5.05, 1e-9);
+}
+
+TEST_F(EndToEndTest, Varto_rev0Layout_readsAoBlocksAndGivesTheRdfResult) {
+  HandObservation obs;
+  obs.rev0 = true;
+  write_hand_observation(dir_.string(), obs);
+  const RunResult r = run_varto(
+      dir_.string(), kPlain + "xpos=4096 ypos=4096 aspect=asp.ao aspcols=TIME,ASP_DX,ASP_DY,ASP_ROLL");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "Archival data type: REV0\n"));
+  EXPECT_TRUE(contains(r.out, "Found table AO Aspect records 8\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "Found table AO Aspect records 7\n"));
+  EXPECT_TRUE(contains(r.out, "Process table 2 block 2\n"));
+  EXPECT_TRUE(contains(r.out, "Aspect records: 15\n"));
+  EXPECT_TRUE(contains(r.out, kOneBinLine)) << r.out;
+  EXPECT_TRUE(contains(r.out, "  5.00  (100.00:300.00,400.00:600.00)\n"));
+}
+
+TEST_F(EndToEndTest, Varto_stepsFile_keepsBothMapsOnOneSideOfTheStep) {
+  // Maps 4, 4, 6, 6 at MJD 49000, 49040, 49060, 49100; observation at MJD 49045.
+  HandObservation obs;
+  obs.mjdref_day = 49045;
+  obs.map_times = {49000.0, 49040.0, 49060.0, 49100.0};
+  obs.map_offsets = {-1.0, -1.0, 1.0, 1.0};
+  write_hand_observation(dir_.string(), obs);
+  write_text("gain.steps", "# gain steps\n\n49050.0 abrupt gain change\n");
+
+  // Without the step the maps at 49040 and 49060 are blended: gain about 4.5.
+  RunResult r = run_varto(dir_.string(), kPlain + "xpos=4096 ypos=4096");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "\nMean Gain:       4.50\n")) << r.out;
+
+  // With it only the maps before the step count: gain 4.
+  r = run_varto(dir_.string(), kPlain + "xpos=4096 ypos=4096 steps=gain.steps");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "Reading gain steps file gain.steps\nRead 1 steps from gain steps file\n\n"))
+      << r.out;
+  EXPECT_TRUE(contains(r.out, "\nMean Gain:       4.00\n")) << r.out;
+  EXPECT_DOUBLE_EQ(exposure()[20], 400.0);
+}
+
+TEST_F(EndToEndTest, Varto_positionFiles_take999LinesAndRefuse1000) {
+  write_hand_observation(dir_.string(), HandObservation{});
+  std::string lines;
+  for (int i = 0; i < 999; ++i) lines += "4096 4096\n";
+  write_text("p999.txt", lines);
+  write_text("p1000.txt", lines + "4096 4096\n");
+
+  RunResult r = run_varto(dir_.string(), kPlain + "pos=p999.txt");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "Read 999 pixel positions\n"));
+  EXPECT_NEAR(exposure()[40], 400.0, 1e-9);
+  EXPECT_FALSE(contains(r.out, "Time filter"));
+
+  // The 1000th line ends the reading: no positions, no weight, status 0.
+  r = run_varto(dir_.string(), kPlain + "pos=p1000.txt");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "Too many pixels in region\n"));
+  const std::vector<double> exp = exposure();
+  ASSERT_EQ(exp.size(), 82u);
+  for (double e : exp) EXPECT_EQ(e, 0.0);
+  EXPECT_EQ(read_fits_key(out_file(), "GAIN_HIST", "AVG_GAIN"), 0.0);
+  EXPECT_TRUE(contains(r.out, "\nMean Gain:       0.00\n"));
+}
+
+TEST_F(EndToEndTest, Varto_timeOutsideCalibratedPeriod_stopsWithoutOutput) {
+  HandObservation obs;
+  obs.mjdref_day = 48000;
+  write_hand_observation(dir_.string(), obs);
+  const RunResult r = run_varto(dir_.string(), kPlain);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.out,
+                       "*** Observation time outside calibrated period ***\n"
+                       "Calibrated period is: MJD 48950.000000 to 49150.000000\n"
+                       "Observation time is: MJD 48000.001157\n"))
+      << r.out;
+  EXPECT_FALSE(fs::exists(out_file()));
+  EXPECT_FALSE(contains(r.out, "Mean Gain"));
+}
+
+TEST_F(EndToEndTest, Varto_missingInput_exitsWithStatus1) {
+  write_hand_observation(dir_.string(), HandObservation{});
+  RunResult r = run_varto(dir_.string(), "events=none.fits");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.out, "Failed to open GTI")) << r.out;
+  EXPECT_FALSE(contains(r.out, "Reading aspect file"));
+
+  r = run_varto(dir_.string(), "aspect=none.fits");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.out, "Failed to open aspect file")) << r.out;
+  EXPECT_FALSE(contains(r.out, "Reading gain map calibrations"));
+
+  r = run_varto(dir_.string(), "'maps=none.fits[RHRI_GAIN]'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.out, "Failed to open gain calibration dataset")) << r.out;
+
+  r = run_varto(dir_.string(), "pos=none.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.out, "Failed to open source file none.txt")) << r.out;
+  EXPECT_FALSE(fs::exists(out_file()));
+}
+
+TEST_F(EndToEndTest, Varto_outputFolderMissing_reportsAndCarriesOn) {
+  write_hand_observation(dir_.string(), HandObservation{});
+  const RunResult r = run_varto(dir_.string(), kPlain + "xpos=4096 ypos=4096 outfile=nodir/out.fits");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(contains(r.out, "Failed to create output file\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, kOneBinLine));
+  EXPECT_TRUE(contains(r.out, "  5.00  (100.00:300.00,400.00:600.00)\n"));
+  EXPECT_FALSE(fs::exists(path("nodir")));
+}
+
+TEST_F(EndToEndTest, Varto_sampleObservation_printsTheWholeReportInOrder) {
+  ASSERT_TRUE(sample::write_sample_observation(dir_.string(), sample::SampleOptions{}));
+  const RunResult r = run_varto(dir_.string(), "");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const char* in_order[] = {"SOURCE GAIN HISTOGRAM", "Reading event file bas.fits",
+                            "GTI records:", "Detector center:", "Nominal pointing:",
+                            "Pixel size:", "Reading aspect file anc.fits", "Aspect records:",
+                            "Reading gain map calibrations gain.fits[RHRI_GAIN]",
+                            "Read 44 maps from gain calibration table",
+                            "Read 3 steps from gain steps file", "Gain histogram:",
+                            "Mean Gain:", "Gain   Time filter"};
+  std::size_t at = 0;
+  for (const char* text : in_order) {
+    const std::size_t found = r.out.find(text, at);
+    ASSERT_NE(found, std::string::npos) << text << "\n" << r.out;
+    at = found;
+  }
+  EXPECT_EQ(exposure().size(), 82u);
+  // Several bins receive weight.
+  int filled = 0;
+  for (double e : exposure()) filled += e > 0 ? 1 : 0;
+  EXPECT_GE(filled, 5);
+  if (std::system("command -v fitsverify >/dev/null 2>&1") == 0) {
+    const std::string cmd = "fitsverify -q '" + out_file() + "' >'" + path("verify.txt") + "' 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << read_text("verify.txt");
+    EXPECT_TRUE(contains(read_text("verify.txt"), "OK")) << read_text("verify.txt");
+  }
+}
+
+TEST_F(EndToEndTest, Varto_sampleObservationRev0_matchesTheRdfHistogram) {
+  const fs::path rdf = dir_ / "rdf";
+  const fs::path rev0 = dir_ / "rev0";
+  fs::create_directories(rdf);
+  fs::create_directories(rev0);
+  ASSERT_TRUE(sample::write_sample_observation(rdf.string(), sample::SampleOptions{}));
+  sample::SampleOptions options;
+  options.rev0 = true;
+  ASSERT_TRUE(sample::write_sample_observation(rev0.string(), options));
+  ASSERT_EQ(run_varto(rdf.string(), "").status, 0);
+  const RunResult r = run_varto(rev0.string(), "");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "Archival data type: REV0\n"));
+  // The same pointing in both layouts (REV0 offsets are 32-bit) gives the same mean gain.
+  const double avg_rdf = read_fits_key((rdf / "varto.fits").string(), "GAIN_HIST", "AVG_GAIN");
+  const double avg_rev0 = read_fits_key((rev0 / "varto.fits").string(), "GAIN_HIST", "AVG_GAIN");
+  EXPECT_NEAR(avg_rdf, avg_rev0, 0.01);
+  EXPECT_GT(avg_rdf, 3.0);
+  EXPECT_LT(avg_rdf, 7.0);
+}
+
+}  // namespace
+}  // namespace varto_test
