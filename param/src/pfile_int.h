@@ -1,0 +1,18 @@
+// pfile_int.h -- helpers shared by the sources of the parameter-file library.
+#pragma once
+
+#include <string>
+
+#include "param/pfile.h"
+
+namespace pfile_detail {
+
+/// Heap copy (malloc) of text, or null for null text or when out of memory.
+char* dup_string(const char* text);
+/// String form of a value as ValueString gives it, without a length limit.
+std::string value_text(const Value* v);
+/// Written type word and mode letters of a parameter.
+std::string type_word(int ptype);
+std::string mode_letters(int mode);
+
+}  // namespace pfile_detail
