@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -533,6 +536,106 @@ TEST_F(FitsKernelTest, FITS_ImageSpec_writesImageHeader) {
   EXPECT_EQ(bitpix, DOUBLE_IMG);
   EXPECT_EQ(naxis, 2);
   EXPECT_EQ(axes[1], 4);
+}
+
+// Reads and writes go to their own block's HDU whichever HDU the file was
+// moved to last.
+TEST_F(FitsKernelTest, FITS_ColumnRead_d_afterScanningPastTheBlock) {
+  KernelFile kf(FITS_DatasetOpen(events_file().c_str()));
+  char name[DM_NAME_LEN + 1];
+  int type = -1;
+  FITS_Block* evt = kf.next(name, &type);
+  ASSERT_NE(evt, nullptr);
+  int ncols = 0;
+  int nrows = 0;
+  FITS_TableOpen(evt, &ncols, &nrows);
+  while (kf.next(name, &type) != nullptr) {
+  }
+  double t[3] = {0, 0, 0};
+  EXPECT_EQ(FITS_ColumnRead_d(evt, 1, 1, 3, t, 1), 3);
+  EXPECT_EQ(t[2], 3.0);
+}
+
+TEST_F(FitsKernelTest, FITS_BlockClose_twoCreatedTablesKeepTheirRowCounts) {
+  std::string p = tmp.path("two.fits");
+  void* kds = FITS_DatasetCreate(p.c_str());
+  void* a = FITS_BlockCreate(kds, "A", DM_BLOCK_TABLE);
+  FITS_ColumnCreate(a, "X", DM_TYPE_D, 0, "", "");
+  for (int r = 1; r <= 2; ++r) {
+    double v = r;
+    FITS_PutRow(a, r);
+    FITS_ColumnWrite_d(a, 1, r, 1, &v, 1);
+  }
+  void* b = FITS_BlockCreate(kds, "B", DM_BLOCK_TABLE);
+  FITS_ColumnCreate(b, "Y", DM_TYPE_D, 0, "", "");
+  for (int r = 1; r <= 3; ++r) {
+    double v = 10.0 * r;
+    FITS_PutRow(b, r);
+    FITS_ColumnWrite_d(b, 1, r, 1, &v, 1);
+  }
+  FITS_KeyWrite_d(a, "AKEY", 1.5, "", "on A");
+  FITS_BlockClose(a);
+  FITS_BlockClose(b);
+  FITS_DatasetClose(kds);
+
+  CfitsioFile cf(p);
+  ASSERT_EQ(cf.status, 0);
+  long rows = 0;
+  double akey = 0;
+  ffmnhd(cf.f, BINARY_TBL, const_cast<char*>("A"), 0, &cf.status);
+  ffgkyj(cf.f, "NAXIS2", &rows, nullptr, &cf.status);
+  ffgkyd(cf.f, "AKEY", &akey, nullptr, &cf.status);
+  EXPECT_EQ(rows, 2);
+  EXPECT_EQ(akey, 1.5);
+  ffmnhd(cf.f, BINARY_TBL, const_cast<char*>("B"), 0, &cf.status);
+  ffgkyj(cf.f, "NAXIS2", &rows, nullptr, &cf.status);
+  EXPECT_EQ(rows, 3);
+  double y[3] = {0, 0, 0};
+  int anynul = 0;
+  ffgcvd(cf.f, 1, 1, 1, 3, 0.0, y, &anynul, &cf.status);
+  EXPECT_EQ(cf.status, 0);
+  EXPECT_EQ(y[2], 30.0);
+}
+
+// --- record accounting -------------------------------------------------------------
+
+// At debug level 1 every kernel and store record is traced when made and when
+// released; the lines pair up by address.
+TEST_F(FitsKernelTest, FITS_records_traceAllocAndFreeInPairs) {
+  std::string p = events_file();
+  dbg_set(1);
+  testing::internal::CaptureStderr();
+  {
+    KernelFile kf(FITS_DatasetOpen(p.c_str()));
+    char name[DM_NAME_LEN + 1];
+    int type = -1;
+    while (FITS_Block* b = kf.next(name, &type)) {
+      int ncols = 0;
+      int nrows = 0;
+      FITS_TableOpen(b, &ncols, &nrows);
+    }
+  }
+  std::string err = testing::internal::GetCapturedStderr();
+  dbg_set(0);
+  std::map<std::string, int> open;
+  std::istringstream lines(err);
+  std::string line;
+  std::regex alloc(R"(^\[\*1\]  \*\*\* ALLOC +(-?\d+) (FITS DS|FITS BLOCK \d+|FITS Table|FITS HEADER|STORE|Store)( |$).*)");
+  std::regex release(R"(^\[\*1\]  \*\*\* FREE  +(-?\d+) (FITS DS|FITS BLOCK \d+|FITS Table|FITS HEADER|STORE|Store) \*\*\*$)");
+  int allocs = 0;
+  for (std::smatch m; std::getline(lines, line);) {
+    if (std::regex_match(line, m, alloc)) {
+      ++allocs;
+      std::string kind = m[2].str().rfind("Store", 0) == 0 ? "Store" : m[2].str();
+      ++open[kind + m[1].str()];
+    } else if (std::regex_match(line, m, release)) {
+      --open[m[2].str() + m[1].str()];
+    }
+  }
+  EXPECT_GE(allocs, 8) << err;
+  for (const auto& [key, count] : open) EXPECT_EQ(count, 0) << key;
+  EXPECT_NE(err.find("NULL primary: get another block"), std::string::npos);
+  EXPECT_NE(err.find("NKEYS"), std::string::npos);
 }
 
 // --- the corpus ------------------------------------------------------------------------
