@@ -1,0 +1,380 @@
+// dm/tests/dm_api_test.cpp -- the dm… interface on real FITS files: row-wise
+// reading, keys, writing a table and reading it back, the type tables, and
+// null handles.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "dm_helpers.h"
+#include "util/util.h"
+
+using dmtest::Column;
+using dmtest::DatasetKeeper;
+
+namespace {
+
+class DmApiTest : public dmtest::DmFixture {
+ protected:
+  void SetUp() override {
+    DmFixture::SetUp();
+    events = folder.path("evt.fits");
+    dmtest::writeEventFile(events);
+  }
+  std::string events;
+};
+
+bool noDatasetOpen() {
+  for (dmDataset* ds : context->datasets) {
+    if (ds) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TEST_F(DmApiTest, dmTableNextRow_walksRowsThenStops) {
+  dmBlock* b = dmDatasetTableOpen((events + "[STDEVT]").c_str());
+  ASSERT_NE(b, nullptr);
+  ASSERT_EQ(dmTableGetNoRows(b), 3);
+  dmDescriptor* t = dmTableOpenColumn(b, "TIME");
+  dmDescriptor* x = dmTableOpenColumn(b, "X");
+  EXPECT_DOUBLE_EQ(dmGetScalar_d(t), 100.5);  // row 1 before the first call
+  EXPECT_FLOAT_EQ(dmGetScalar_r(x), 4096.0F);
+  EXPECT_EQ(dmTableNextRow(b), 2);
+  EXPECT_DOUBLE_EQ(dmGetScalar_d(t), 101.25);
+  EXPECT_EQ(dmTableNextRow(b), 3);
+  EXPECT_DOUBLE_EQ(dmGetScalar_d(x), 4200.0);
+  EXPECT_EQ(dmTableNextRow(b), -1);
+  EXPECT_DOUBLE_EQ(dmGetScalar_d(t), 102.0);  // the cursor stays on the last row
+  EXPECT_EQ(dmTableNextRow(b), -1);
+  dmDatasetTableClose(b);
+}
+
+TEST_F(DmApiTest, dmGetScalars_d_readsWholeColumnAndMovesCursor) {
+  dmBlock* b = dmDatasetTableOpen((events + "[STDGTI]").c_str());
+  ASSERT_NE(b, nullptr);
+  double start[2] = {0, 0};
+  double stop[2] = {0, 0};
+  EXPECT_EQ(dmGetScalars_d(dmTableOpenColumnNo(b, 1), start, 1, 2), 2);
+  EXPECT_EQ(dmGetScalars_d(dmTableOpenColumnNo(b, 2), stop, 1, 2), 2);
+  EXPECT_DOUBLE_EQ(start[1], 30.0);
+  EXPECT_DOUBLE_EQ(stop[0], 20.0);
+  EXPECT_EQ(dmTableNextRow(b), -1);  // current row is now 2, the last
+  EXPECT_EQ(dmGetScalars_d(dmTableOpenColumnNo(b, 1), start, 0, 2), 0);
+  dmDatasetTableClose(b);
+}
+
+TEST_F(DmApiTest, dmKeyRead_wrongTypeWarnsAndStillReturnsTheKey) {
+  dmBlock* b = dmDatasetTableOpen((events + "[STDEVT]").c_str());
+  ASSERT_NE(b, nullptr);
+  double d = -1.0;
+  testing::internal::CaptureStdout();
+  dmDescriptor* key = dmKeyRead_d(b, "MJDREFI", &d);
+  const std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_NE(key, nullptr);
+  EXPECT_DOUBLE_EQ(d, -1.0);
+  EXPECT_NE(out.find("Bad key datatype"), std::string::npos) << out;
+  char type[8];
+  dmGetDataTypeNameC(key, type);
+  EXPECT_STREQ(type, "i");
+
+  int i = 0;
+  EXPECT_EQ(dmKeyRead_l(b, "MJDREFI", &i), key);
+  EXPECT_EQ(i, 48043);
+  EXPECT_NE(dmKeyRead_d(b, "mjdreff  ", &d), nullptr);  // case and trailing blanks ignored
+  EXPECT_DOUBLE_EQ(d, 0.5);
+  char comment[DM_NAME_LEN + 1];
+  dmGetDescC(key, comment);
+  EXPECT_STREQ(comment, "integer day");
+  EXPECT_EQ(dmKeyRead_d(b, "NOSUCH", &d), nullptr);
+  EXPECT_EQ(dmKeyRead_d(b, " ", &d), nullptr);
+  EXPECT_EQ(dmKeyRead_d(b, "TTYPE1", &d), nullptr);  // structural cards are not keys
+  dmDatasetTableClose(b);
+}
+
+TEST_F(DmApiTest, dmGetScalar_d_vectorColumnGivesFirstElement) {
+  const std::string path = folder.path("vec.fits");
+  dmtest::writeFits(path, [](fitsfile* f, int* st) {
+    dmtest::addEmptyPrimary(f, st);
+    dmtest::addTable(f, "RHRI_GAIN", {{"TIME", "1D", "d"}, {"GAIN_MAP", "5D", ""}}, 2, st);
+    dmtest::putColumn(f, 1, {49000.0, 49010.0}, st);
+    dmtest::putColumn(f, 2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, st);
+  });
+  dmBlock* b = dmDatasetTableOpen((path + "[RHRI_GAIN]").c_str());
+  ASSERT_NE(b, nullptr);
+  dmDescriptor* map = dmTableOpenColumn(b, "GAIN_MAP");
+  ASSERT_NE(map, nullptr);
+  EXPECT_DOUBLE_EQ(dmGetScalar_d(map), 1.0);
+  double cell[5] = {};
+  EXPECT_EQ(dmGetStaticArray_d(map, cell, 5), map);
+  EXPECT_DOUBLE_EQ(cell[4], 5.0);
+  EXPECT_EQ(dmTableNextRow(b), 2);
+  EXPECT_DOUBLE_EQ(dmGetScalar_d(map), 6.0);
+  EXPECT_FLOAT_EQ(dmGetScalar_r(map), 6.0F);  // narrowed, still the first element
+  dmGetStaticArray_d(map, cell, 5);
+  EXPECT_DOUBLE_EQ(cell[0], 6.0);
+  EXPECT_DOUBLE_EQ(cell[4], 10.0);
+
+  // Reading the column whole takes each row's first element, not the first
+  // row's elements.
+  double first[2] = {};
+  EXPECT_EQ(dmGetScalars_d(map, first, 1, 2), 2);
+  EXPECT_DOUBLE_EQ(first[0], 1.0);
+  EXPECT_DOUBLE_EQ(first[1], 6.0);
+  dmDatasetTableClose(b);
+}
+
+TEST_F(DmApiTest, readingAfterAnotherBlockWasOpenedUsesItsOwnBlock) {
+  DatasetKeeper keep(dmDatasetOpen(events.c_str()));
+  ASSERT_NE(keep.ds, nullptr);
+  dmBlock* evt = dmBlockOpen(keep.ds, "STDEVT");
+  ASSERT_NE(evt, nullptr);
+  dmDescriptor* t = dmTableOpenColumn(evt, "TIME");
+  ASSERT_NE(dmBlockOpen(keep.ds, "STDGTI"), nullptr);
+  EXPECT_EQ(dmDatasetGetNoBlocks(keep.ds), 2);  // moves the file past the last block
+  EXPECT_DOUBLE_EQ(dmGetScalar_d(t), 100.5);
+  EXPECT_EQ(dmDatasetMoveToBlock(keep.ds, 2)->number, 2);
+  EXPECT_EQ(dmTableNextRow(evt), 2);
+  EXPECT_DOUBLE_EQ(dmGetScalar_d(t), 101.25);
+}
+
+TEST_F(DmApiTest, dmGetScalar_d_nonColumnDescriptorsAreUnsupported) {
+  dmBlock* b = dmDatasetTableOpen((events + "[STDEVT]").c_str());
+  ASSERT_NE(b, nullptr);
+  dmDescriptor* key = dmKeyRead_d(b, "MJDREFF", nullptr);
+  ASSERT_NE(key, nullptr);
+  testing::internal::CaptureStdout();
+  EXPECT_DOUBLE_EQ(dmGetScalar_d(key), 0.0);
+  EXPECT_EQ(dmGetStaticArray_d(key, nullptr, 0), key);
+  EXPECT_EQ(dmSetScalar_d(key, 1.0), 0);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("Unsupported\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Unsupported 2"), std::string::npos) << out;
+  dmDatasetTableClose(b);
+}
+
+TEST_F(DmApiTest, dmDatasetTableOpen_failuresLeaveNoDatasetOpen) {
+  EXPECT_EQ(dmDatasetTableOpen((events + "[NOPE]").c_str()), nullptr);
+  EXPECT_TRUE(noDatasetOpen());
+  EXPECT_EQ(dmDatasetTableOpen(folder.path("missing.fits").c_str()), nullptr);
+  EXPECT_EQ(dmiErrorGet(), 6);
+  const std::string text = folder.path("text.fits");
+  FILE* f = std::fopen(text.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs("not a FITS file\n", f);
+  std::fclose(f);
+  EXPECT_EQ(dmDatasetOpen(text.c_str()), nullptr);
+  EXPECT_EQ(dmiErrorGet(), 6);
+  EXPECT_EQ(dmDatasetOpen("   "), nullptr);
+  EXPECT_TRUE(noDatasetOpen());
+}
+
+TEST_F(DmApiTest, dmDatasetTableCreate_roundTripIsReadBackAndVerified) {
+  const std::string path = folder.path("out.fits");
+  const std::string spec = path + "[GAIN_HIST]";
+  constexpr int kRows = 25;
+  dmBlock* b = dmDatasetTableCreate(spec.c_str());
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(dmTableGetNoRows(b), 0);
+  dmDescriptor* gain = dmColumnCreate(b, "GAIN", DM_TYPE_D, 0, " ", "gain bin");
+  dmDescriptor* weight = dmColumnCreate(b, "WEIGHT", DM_TYPE_D, 0, " ", " ");
+  dmDescriptor* expo = dmColumnCreate(b, "EXPOSURE", DM_TYPE_D, 0, "s", "good time");
+  ASSERT_TRUE(gain && weight && expo);
+  EXPECT_EQ(expo->number, 3);
+  for (int r = 1; r <= kRows; r++) {
+    EXPECT_EQ(dmTablePutRow(b, 0), r);
+    dmSetScalar_d(gain, 0.5 * r);
+    dmSetScalar_d(weight, 1.0 / r);
+    dmSetScalar_d(expo, 100.0 * r + 0.125);
+    if (r == 1) {
+      testing::internal::CaptureStdout();
+      EXPECT_EQ(dmColumnCreate(b, "LATE", DM_TYPE_D, 0, " ", " "), nullptr);
+      const std::string out = testing::internal::GetCapturedStdout();
+      EXPECT_NE(out.find("Cannot create columns after rows have been written"),
+                std::string::npos);
+    }
+  }
+  dmDescriptor* key = dmKeyWrite_d(b, "AVG_GAIN", 6.28125, "adu", "Mean gain");
+  ASSERT_NE(key, nullptr);
+  char name[DM_NAME_LEN + 1];
+  dmGetNameC(key, name);
+  EXPECT_STREQ(name, "AVG_GAIN");
+  dmDatasetTableClose(b);
+  dmDescriptorFree(key);
+
+  dmBlock* in = dmDatasetTableOpen(spec.c_str());
+  ASSERT_NE(in, nullptr);
+  ASSERT_EQ(dmTableGetNoRows(in), kRows);
+  ASSERT_EQ(in->ncols, 3);
+  double avg = 0;
+  ASSERT_NE(dmKeyRead_d(in, "AVG_GAIN", &avg), nullptr);
+  EXPECT_DOUBLE_EQ(avg, 6.28125);
+  dmDescriptor* g = dmTableOpenColumn(in, "GAIN");
+  dmDescriptor* w = dmTableOpenColumn(in, "WEIGHT");
+  dmDescriptor* e = dmTableOpenColumn(in, "EXPOSURE");
+  char unit[DM_NAME_LEN + 1];
+  dmGetUnitC(e, unit);
+  EXPECT_STREQ(unit, "s");
+  for (int r = 1; r <= kRows; r++) {
+    EXPECT_DOUBLE_EQ(dmGetScalar_d(g), 0.5 * r);
+    EXPECT_DOUBLE_EQ(dmGetScalar_d(w), 1.0 / r);
+    EXPECT_DOUBLE_EQ(dmGetScalar_d(e), 100.0 * r + 0.125);
+    EXPECT_EQ(dmTableNextRow(in), r < kRows ? r + 1 : -1);
+  }
+  // A table read from a file refuses new columns: it is not writable.
+  EXPECT_EQ(dmColumnCreate(in, "MORE", DM_TYPE_D, 0, " ", " "), nullptr);
+  dmDatasetTableClose(in);
+
+  const std::string cmd = "/usr/bin/fitsverify -q '" + path + "' > '" + path + ".txt' 2>&1";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  FILE* report = std::fopen((path + ".txt").c_str(), "r");
+  ASSERT_NE(report, nullptr);
+  char line[512] = "";
+  ASSERT_NE(std::fgets(line, sizeof line, report), nullptr);
+  std::fclose(report);
+  EXPECT_NE(std::string(line).find("verification OK"), std::string::npos) << line;
+}
+
+TEST_F(DmApiTest, dmImageCreate_pixelDescriptorHasTheShape) {
+  const std::string path = folder.path("img.fits");
+  const long dims[2] = {4, 3};
+  dmBlock* b = dmImageCreateC((path + "[MAP]").c_str(), "s", dims, 2);
+  ASSERT_NE(b, nullptr);
+  dmDescriptor* pix = dmTableOpenColumnNo(b, 1);
+  ASSERT_NE(pix, nullptr);
+  char text[DM_NAME_LEN + 1];
+  dmGetNameC(pix, text);
+  EXPECT_STREQ(text, "MAP");
+  EXPECT_EQ(dmGetArrDim(pix), 2);
+  EXPECT_EQ(pix->dims[1], 3);
+  EXPECT_EQ(dmTableGetNoRows(b), 1);
+  EXPECT_EQ(dmTablePutRow(b, 0), -1);
+  dmImageClose(b);
+
+  fitsfile* f = nullptr;
+  int status = 0;
+  fits_open_file(&f, path.c_str(), READONLY, &status);  // the image is the primary array
+  ASSERT_EQ(status, 0);
+  long naxes[2] = {0, 0};
+  int naxis = 0;
+  fits_get_img_dim(f, &naxis, &status);
+  fits_get_img_size(f, 2, naxes, &status);
+  fits_close_file(f, &status);
+  EXPECT_EQ(naxis, 2);
+  EXPECT_EQ(naxes[0], 4);
+  EXPECT_EQ(naxes[1], 3);
+
+  EXPECT_EQ(dmImageCreate((path + "[BAD]").c_str(), DM_TYPE_S, dims, DM_MAX_DIMS + 1), nullptr);
+  EXPECT_TRUE(noDatasetOpen());
+}
+
+TEST_F(DmApiTest, dmDescriptorFree_releasesOnlyCallerOwnedDescriptors) {
+  dmBlock* b = dmDatasetTableOpen((events + "[STDEVT]").c_str());
+  ASSERT_NE(b, nullptr);
+  dmDescriptor* key = dmKeyRead_d(b, "MJDREFF", nullptr);
+  dmDescriptorFree(key);  // held by the block: ignored
+  dmDescriptorFree(dmTableOpenColumn(b, "TIME"));
+  dmDescriptorFree(nullptr);
+  EXPECT_NE(dmKeyRead_d(b, "MJDREFF", nullptr), nullptr);
+  // A read-only dataset gets no new keys or blocks.
+  EXPECT_EQ(dmBlockCreate(dmBlockGetDataset(b), "NEW", DM_BLOCK_TABLE), nullptr);
+  dmDatasetTableClose(b);
+}
+
+TEST_F(DmApiTest, dmBlockPrint_listsKeysAndColumns) {
+  dmBlock* b = dmDatasetTableOpen((events + "[STDEVT]").c_str());
+  ASSERT_NE(b, nullptr);
+  testing::internal::CaptureStdout();
+  dmBlockPrint(b, "HEADER COLNAMES");
+  const std::string out = testing::internal::GetCapturedStdout();
+  dmDatasetTableClose(b);
+  EXPECT_NE(out.find("NKEYS: "), std::string::npos);
+  char line[256];
+  std::snprintf(line, sizeof line, "%-8s %-16s %-20s %-20s %-20s", "d", "MJDREFF", "0.5", " ",
+                "fraction");
+  std::string expect(line);
+  expect.erase(expect.find_last_not_of(' ') + 1);
+  EXPECT_NE(out.find(expect + "\n"), std::string::npos) << out;
+  std::snprintf(line, sizeof line, "%-8s %-16s %-20s %-20s", "i", "MJDREFI", "48043", " ");
+  EXPECT_NE(out.find(line), std::string::npos) << out;
+  std::snprintf(line, sizeof line, "%-8s %-16s %-20s %s\n", "r", "X", "COL 2", "pixel");
+  EXPECT_NE(out.find(line), std::string::npos) << out;
+}
+
+TEST_F(DmApiTest, typeTables) {
+  EXPECT_EQ(dmKTBDataType("l"), DM_TYPE_I);
+  EXPECT_EQ(dmKTBDataType("f"), DM_TYPE_R);
+  EXPECT_EQ(dmKTBDataType("ub"), DM_TYPE_UB);
+  EXPECT_EQ(dmKTBDataType("d  "), DM_TYPE_D);
+  EXPECT_EQ(dmKTBDataType("x"), DM_TYPE_NONE);
+  EXPECT_EQ(dmKTBDataType("D"), DM_TYPE_NONE);
+  char buf[8];
+  dmKTBDataTypeName(42, buf);
+  EXPECT_STREQ(buf, " ");
+  dmKTBDataTypeName(-1, buf);
+  EXPECT_STREQ(buf, " ");
+  dmKTBDataTypeName(DM_TYPE_UL, buf);
+  EXPECT_STREQ(buf, "ul");
+  EXPECT_EQ(dmKTBBlockType("IMAGE"), DM_BLOCK_IMAGE);
+  EXPECT_EQ(dmKTBBlockType("table"), DM_BLOCK_OTHER);
+  dmKTBBlockTypeName(DM_BLOCK_TABLE, buf);
+  EXPECT_STREQ(buf, "TABLE");
+  dmKTBBlockTypeName(7, buf);
+  EXPECT_STREQ(buf, " ");
+}
+
+TEST_F(DmApiTest, kernels) {
+  EXPECT_EQ(dmGetNoKernels(), 1);
+  EXPECT_EQ(dmGetKernelNo(1), &FITS);
+  EXPECT_EQ(dmGetKernelNo(0), nullptr);
+  EXPECT_EQ(dmGetKernelNo(2), nullptr);
+  EXPECT_EQ(dmKernelGet("FITS"), &FITS);
+  EXPECT_EQ(dmKernelGet("fits"), nullptr);
+  testing::internal::CaptureStdout();
+  dmKernelList();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "FITS\n");
+  EXPECT_EQ(dmSetKernelOption("TABLE=BINTABLE"), 0);
+}
+
+TEST_F(DmApiTest, nullHandlesDoNothing) {
+  char buf[DM_NAME_LEN + 1] = "x";
+  double d = 3;
+  int i = 4;
+  EXPECT_EQ(dmDatasetClose(nullptr), 0);
+  EXPECT_EQ(dmDatasetGetNoBlocks(nullptr), 0);
+  EXPECT_EQ(dmDatasetMoveToBlock(nullptr, 1), nullptr);
+  EXPECT_EQ(dmDatasetNextBlock(nullptr), nullptr);
+  dmDatasetGetBlockTypeName(nullptr, 1, buf);
+  EXPECT_STREQ(buf, " ");
+  EXPECT_EQ(dmBlockOpen(nullptr, "X"), nullptr);
+  EXPECT_EQ(dmBlockClose(nullptr), 0);
+  EXPECT_EQ(dmBlockGetNo(nullptr), 0);
+  EXPECT_EQ(dmBlockGetTypeName(nullptr, buf), 4);
+  EXPECT_STREQ(buf, " ");
+  dmBlockGetNameC(nullptr, buf, DM_NAME_LEN);
+  EXPECT_STREQ(buf, " ");
+  EXPECT_EQ(dmDatasetTableOpen(nullptr), nullptr);
+  EXPECT_EQ(dmDatasetTableClose(nullptr), 0);
+  EXPECT_EQ(dmTableGetNoRows(nullptr), 0);
+  EXPECT_EQ(dmTableOpenColumn(nullptr, "X"), nullptr);
+  EXPECT_EQ(dmColumnCreate(nullptr, "X", DM_TYPE_D, 0, " ", " "), nullptr);
+  EXPECT_DOUBLE_EQ(dmGetScalar_d(nullptr), 0.0);
+  EXPECT_EQ(dmGetScalars_d(nullptr, &d, 1, 1), 0);
+  EXPECT_EQ(dmGetStaticArray_d(nullptr, &d, 1), nullptr);
+  EXPECT_EQ(dmTableNextRow(nullptr), -1);
+  EXPECT_EQ(dmTablePutRow(nullptr, 0), -1);
+  EXPECT_EQ(dmKeyWrite_d(nullptr, "K", 1.0, " ", " "), nullptr);
+  EXPECT_EQ(dmKeyRead_d(nullptr, "K", &d), nullptr);
+  EXPECT_EQ(dmKeyRead_l(nullptr, "K", &i), nullptr);
+  EXPECT_DOUBLE_EQ(d, 3);
+  EXPECT_EQ(i, 4);
+  EXPECT_EQ(dmDescriptorGetCoord(nullptr), nullptr);
+  dmGetNameC(nullptr, buf);
+  EXPECT_STREQ(buf, " ");
+  dmGetDataTypeNameC(nullptr, buf);
+  EXPECT_STREQ(buf, " ");
+  EXPECT_EQ(dmBlockPrint(nullptr, "HEADER"), 0);
+  EXPECT_EQ(dmBlockPrintKernel(nullptr), 0);
+  dmStatus(nullptr);
+}
