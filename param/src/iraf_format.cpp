@@ -230,7 +230,7 @@ Parameter* comment_record(const char* name, const std::string& text) {
     }
     p->ptype = CommentType;
     p->pname = dup_string(name);
-    p->pvalue.type = CommentType;
+    p->pvalue.type = StringType;
     p->pvalue.value = dup_string(text.c_str());
     return p;
 }

@@ -127,6 +127,15 @@ TEST_F(IrafFormatTest, IRAFParFile_valueForms) {
     EXPECT_EQ(text_of(list->param[2]->pmin), "1");
     EXPECT_EQ(list->param[2]->pmax.value, nullptr);
     PListFree(list);
+
+    // A last line without its newline, and a carriage return kept in the text.
+    list = parse("# c\r\nw,s,h,v,,,Prompt\r\nn,i,h,1,,,\"Last\"");
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->nparam, 3);
+    EXPECT_STREQ(list->param[1]->pprompt, "Prompt\r");
+    EXPECT_STREQ(list->param[2]->pprompt, "Last");
+    EXPECT_EQ(written(list), "# c\r\nw,s,h,\"v\",,,\"Prompt\r\"\nn,i,h,1,,,\"Last\"\n");
+    PListFree(list);
 }
 
 TEST_F(IrafFormatTest, IRAFParWrit_escapedQuotesInEveryFieldSurvive) {
@@ -409,6 +418,8 @@ TEST(IrafCorpusTest, IRAFParFile_corpusRoundTrip) {
         PListFree(list);
     }
     std::cout << "corpus: " << files.size() << " files, " << parsed << " parsed, " << rejected << " rejected\n";
+    testing::Test::RecordProperty("parsed", parsed);
+    testing::Test::RecordProperty("rejected", rejected);
     EXPECT_GT(parsed, 0);
 }
 
