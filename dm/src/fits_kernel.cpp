@@ -250,7 +250,11 @@ int FITS_TableOpen(void* kb, int* ncols, int* nrows) {
   if (block->hdutype != FITS_HDU_BINARY) return 0;
 
   fitsfile* fptr = block->dataset->fptr;
-  int status = 0;
+  int status = FITS_SelectHDU(block);
+  if (status != 0) {
+    dmkErrorSet(status);
+    return status;
+  }
   long tfields = 0;
   ffgkyj(fptr, "TFIELDS", &tfields, nullptr, &status);
   if (status != 0) {

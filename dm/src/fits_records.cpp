@@ -163,12 +163,16 @@ int FITS_HeaderOpen(FITS_Block* block) {
   fitsfile* fptr = ds->fptr;
   int status = 0;
   int hdutype = 0;
-  if (ffmahd(fptr, block->hdu, &hdutype, &status) == 0) ds->current_hdu = block->hdu;
   int ncards = 0;
-  int position = 0;
-  status = 0;
-  ffghps(fptr, &ncards, &position, &status);
-  if (ncards < 0) ncards = 0;
+  if (ffmahd(fptr, block->hdu, &hdutype, &status) == 0) {
+    ds->current_hdu = block->hdu;
+    int position = 0;
+    ffghps(fptr, &ncards, &position, &status);
+    if (ncards < 0) ncards = 0;
+  } else {
+    // Another HDU's cards must not be taken for this one's: the header stays empty.
+    dmkErrorSet(status);
+  }
 
   FITS_HeaderClose(block);
   block->header = new (std::nothrow) FITS_Key[static_cast<size_t>(ncards > 0 ? ncards : 1)];
