@@ -495,6 +495,7 @@ void fio_clear_eof(int ch) {
   if (c->fp != nullptr) std::clearerr(c->fp);
 }
 
+// The terminal channel 0 writes to standard output, so its stream is stdout.
 FILE* fio_file_fptr(int ch) {
   if (ch == 0) return stdout;
   Channel* c = entry(ch);
@@ -562,12 +563,12 @@ bool fio_inquire_path(const char* name, char* out, int room) {
   std::size_t size = room > 0 ? static_cast<std::size_t>(room) : 0;
   util_int::copy_bounded(nm, out, size);
   if (nm.empty()) return false;
-  if (exists(nm)) return true;
+  // A name that does not fit the caller's buffer could only be reported cut.
+  if (exists(nm)) return nm.size() < size;
   if (nm[0] == '/') return false;
   for (int k = 0; k < paths.npath; ++k) {
     std::string dir = util_int::trimmed(paths.entries[k]);
     std::string cand = dir.empty() ? nm : dir + "/" + nm;
-    // A candidate that does not fit the caller's buffer could only be reported cut.
     if (cand.size() + 1 > size) continue;
     if (exists(cand)) {
       util_int::copy_bounded(cand, out, size);

@@ -117,7 +117,7 @@ std::string leading_zero(std::string s) {
   return s;
 }
 
-enum class FmtKind { Int, Long, Float, Bad };
+enum class FmtKind { Int, Long, LongLong, Float, Bad };
 
 // Classifies a caller's printf format by its one conversion, so that the value
 // is passed with the type the format expects. Formats with no conversion, more
@@ -129,16 +129,17 @@ FmtKind fmt_kind(const char* fmt) {
     if (*p != '%') continue;
     ++p;
     if (*p == '%') continue;
-    bool is_long = false;
+    int longs = 0;
     while (*p && std::strchr("-+ #0123456789.", *p)) ++p;
     while (*p && std::strchr("hlLqjzt", *p)) {
-      if (*p == 'l') is_long = true;
+      if (*p == 'l') ++longs;
       else if (*p != 'h') return FmtKind::Bad;
       ++p;
     }
-    if (*p == '\0') return FmtKind::Bad;
+    if (*p == '\0' || longs > 2) return FmtKind::Bad;
     ++conversions;
-    if (std::strchr("diouxXc", *p)) kind = is_long ? FmtKind::Long : FmtKind::Int;
+    if (std::strchr("diouxXc", *p))
+      kind = longs == 2 ? FmtKind::LongLong : longs == 1 ? FmtKind::Long : FmtKind::Int;
     else if (std::strchr("fFeEgGaA", *p)) kind = FmtKind::Float;
     else return FmtKind::Bad;
   }
@@ -147,7 +148,8 @@ FmtKind fmt_kind(const char* fmt) {
 
 std::string format_int(long v, const char* fmt, FmtKind kind) {
   char tmp[128];
-  if (kind == FmtKind::Long) std::snprintf(tmp, sizeof tmp, fmt, v);
+  if (kind == FmtKind::LongLong) std::snprintf(tmp, sizeof tmp, fmt, static_cast<long long>(v));
+  else if (kind == FmtKind::Long) std::snprintf(tmp, sizeof tmp, fmt, v);
   else if (kind == FmtKind::Int) std::snprintf(tmp, sizeof tmp, fmt, static_cast<int>(v));
   else std::snprintf(tmp, sizeof tmp, fmt, static_cast<double>(v));
   return tmp;

@@ -295,6 +295,7 @@ int cs_match(const char* s, const char* packed, int n, int w) {
   return 0;
 }
 
+// The list's slots must be wide enough for s: a string list does not record its width.
 int cs_list_add(char** list, int* n, int max, const char* s) {
   int hit = match_c(s, list, *n);
   if (hit > 0) return hit;

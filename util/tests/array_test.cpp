@@ -89,15 +89,4 @@ TEST_F(ArrayTest, Rotate2D_degrees) {
   EXPECT_NEAR(dcosd(60), 0.5, 1e-12);
 }
 
-TEST_F(ArrayTest, SmallIntegerHelpers) {
-  int a[4] = {1, 2, 3, 4}, b[4] = {};
-  ar_copy_i(a, b, 4);
-  EXPECT_EQ(b[3], 4);
-  ar_zero_i(b, 2);
-  EXPECT_EQ(b[1], 0);
-  EXPECT_EQ(b[2], 3);
-  EXPECT_EQ(min_i(3, -2), -2);
-  EXPECT_EQ(max_i(3, -2), 3);
-}
-
 }  // namespace

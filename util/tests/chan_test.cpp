@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "util_test_helpers.h"
 
@@ -61,6 +62,24 @@ TEST(ChanFresh, FioOpen_firstChannelIsOne) {
         std::exit(first == 1 && again == 1 ? 0 : 1);
       },
       testing::ExitedWithCode(0), "");
+}
+
+TEST_F(ChanTest, FioOpen_tableOverflow) {
+  std::vector<int> open;
+  Captured c = capture([&] {
+    for (int k = 0; k < 120; ++k) {
+      int ch = fio_open_r("/dev/null");
+      if (ch == 0) break;
+      open.push_back(ch);
+    }
+  });
+  // Channels 5, 6 and 7 are taken by the standard streams.
+  EXPECT_EQ(open.size(), 97u);
+  EXPECT_EQ(c.out, "QEL FILE Overflow\n");
+  for (int ch : open) fio_close(ch);
+  int again = fio_open_r("/dev/null");
+  EXPECT_EQ(again, 1);
+  fio_close(again);
 }
 
 TEST_F(ChanTest, FioRead_lastLineWithoutNewline) {

@@ -164,6 +164,16 @@ TEST(MsgOverflow, DbgAddpkg_listOverflow) {
       testing::ExitedWithCode(0), "Routine list_add: list overflow\n");
 }
 
+TEST_F(MsgTest, DbgListpkg_levels) {
+  dbg_setpkg("LISTED", 4);
+  Captured c = capture([] { dbg_listpkg(); });
+  EXPECT_EQ(c.err.rfind("[*] DEBUG PACKAGES ACTIVE\n*Package*                       Level\n\n"
+                        "GLOBAL                          [*0]\n",
+                        0),
+            0u);
+  EXPECT_NE(c.err.find("\nLISTED                          [*4]\n"), std::string::npos);
+}
+
 TEST_F(MsgTest, DbgDisptree_wrapsLongStacks) {
   Captured c = capture([] {
     dbg_push("T", "FIRST");

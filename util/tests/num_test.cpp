@@ -161,6 +161,8 @@ TEST_F(NumTest, Writef_callerFormats) {
   EXPECT_STREQ(buf, "   42");
   writef_i(42, "%ld", buf, 31);
   EXPECT_STREQ(buf, "42");
+  writef_i(-42, "%lld", buf, 31);
+  EXPECT_STREQ(buf, "-42");
   writef_r(2.5f, "%.1e", buf, 31);
   EXPECT_STREQ(buf, "2.5e+00");
   // A format that does not take one number falls back to the short form.
