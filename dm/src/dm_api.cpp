@@ -370,7 +370,13 @@ float dmGetScalar_r(dmDescriptor* col) {
 
 int dmGetScalars_d(dmDescriptor* col, double* values, int firstrow, int nrows) {
   dmBlock* block = columnBlock(col, "Unsupported");
-  if (!block || !values || firstrow < 1 || nrows < 1) return 0;
+  if (!block || !values || firstrow < 1 || nrows < 1 || firstrow > INT_MAX - nrows) return 0;
+  // A table read from a file holds a known number of rows; rows past its end
+  // are not reported as read.
+  if (!block->dataset->writable) {
+    if (firstrow > block->nrows) return 0;
+    if (nrows > block->nrows - firstrow + 1) nrows = block->nrows - firstrow + 1;
+  }
   dmKernel* k = block->dataset->kernel;
   for (int i = 0; i < nrows; i++) values[i] = 0.0;
   int got = 0;

@@ -3,6 +3,8 @@
 // through the data model and walked block by block, column by column and key
 // by key; run under the sanitizers this shows no crash, overrun or leak.
 #include <cstdio>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -68,37 +70,76 @@ int walkBlock(dmBlock* b) {
   return seen;
 }
 
-}  // namespace
-
-TEST_F(DmCorpusTest, everyFileOpensOrFailsCleanly) {
-  const std::vector<std::string> files =
-      dmtest::listFiles(std::string(VARTO_CORPUS_DIR) + "/fits");
-  ASSERT_GT(files.size(), 90U);
+struct Walk {
+  int files = 0;
   int opened = 0;
   int blocks = 0;
   int descriptors = 0;
+};
+
+// Opens every corpus file, walks all its blocks, and closes it again.
+Walk walkCorpus() {
+  Walk w;
+  const std::vector<std::string> files =
+      dmtest::listFiles(std::string(VARTO_CORPUS_DIR) + "/fits");
+  w.files = static_cast<int>(files.size());
   testing::internal::CaptureStdout();  // listings and kernel warnings
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
     dmInit(0);
     dmDataset* ds = dmDatasetOpen(path.c_str());
     if (!ds) continue;
-    opened++;
+    w.opened++;
     const int n = dmDatasetGetNoBlocks(ds);
     EXPECT_LE(n, DM_MAX_BLOCKS);
     for (int i = 1; i <= n; i++) {
       dmBlock* b = dmDatasetMoveToBlock(ds, i);
       if (!b) continue;
-      blocks++;
-      descriptors += walkBlock(b);
+      w.blocks++;
+      w.descriptors += walkBlock(b);
       if (i % 2 == 0) dmBlockClose(b);  // closed and still-open blocks both go at close
     }
     dmDatasetClose(ds);
   }
   testing::internal::GetCapturedStdout();
-  EXPECT_GT(opened, 85);
-  EXPECT_GT(blocks, 250);
-  EXPECT_GT(descriptors, 5000);
-  std::printf("corpus: %zu files, %d opened, %d blocks, %d descriptors\n", files.size(), opened,
-              blocks, descriptors);
+  return w;
+}
+
+}  // namespace
+
+TEST_F(DmCorpusTest, everyFileOpensOrFailsCleanly) {
+  const Walk w = walkCorpus();
+  EXPECT_GT(w.files, 90);
+  EXPECT_GT(w.opened, 85);
+  EXPECT_GT(w.blocks, 250);
+  EXPECT_GT(w.descriptors, 5000);
+  std::printf("corpus: %d files, %d opened, %d blocks, %d descriptors\n", w.files, w.opened,
+              w.blocks, w.descriptors);
+}
+
+TEST_F(DmCorpusTest, everyFileWithFullTracePairsItsAllocations) {
+  dbg_set(3);
+  testing::internal::CaptureStderr();
+  const Walk w = walkCorpus();
+  const std::string trace = testing::internal::GetCapturedStderr();
+  dbg_set(0);
+  EXPECT_GT(w.blocks, 250);
+
+  // Every data-model record allocated is released, matched by address.
+  std::map<std::string, int> live;
+  int allocs = 0;
+  std::istringstream in(trace);
+  for (std::string l; std::getline(in, l);) {
+    const size_t a = l.find("*** ALLOC ");
+    const size_t f = l.find("*** FREE  ");
+    if (a == std::string::npos && f == std::string::npos) continue;
+    std::istringstream rest(l.substr((a != std::string::npos ? a : f) + 10));
+    std::string address, kind;
+    rest >> address >> kind;
+    if (kind.rfind("dm", 0) != 0) continue;
+    live[kind + "@" + address] += a != std::string::npos ? 1 : -1;
+    if (a != std::string::npos) allocs++;
+  }
+  EXPECT_GT(allocs, 2 * w.blocks);
+  for (const auto& [key, n] : live) EXPECT_EQ(n, 0) << key;
 }
