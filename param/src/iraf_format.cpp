@@ -412,15 +412,15 @@ std::string read_all(FILE* stream) {
 }
 
 // The scanner reads a quoted string as everything up to the first quote not
-// preceded by a pairing backslash; true when esc followed by a quote reads back whole.
-bool reads_back_quoted(const std::string& esc) {
+// preceded by a pairing backslash; true when esc followed by that quote reads back whole.
+bool reads_back_quoted(const std::string& esc, char quote) {
     std::size_t i = 0;
     while (i < esc.size()) {
         if (esc[i] == '\\') {
             i += 2;
             continue;
         }
-        if (esc[i] == '"') {
+        if (esc[i] == quote) {
             return false;
         }
         ++i;
@@ -457,20 +457,33 @@ std::string escape(const std::string& text) {
     return out;
 }
 
-std::string in_quotes(const std::string& esc) { return "\"" + esc + "\""; }
+std::string in_quotes(const std::string& esc, char quote) { return quote + esc + quote; }
 
-// One field as written: quoted when asked for and it reads back that way,
-// otherwise plain; text that would not read back plain (commas, single
-// quotes, newlines, a present but empty text) is quoted.
+// One field as written: quoted when asked for, otherwise plain. When that
+// form would not read back (a plain text with a comma, a single quote or a
+// newline, or present but empty; a quoted text whose backslashes would pair
+// with a quote), the first other form that does is used: plain, double-quoted,
+// single-quoted. A text that no form carries is written in the asked-for form.
 std::string field_text(const std::string& text, bool quote, bool empty_is_absent) {
     std::string esc = escape(text);
     if (text.empty() && empty_is_absent && !quote) {
         return {};
     }
-    if (quote) {
-        return (reads_back_quoted(esc) || !reads_back_unquoted(esc)) ? in_quotes(esc) : esc;
+    bool plain_ok = reads_back_unquoted(esc);
+    bool double_ok = reads_back_quoted(esc, '"');
+    if (quote ? double_ok : plain_ok) {
+        return quote ? in_quotes(esc, '"') : esc;
     }
-    return reads_back_unquoted(esc) ? esc : in_quotes(esc);
+    if (plain_ok) {
+        return esc;
+    }
+    if (double_ok) {
+        return in_quotes(esc, '"');
+    }
+    if (reads_back_quoted(esc, '\'')) {
+        return in_quotes(esc, '\'');
+    }
+    return quote ? in_quotes(esc, '"') : esc;
 }
 
 std::string optional_field(const Value& v, bool quote) {

@@ -149,6 +149,12 @@ TEST_F(IrafFormatTest, IRAFParWrit_escapedQuotesInEveryFieldSurvive) {
     Parameter* f = ParamCreate(strdup("f"), FileType, HiddenMode, strdup("it's,odd"), nullptr);
     ValueSetString(&f->pmin, "");
     PListAdd(list, f);
+    // Backslashes next to quotes: a string ending in one is written plain, a
+    // backslash-quote pair with a comma goes in single quotes.
+    PListAdd(list, ParamCreate(strdup("dir"), StringType, HiddenMode, strdup("C:\\temp\\"), nullptr));
+    Parameter* pair = ParamCreate(strdup("pair"), StringType, HiddenMode, strdup("x"), nullptr);
+    ValueSetString(&pair->pvalue, "a\\\"b,c");
+    PListAdd(list, pair);
 
     std::string first = written(list);
     EXPECT_EQ(first.substr(0, first.find('\n') + 1),
@@ -163,6 +169,9 @@ TEST_F(IrafFormatTest, IRAFParWrit_escapedQuotesInEveryFieldSurvive) {
     // A file value holding a comma and a single quote, and a present empty minimum.
     EXPECT_EQ(text_of(back->param[1]->pvalue), "it's,odd");
     ASSERT_NE(back->param[1]->pmin.value, nullptr);
+    EXPECT_EQ(text_of(back->param[2]->pvalue), "C:\\temp\\");
+    EXPECT_EQ(text_of(back->param[3]->pvalue), "a\\\"b,c");
+    EXPECT_NE(first.find("dir,s,h,C:\\temp\\,,,\n"), std::string::npos) << first;
     EXPECT_EQ(written(back), first);
     PListFree(back);
     PListFree(list);
