@@ -139,6 +139,10 @@ dmDataset* dmiDatasetAlloc(const char* name, dmKernel* kernel, void* kds, const 
   ds->kernel = kernel;
   ds->kernel_dataset = kds;
   ds->writable = (mode && mode[0] == 'W') ? 1 : 0;
+  // A created file holds only the blocks made through this dataset; asking the
+  // kernel for further HDUs would move the file away from a header still being
+  // written.
+  ds->scanned = ds->writable;
   dmiTrace(1, "*** ALLOC %12ld dmDataset ***", addr(ds));
   return ds;
 }
