@@ -137,6 +137,8 @@ bool write_all(int fd, const char* p, std::size_t n) {
 // Writes raw bytes on a channel entry: its stream, or its descriptor for CIO.
 bool put_bytes(Channel& c, const char* p, std::size_t n) {
   if (n == 0) return true;
+  // Text that callers printed directly on stdout comes before an error line.
+  if (c.fp == stderr) std::fflush(stdout);
   if (c.fp != nullptr) return std::fwrite(p, 1, n, c.fp) == n;
   return c.fd >= 0 && write_all(c.fd, p, n);
 }

@@ -256,6 +256,22 @@ TEST_F(MsgTest, IoPrintState_lists) {
                        "\n  Input Channel:  5\n  Output Channel: 6\n  Error Channel:  7\n");
 }
 
+// Both standard streams go to one file, as with "2>&1": an error line comes
+// after text printed directly on stdout before it.
+TEST(MsgOrder, ErrMsg_afterPendingStdout) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        ::dup2(2, 1);
+        std::setvbuf(stdout, nullptr, _IOFBF, 4096);
+        rirade_init();
+        std::printf("printed first\n");
+        err_msg("error second");
+        std::exit(0);
+      },
+      testing::ExitedWithCode(0), "printed first\nerror second\n");
+}
+
 // Runs in a fresh process, before any start-up: messages and errors both
 // reach standard output.
 TEST(MsgBeforeInit, Msg_writesToStdoutBeforeInit) {
