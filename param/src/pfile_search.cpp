@@ -21,7 +21,7 @@ constexpr int ExpandMax = 1024;
 // Every search result lives here until the next search.
 char result_buf[ParamPathMax];
 
-bool is_separator(char c) { return c == ' ' || c == ':' || c == ';' || c == '\t' || c == '\n'; }
+bool is_separator(char c) { return c == ' ' || c == ':' || c == ';'; }
 
 bool has(const char* mode, char c) { return mode != nullptr && std::strchr(mode, c) != nullptr; }
 
