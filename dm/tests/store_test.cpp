@@ -28,11 +28,6 @@ class StoreTest : public ::testing::Test {
   StorePtr store;
 };
 
-TEST_F(StoreTest, store_alloc_reservesEntryZero) {
-  EXPECT_EQ(store->nbuffers, 1);
-  for (int t = STORE_D; t <= STORE_Q; ++t) EXPECT_EQ(store->current[t], 0);
-}
-
 TEST_F(StoreTest, store_d_growsTo1002AndKeepsEarlierAddresses) {
   std::vector<double*> first;
   for (int i = 0; i < 500; ++i) {
@@ -158,15 +153,6 @@ TEST_F(StoreTest, store_list_stringBeforeReal) {
       "--------------------\nC00001 hello\n\n"
       "\n--------------------\nBuffer D: 1 of 500\n--------------------\nD00001 2.5\n\n";
   EXPECT_EQ(out, expected);
-}
-
-TEST_F(StoreTest, store_list_qShowsTF) {
-  int q[2] = {1, 0};
-  store_q(store.get(), q, 2);
-  testing::internal::CaptureStdout();
-  store_list_q(store.get());
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("Q00001 T\nQ00002 F\n"), std::string::npos);
 }
 
 }  // namespace
