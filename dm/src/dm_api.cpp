@@ -121,6 +121,12 @@ dmDataset* dmDatasetOpen(const char* name) {
 
 dmDataset* dmDatasetCreate(const char* name) {
   if (!name || cs_is_blank(name)) return nullptr;
+  // Creating replaces an existing file: refuse before the kernel deletes it
+  // when no dataset slot is left to record the new one.
+  if (context && context->count >= DM_MAX_DATASETS) {
+    dmiErrorSet(2);
+    return nullptr;
+  }
   dmKernel* k = CreateKernel ? CreateKernel : dmiKernelNo(1);
   void* kds = k->DatasetCreate(name);
   if (!kds) return nullptr;

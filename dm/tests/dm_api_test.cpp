@@ -331,19 +331,6 @@ TEST_F(DmApiTest, typeTables) {
   EXPECT_STREQ(buf, " ");
 }
 
-TEST_F(DmApiTest, kernels) {
-  EXPECT_EQ(dmGetNoKernels(), 1);
-  EXPECT_EQ(dmGetKernelNo(1), &FITS);
-  EXPECT_EQ(dmGetKernelNo(0), nullptr);
-  EXPECT_EQ(dmGetKernelNo(2), nullptr);
-  EXPECT_EQ(dmKernelGet("FITS"), &FITS);
-  EXPECT_EQ(dmKernelGet("fits"), nullptr);
-  testing::internal::CaptureStdout();
-  dmKernelList();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "FITS\n");
-  EXPECT_EQ(dmSetKernelOption("TABLE=BINTABLE"), 0);
-}
-
 TEST_F(DmApiTest, nullHandlesDoNothing) {
   char buf[DM_NAME_LEN + 1] = "x";
   double d = 3;

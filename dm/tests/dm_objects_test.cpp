@@ -173,7 +173,8 @@ TEST_F(DmObjectsTest, dmiDatasetAlloc_hundredSlotsUntilDmInit) {
     EXPECT_EQ(ds->slot, i + 1);
     dmDatasetClose(ds);
   }
-  EXPECT_EQ(dmDatasetCreate(folder.path("new.fits").c_str()), nullptr);
+  // The refused create leaves the file of that name as it was.
+  EXPECT_EQ(dmDatasetCreate(path.c_str()), nullptr);
   EXPECT_EQ(dmiErrorGet(), 2);
   EXPECT_EQ(dmDatasetOpen(path.c_str()), nullptr);
   EXPECT_EQ(dmiErrorGet(), 1);
@@ -184,6 +185,7 @@ TEST_F(DmObjectsTest, dmiDatasetAlloc_hundredSlotsUntilDmInit) {
   DatasetKeeper keep(dmDatasetOpen(path.c_str()));
   ASSERT_NE(keep.ds, nullptr);
   EXPECT_EQ(keep.ds->slot, 1);
+  EXPECT_EQ(dmDatasetGetNoBlocks(keep.ds), 2);
 }
 
 TEST_F(DmObjectsTest, dmiBlockAlloc_hundredBlocksPerDataset) {
