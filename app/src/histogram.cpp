@@ -45,6 +45,41 @@ inline int bin_index(double g, const ghist* h) {
   return -1;
 }
 
+// The bin of the gain interpolated in time, ((after g0 + before g1) / span), as
+// bin_index would find it, with multiplications by reciprocals in place of the
+// two divisions. Only the bin is needed, not the gain; the product form differs
+// from the quotients by a few units in the last place, so when it lands within
+// kBinMargin of a bin edge the quotients are worked out exactly instead.
+struct BinFinder {
+  double low;
+  double width;
+  double inv_width;
+  int count;
+
+  static constexpr double kBinMargin = 1.0e-6;
+
+  explicit BinFinder(const ghist* h)
+      : low(h->low), width(h->width), inv_width(1.0 / h->width), count(h->count) {}
+
+  int exact(double g) const {
+    const double q = (g - low) / width;
+    if (q >= 1.0 && q < count) return static_cast<int>(q);
+    return -1;
+  }
+
+  int find(double weighted_sum, double inv_span, double span) const {
+    const double q = (weighted_sum * inv_span - low) * inv_width;
+    if (q >= 1.0 + kBinMargin && q < count - kBinMargin) {
+      const int i = static_cast<int>(q);
+      const double frac = q - i;
+      if (frac > kBinMargin && frac < 1.0 - kBinMargin) return i;
+    } else if (q < 1.0 - kBinMargin || q >= count + kBinMargin) {
+      return -1;
+    }
+    return exact(weighted_sum / span);
+  }
+};
+
 // The binning as the straightforward loop over intervals and positions, with the
 // per-lookup diagnostics. Used when the debug level asks for them.
 void calc_traced(const source* src, const asp* history, const obs* observation,
@@ -183,8 +218,12 @@ void varto_calc(const source* src, const asp* history, const obs* observation,
   if (npos <= 0) return;
   const double x0 = observation->x0;
   const double y0 = observation->y0;
+  const BinFinder bins(h);
   std::vector<double> rel_x(static_cast<std::size_t>(npos));
   std::vector<double> rel_y(static_cast<std::size_t>(npos));
+  std::vector<double> det_x(static_cast<std::size_t>(npos));
+  std::vector<double> det_y(static_cast<std::size_t>(npos));
+  std::vector<int> bin(static_cast<std::size_t>(npos));
   for (int j = 0; j < npos; ++j) {
     rel_x[j] = src->xs[j] - x0;
     rel_y[j] = src->ys[j] - y0;
@@ -208,6 +247,7 @@ void varto_calc(const source* src, const asp* history, const obs* observation,
     const double after = tm1 - mjd;   // weight of the earlier map
     const double before = mjd - tm0;  // weight of the later map
     const double span = tm1 - tm0;
+    const double inv_span = 1.0 / span;
     // cos and sin of the roll exactly as the rotation computes them.
     double cos_r = 0.0;
     double sin_r = 0.0;
@@ -215,8 +255,9 @@ void varto_calc(const source* src, const asp* history, const obs* observation,
     const double px = p[0];
     const double py = p[1];
     const double w = dt / npos;
+    // First the detector position and bin of every position, then the sums in
+    // position order: two short loops keep their values in registers.
     for (int j = 0; j < npos; ++j) {
-      if (crosses_step) tmsg(kStepWarning);
       const double dx = rel_x[j] - px;
       const double dy = rel_y[j] - py;
       const double detx = x0 + (dx * cos_r - dy * sin_r);
@@ -224,9 +265,14 @@ void varto_calc(const source* src, const asp* history, const obs* observation,
       const GridPoint gp = grid_point(detx / 256.0, dety / 256.0);
       const double g0 = bilinear(map0, gp);
       const double g1 = bilinear(map1, gp);
-      const double g = same_time ? (g0 + g1) / 2 : (after * g0 + before * g1) / span;
-      const int i = bin_index(g, h);
-      if (i >= 0) add_sample(i, w, t0, t1, detx, dety, p, h, npos);
+      det_x[j] = detx;
+      det_y[j] = dety;
+      bin[j] = same_time ? bins.exact((g0 + g1) / 2)
+                         : bins.find(after * g0 + before * g1, inv_span, span);
+    }
+    for (int j = 0; j < npos; ++j) {
+      if (crosses_step) tmsg(kStepWarning);
+      if (bin[j] >= 0) add_sample(bin[j], w, t0, t1, det_x[j], det_y[j], p, h, npos);
     }
   }
 }

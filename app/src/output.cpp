@@ -120,8 +120,11 @@ void varto_list_times(const ghist* h) {
     } else {
       line += "(";
       for (int r = 0; r < filter->count; ++r) {
-        std::string range = time_text(filter->starts[r]) + ":" + time_text(filter->stops[r]);
-        if (r > 0) range.insert(0, ",");
+        std::string range;
+        if (r > 0) range += ',';
+        range += time_text(filter->starts[r]);
+        range += ':';
+        range += time_text(filter->stops[r]);
         if (line.size() + range.size() > kTimeLineLimit) {
           // Times far beyond any observation: show what fits and stop the listing.
           tmsg("Buffer overflow");

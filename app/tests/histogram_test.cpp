@@ -301,6 +301,27 @@ TEST_F(HistogramTest, VartoCalc_onePositionAcrossAStepMatchesTheReferenceAndItsW
   free_ghist(plain);
 }
 
+TEST_F(HistogramTest, VartoCalc_gainsOnBinEdgesMatchTheReference) {
+  // Gains on the edges of bins 0/1, 40/41 and 81/82 (the top edge), and a map
+  // pair of equal times: the bin chosen must be the one the quotients give.
+  for (const double edge : {3.025, 5.025, 7.075, 4.0 + 1e-13}) {
+    CalcCase c(30, 200);
+    for (int m = 0; m < c.set->count; ++m)
+      for (int cell = 0; cell < 1024; ++cell) c.set->maps[m * 1024 + cell] = edge + (cell % 3 - 1) * 1e-15;
+    for (int m = 4; m < c.set->count; ++m) c.set->times[m] = 49195.0;  // the last pair: equal times
+    c.observation->mjdref = edge == 7.075 ? 49198.7 : 49180.0;
+    ghist* fast = ghset(kDefaultGhist);
+    ghist* plain = ghset(kDefaultGhist);
+    testing::internal::CaptureStdout();
+    varto_calc(c.src, c.history, c.observation, c.set, fast);
+    reference_calc(c.src, c.history, c.observation, c.set, plain);
+    testing::internal::GetCapturedStdout();
+    expect_identical(fast, plain);
+    free_ghist(fast);
+    free_ghist(plain);
+  }
+}
+
 TEST_F(HistogramTest, VartoCalc_debugLevelTracesEveryLookup) {
   CalcCase c(2, 5);
   c.observation->gtis->starts[0] = 0;

@@ -1,0 +1,212 @@
+// varto_calc_bench: the binning loop on an extended source over a long aspect
+// history: 200,000 aspect records, 999 positions, 40 gain maps, 3 gain steps.
+// Writes the case as an observation (event file, aspect, gain maps, steps,
+// positions, varto.par), reads it back through the readers, times varto_calc
+// and prints gain lookups per second, then checks the result against the plain
+// loop of one full lookup per interval and position.
+// Usage: varto_calc_bench [folder]   (default: a fresh folder under /tmp)
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "app/varto.h"
+#include "dm/dm.h"
+#include "sample.h"
+#include "util/util.h"
+
+namespace {
+
+constexpr int kRecords = 200000;
+constexpr int kPositions = 999;
+constexpr int kMaps = 40;
+constexpr double kStart = 1.0e8;  // spacecraft seconds; MJD reference 48043
+
+// Writes the benchmark observation into dir. False on failure.
+bool write_case(const std::string& dir) {
+  sample::EventFile events;
+  // Good time: 20 orbits' worth of 9000 s in each 10000 s of the history.
+  for (int k = 0; k < 20; ++k) {
+    events.gti_start.push_back(kStart + 10000.0 * k);
+    events.gti_stop.push_back(kStart + 10000.0 * k + 9000.0);
+  }
+  events.nevents = 100;
+  if (sample::write_event_file(dir + "/bas.fits", events) != 0) return false;
+
+  std::vector<sample::AspectRow> rows;
+  rows.reserve(kRecords);
+  const double cos_dec = std::cos(events.dec_nom * std::numbers::pi / 180.0);
+  for (int k = 0; k < kRecords; ++k) {
+    const double t = kStart + k;
+    const double w = 0.05 * std::sin(2.0 * std::numbers::pi * k / 402.0);
+    rows.push_back({t, events.ra_nom + w * 0.7071 / cos_dec, events.dec_nom + w * 0.7071,
+                    events.roll + 0.003 * std::sin(k / 200.0)});
+  }
+  if (sample::write_aspect_rdf(dir + "/anc.fits", rows) != 0) return false;
+
+  // Maps every 60 days around the observation (MJD about 49200).
+  std::vector<double> times(kMaps);
+  std::vector<double> maps(static_cast<std::size_t>(kMaps) * 1024);
+  for (int m = 0; m < kMaps; ++m) {
+    times[m] = 48000.0 + 60.0 * m;
+    for (int c = 0; c < 1024; ++c) {
+      const int ix = c / 32;
+      const int iy = c % 32;
+      maps[static_cast<std::size_t>(m) * 1024 + c] =
+          4.8 + 0.8 * std::sin(0.8 * ix) * std::cos(0.6 * iy) + 0.004 * m;
+    }
+  }
+  if (sample::write_gain_table(dir + "/gain.fits", times, maps) != 0) return false;
+  if (!sample::write_steps_file(dir + "/gain.steps", {48700.0, 49150.0, 49700.0})) return false;
+
+  // 999 positions: a disc of an extended source around the reference pixel.
+  std::FILE* fp = std::fopen((dir + "/region.txt").c_str(), "w");
+  if (fp == nullptr) return false;
+  int written = 0;
+  for (int r = 0; written < kPositions; ++r) {
+    for (int a = 0; a < 6 * r + 1 && written < kPositions; ++a, ++written) {
+      const double angle = 2.0 * std::numbers::pi * a / (6 * r + 1);
+      std::fprintf(fp, "%.2f %.2f\n", 4096.5 + 4.0 * r * std::cos(angle),
+                   4096.5 + 4.0 * r * std::sin(angle));
+    }
+  }
+  std::fclose(fp);
+  fp = std::fopen((dir + "/varto.par").c_str(), "w");
+  if (fp == nullptr) return false;
+  std::fprintf(fp, "steps gain.steps\npos region.txt\n");
+  return std::fclose(fp) == 0;
+}
+
+// One full lookup per interval and position, in the order of the binning.
+void plain_calc(const source* src, const asp* history, const obs* observation,
+                const gain_data* set, ghist* h) {
+  const int npos = src->count;
+  for (int k = 0; k + 1 < history->count; ++k) {
+    const double t0 = history->times[k];
+    const double t1 = history->times[k + 1];
+    const double dt = in_gti(t0, t1, observation->gtis);
+    if (dt <= 0) continue;
+    const double* p = history->offsets[k];
+    const double mjd = sc_time_to_mjd(t0, observation->mjdref);
+    for (int j = 0; j < npos; ++j) {
+      double detx = 0;
+      double dety = 0;
+      unaspect(src->xs[j], src->ys[j], observation->x0, observation->y0, p, &detx, &dety);
+      varto_accumulate_histogram(do_interp(set, mjd, detx, dety), dt / npos, t0, t1, detx, dety,
+                                 p, h, npos);
+    }
+  }
+}
+
+bool same(const double* a, const double* b, int n) {
+  return std::memcmp(a, b, sizeof(double) * static_cast<std::size_t>(n)) == 0;
+}
+
+bool identical(const ghist* a, const ghist* b) {
+  const int n = a->count;
+  return a->count == b->count && same(a->weight, b->weight, n) &&
+         same(a->first_start, b->first_start, n) && same(a->last_stop, b->last_stop, n) &&
+         same(a->sum_detx, b->sum_detx, n) && same(a->sum_dety, b->sum_dety, n) &&
+         same(a->sum_detx2, b->sum_detx2, n) && same(a->sum_dety2, b->sum_dety2, n) &&
+         same(a->sum_asp, b->sum_asp, 3 * n) && same(a->sum_asp2, b->sum_asp2, 3 * n);
+}
+
+// Wall time and processor time of a call; the machine may be shared, so both
+// are reported.
+struct Timing {
+  double wall = 0.0;
+  double cpu = 0.0;
+};
+
+double cpu_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+template <typename F>
+Timing timed(F call) {
+  const auto wall0 = std::chrono::steady_clock::now();
+  const double cpu0 = cpu_seconds();
+  call();
+  Timing t;
+  t.cpu = cpu_seconds() - cpu0;
+  t.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+  return t;
+}
+
+void report(const char* what, double lookups, const Timing& t) {
+  std::printf("%s: %.0f lookups in %.3f s processor time (%.3f s wall): %.1f million lookups/s\n",
+              what, lookups, t.cpu, t.wall, lookups / t.cpu / 1e6);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
+  const bool own_dir = argc < 2;
+  const std::string dir = own_dir ? (fs::temp_directory_path() /
+                                     ("varto_calc_bench_" + std::to_string(::getpid())))
+                                        .string()
+                                  : argv[1];
+  fs::create_directories(dir);
+  dmInit(rirade_init());
+  if (!write_case(dir)) {
+    std::fprintf(stderr, "varto_calc_bench: cannot write the case into %s\n", dir.c_str());
+    return 1;
+  }
+
+  obs* observation = varto_read_event_file((dir + "/bas.fits").c_str(), "STDEVT");
+  char** cols = alloc_array_c(80, 4);
+  for (int k = 0; k < 4; ++k) cs_copy(sample::kRdfAspectColumns[k], cols[k]);
+  const double bso[3] = {48.0, 40.0, 0.0};
+  const double nominal[3] = {observation->ra_nom, observation->dec_nom, observation->roll_nom};
+  asp* history = varto_read_aspect((dir + "/anc.fits").c_str(), 0, cols, bso, nominal,
+                                   observation->pixsize);
+  gain_data* set = varto_cal_read((dir + "/gain.fits[RHRI_GAIN]").c_str());
+  read_gain_steps_file(set, (dir + "/gain.steps").c_str());
+  source* src = source_read((dir + "/region.txt").c_str(), 1000);
+  const double ghist_spec[3] = {3.0, 7.0, 0.05};
+  ghist* fast = ghset(ghist_spec);
+  ghist* plain = ghset(ghist_spec);
+
+  long intervals = 0;
+  for (int k = 0; k + 1 < history->count; ++k) {
+    if (in_gti(history->times[k], history->times[k + 1], observation->gtis) > 0) ++intervals;
+  }
+  const double lookups = static_cast<double>(intervals) * src->count;
+
+  // The best of three runs: the machine may be shared with other work.
+  Timing fast_t = timed([&] { varto_calc(src, history, observation, set, fast); });
+  for (int run = 1; run < 3; ++run) {
+    ghist* again = ghset(ghist_spec);
+    const Timing t = timed([&] { varto_calc(src, history, observation, set, again); });
+    if (t.cpu < fast_t.cpu) fast_t = t;
+    free_ghist(again);
+  }
+  const Timing plain_t = timed([&] { plain_calc(src, history, observation, set, plain); });
+  const bool same_result = identical(fast, plain);
+
+  std::printf("case: %d aspect records, %d positions, %d maps, %d steps\n",
+               history->count, src->count, set->count, set->step_count);
+  report("varto_calc", lookups, fast_t);
+  report("plain loop", lookups, plain_t);
+  std::printf("histograms bit-identical: %s\n", same_result ? "yes" : "NO");
+
+  free_ghist(fast);
+  free_ghist(plain);
+  free_source(src);
+  free_gain_data(set);
+  free_asp(history);
+  free_obs(observation);
+  free_array_c(cols);
+  if (own_dir) fs::remove_all(dir);
+  return same_result ? 0 : 1;
+}
