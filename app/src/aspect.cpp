@@ -116,7 +116,7 @@ asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double
     dmsg(1, line);
 
     // Rows beyond the room counted at the search are never stored.
-    int rows = tables[t].rows;
+    int rows = tables[t].rows > 0 ? tables[t].rows : 0;
     if (rows > history->capacity - history->count) rows = history->capacity - history->count;
     for (int row = 0; row < rows; ++row) {
       const int k = history->count + row;

@@ -117,14 +117,6 @@ TEST_F(HistogramTest, AccumTimeFilter_toleranceAndFullList) {
   free_gti(list);
 }
 
-TEST_F(HistogramTest, AccumulateHistogram_severalPositionsMakeNoTimeFilter) {
-  ghist* h = ghset(kDefaultGhist);
-  varto_accumulate_histogram(5.0, 8.0, 100.0, 116.0, 0, 0, kZero, h, 2);
-  EXPECT_EQ(h->time_filter[40], nullptr);
-  EXPECT_DOUBLE_EQ(h->weight[40], 8.0);
-  free_ghist(h);
-}
-
 TEST_F(HistogramTest, InGti_countsOverlapsOnly) {
   gti* list = alloc_gti(2);
   list->starts[0] = 0;

@@ -43,15 +43,6 @@ TEST_F(OutputTest, VartoWrite_writesEveryBinAndTheMeanGain) {
   free_ghist(h);
 }
 
-TEST_F(OutputTest, VartoWrite_unwritablePathReportsAndWritesNothing) {
-  ghist* h = half_in_one_bin();
-  testing::internal::CaptureStdout();
-  varto_write(path("missing/out.fits").c_str(), h);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Failed to create output file\n");
-  EXPECT_FALSE(fs::exists(path("missing")));
-  free_ghist(h);
-}
-
 TEST_F(OutputTest, VartoWrite_noGoodTimeGivesZeroFractionsNotNan) {
   ghist* h = ghset(kDefaultGhist);
   testing::internal::CaptureStdout();
