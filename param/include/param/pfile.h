@@ -247,3 +247,141 @@ void ResolvePath(const char* ibuf, char* obuf, int size);
 char* locatepfile(const char* name);
 /// 1 when string matches template (?, *, [a-z], [~...]), else 0.
 int tmatch(const char* string, const char* templ);
+
+// ===========================================================================
+// Open files, lookup, getting and setting, conversion, indirect values,
+// enumerations and list parameters (the value-access layer)
+// ===========================================================================
+
+/// Bytes of the conversion buffer that a get returns (and of a text Convert target).
+constexpr int ParamConvertSize = 2056;
+/// Bytes of each caller buffer of ParamEntry, ParamInfo, paramvalid and LookupInClass.
+constexpr int ParamFieldSize = 2048;
+
+/// One entry of the formats table: reader, file extension, finder.
+struct ParamFormat {
+    ParamList* (*open)(const char* filename, const char* mode);
+    const char* extension;
+    char* (*find)(const char* name, const char* mode, const char* extensions, const char* path);
+};
+/// IRAF syntax (".par"), then RDB (".rdb"), then an entry of nulls.
+extern ParamFormat ParamFormats[];
+/// Open parameter files, newest first.
+extern ParamFile* PFList;
+
+/// Opens a task's parameter file (mode letters r, w, R, f, H, l; null means "rw").
+/// A path already open is returned as is unless the mode holds 'f'. Null with
+/// parerr set on failure (3 not found, 24 unreadable, 29 copy failed, 30 no reference).
+ParamFile* c_paramopen(const char* filename, char** argv, int argc, const char* mode);
+/// Writes back when the list's mode holds 'w', unlinks and frees the handle. Null is ignored.
+void c_paramclose(ParamFile* file);
+/// Writes the file through its format writer when the list's mode holds 'w'.
+void c_paramwrite(ParamFile* file, const char* mode);
+/// The open handle whose file name equals name; "" gives the newest; null gives null.
+ParamFile* ParamFileLookup(const char* name);
+/// The name last asked of c_paramopen (at most 128 characters).
+const char* pfilelast(void);
+/// Task mode of a file: the mode bits of its parameter "mode", or 0 (parerr cleared).
+int ParamFileMode(ParamFile* file);
+
+/// One name of a match list (a private copy).
+struct ParamMatchEntry {
+    ParamMatchEntry* next;
+    char* name;
+};
+/// The names of a file matching a template, in file order.
+struct ParamMatchList {
+    ParamMatchEntry* list;
+    ParamMatchEntry* next;
+    int leng;
+};
+/// Match list of the parameters matching templ ("*" or null: all); comment lines never
+/// match. Null for a null file. Released with pmatchclose.
+ParamMatchList* pmatchopen(ParamFile* file, const char* templ);
+/// The next name (owned by the list), or null at the end or for a null list.
+char* pmatchnext(ParamMatchList* mlist);
+void pmatchrewind(ParamMatchList* mlist);
+int pmatchlength(ParamMatchList* mlist);
+/// Frees the list and its names; null is ignored.
+void pmatchclose(ParamMatchList* mlist);
+
+/// First parameter (not a comment line) of list named name exactly; null otherwise.
+Parameter* ParamLookup(ParamList* list, const char* name);
+/// 1 when the file has the parameter (a field suffix is ignored), else 0; clears parerr.
+int c_paccess(ParamFile* file, const char* name);
+int ParamAccess(ParamFile* file, const char* name);
+/// String forms of every field of p into buffers of ParamFieldSize bytes (null
+/// buffers are skipped); an indirect field gives its reference text. 1, or 0 for null p.
+int ParamEntry(const Parameter* p, char* name, char* type, char* mode, char* value, char* min,
+               char* max, char* prompt);
+/// ParamEntry of the named parameter. 1 when found, else 0.
+int ParamInfo(ParamFile* file, const char* name, char* mode, char* type, char* value, char* min,
+              char* max, char* prompt);
+/// The value as a string got with the file's mode, copied into str (max bytes,
+/// terminated); "" when the get fails. Returns str.
+char* ParamResolve(ParamFile* file, const char* name, char* str, int max);
+/// 1 when value passes the parameter's type and limits (nothing is stored); out
+/// (ParamFieldSize bytes, may be null) receives the checked value as text.
+int paramvalid(ParamFile* file, const char* name, const char* value, char* out);
+
+/// Gets the named field ("name" or "name.p_value|p_min|p_max|p_mode|p_prompt") as
+/// type with task mode *mode: command-line value, query, validation, conversion.
+/// Points into a conversion buffer that the next get overwrites; null on failure.
+void* ParamGetX(ParamFile* file, const char* name, int type, int* mode);
+/// Sets the named field from data of type (a char* text for the text types).
+/// 0, or -1 on failure with parerr set.
+int ParamSetX(ParamFile* file, const char* name, int type, const void* value);
+/// Asks for a new value of p into target on the terminal. 1 when a new value was
+/// given, 0 when the current one stays, -1 when the terminal cannot be opened.
+int PQueryUser(ParamFile* file, Parameter* p, Value* target);
+/// Resolves, converts and checks v against p's type and limits. 1 when valid.
+int Validate(ParamFile* file, Parameter* p, Value* v);
+
+/// Typed gets; a failure reports "pgetX" through c_paramerr (exit status 1 by default).
+int c_pgetb(ParamFile* file, const char* name);
+short c_pgets(ParamFile* file, const char* name);
+int c_pgeti(ParamFile* file, const char* name);
+float c_pgetf(ParamFile* file, const char* name);
+double c_pgetd(ParamFile* file, const char* name);
+/// Copies at most max bytes of the value into str, zero-padding a shorter value;
+/// a value of max characters or more is not terminated. str, or null on failure.
+char* c_pgetstr(ParamFile* file, const char* name, char* str, int max);
+/// Typed puts; a failure reports "psetX" through c_paramerr.
+void c_pputb(ParamFile* file, const char* name, int value);
+void c_pputs(ParamFile* file, const char* name, short value);
+void c_pputi(ParamFile* file, const char* name, int value);
+void c_pputf(ParamFile* file, const char* name, float value);
+void c_pputd(ParamFile* file, const char* name, double value);
+void c_pputstr(ParamFile* file, const char* name, const char* value);
+
+/// Converts data of type from into out as type to (text targets need
+/// ParamConvertSize bytes). out, or null with parerr 16 (no converter) or 12.
+void* Convert(const void* value, int from, void* out, int to);
+
+/// Lists the file's parameters on standard output, visible ones first.
+void c_paramlist(ParamFile* file);
+
+/// Resolves value in place: indirect classing, then an indirect reference. 1, or 0 (parerr 26).
+int VDirect(ParamFile* file, Parameter* p, Value* value);
+/// Turns an enumeration text held in value into a Range stored there. Null when
+/// value is no enumeration (parerr untouched) or on error (parerr 20 or 21).
+Range* VRange(ParamFile* file, Parameter* p, Value* value);
+/// 1 when value is one of range's items (a unique prefix of a text item is
+/// completed in place), else 0 with parerr 22, 25 or 28.
+int VInRange(Range* range, Value* value);
+/// 1 when min <= value <= max (absent limits skipped), else 0 with parerr 9 or 10.
+int PRangeMinMax(Value* value, Value* min, Value* max);
+/// Next valid line of a list-structured parameter's file, or null at its end.
+/// The value stays valid until the next call.
+Value* NextListValue(ParamFile* file, Parameter* p);
+/// The value-access functions of the type table: resolve and convert in place.
+Value* VXAcce(ParamFile* file, Parameter* p, int type, Value* value);
+Value* VAcce(ParamFile* file, Parameter* p, int type, Value* value);
+/// 1 when a classing database named by PINCLASSDB is in use.
+int UsingIndirectClassing(void);
+/// Replaces value by the classed parameter's value when p is classed. 1 when replaced.
+int IndirectClassing(ParamFile* file, Parameter* p, Value* value);
+/// The target file and parameter of (pfile, param) into buffers of ParamFieldSize bytes. 1 when classed.
+int LookupInClass(const char* pfile, const char* param, char* ipfile, char* iparam);
+/// Up to max distinct target file names (malloc'd copies for the caller to free); the count.
+int GetIndirectPFiles(char** array, int max);

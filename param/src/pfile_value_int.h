@@ -1,0 +1,55 @@
+// pfile_value_int.h -- helpers shared by the value-access sources of the
+// parameter-file library: data conversion, value copies, field suffixes,
+// value escapes and the guard against endless indirect references.
+#pragma once
+
+#include <string>
+
+#include "param/pfile.h"
+
+namespace pfile_detail {
+
+/// Converted data of one type: i for boolean/integer/mode, d for real, s for text.
+struct Datum {
+    int type = VoidType;
+    int i = 0;
+    double d = 0.0;
+    std::string s;
+};
+
+bool is_text(int type);
+/// Converts data of type from to type to; false with parerr 16 or 12.
+bool convert(const void* data, int from, int to, Datum& out);
+/// Heap data of a datum as a Value holds it.
+void* make_data(const Datum& d);
+/// Converts v's data in place to type to, keeping its indirect text. An absent
+/// value converts as the empty string. False (v unchanged) on failure.
+bool convert_value(Value* v, int to);
+/// Deep copy of src into dst (dst cleared first). False when out of memory.
+bool copy_value(Value* dst, const Value* src);
+/// The data pointer a compare function takes for an item of a Range of type.
+const void* item_data(const Check& c, int type);
+/// Fills the compare and access functions of VTypeList (idempotent).
+void install_value_access();
+
+/// Field selected by a name's suffix.
+enum class Field { Value, PValue, Min, Max, Mode, Prompt, Bad };
+/// Splits name at its first '.' into base and field.
+Field split_field(const char* name, std::string& base);
+
+/// Newline and tab as the two-character escapes, and back.
+std::string escape_value(const std::string& text);
+std::string unescape_value(const std::string& text);
+
+/// The value's text for showing: an indirect value as its reference, " -> ",
+/// and the resolved value or "INDEF".
+std::string shown_value(ParamFile* file, Parameter* p, const Value* v);
+
+/// Checks v (already of p's type) against p's enumeration or minimum and maximum.
+bool check_limits(ParamFile* file, Parameter* p, Value* v);
+
+/// True once a reference cycle was met since the last clear; a query cannot mend it.
+bool cycle_met();
+void clear_cycle();
+
+}  // namespace pfile_detail
