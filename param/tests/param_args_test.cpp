@@ -136,6 +136,35 @@ TEST_F(ParamArgsTest, ParamFileArgs_tooManyPositionalValues) {
   EXPECT_STREQ(value(args.list->param[3]), "4");
 }
 
+TEST_F(ParamArgsTest, c_paramopen_refusedVectorStillOpensTheFile) {
+  std::string p = path("task.par");
+  char w0[] = "task", w1[] = "a.fits", w2[] = "xpos=3", w3[] = "b.fits";
+  char* argv[] = {w0, w1, w2, w3};
+  testing::internal::CaptureStderr();
+  ParamFile* f = c_paramopen(p.c_str(), argv, 4, "rH");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Sorry, Arguments not ok, try again.\n");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->alist, nullptr);
+  char buf[64] = {};
+  EXPECT_STREQ(c_pgetstr(f, "infile", buf, sizeof buf - 1), "bas.fits");
+  EXPECT_EQ(c_pgetd(f, "xpos"), 4096.0);
+  c_paramclose(f);
+}
+
+TEST_F(ParamArgsTest, c_paramopen_argumentsWinOverStoredValues) {
+  std::string p = path("task.par");
+  char w0[] = "task", w1[] = "a.fits", w2[] = "xb=2.5", w3[] = "clobber+";
+  char* argv[] = {w0, w1, w2, w3};
+  ParamFile* f = c_paramopen(p.c_str(), argv, 4, "rH");
+  ASSERT_NE(f, nullptr);
+  ASSERT_NE(f->alist, nullptr);
+  char buf[64] = {};
+  EXPECT_STREQ(c_pgetstr(f, "infile", buf, sizeof buf - 1), "a.fits");
+  EXPECT_EQ(c_pgetd(f, "xbin"), 2.5);
+  EXPECT_EQ(c_pgetb(f, "clobber"), 1);
+  c_paramclose(f);
+}
+
 TEST_F(ParamArgsTest, ParamFileArgs_nothingToParse) {
   EXPECT_EQ(ParamFileArgs(task_.list, nullptr, 3), nullptr);
   char name[] = "task";

@@ -245,4 +245,27 @@ TEST_F(RdbFormatTest, RDBParRead_rewindsAndReadsAgain) {
   EXPECT_EQ(RDBParRead(nullptr, "r"), nullptr);
 }
 
+TEST_F(RdbFormatTest, c_paramopen_headerAndDashesOnlyIsCode24) {
+  std::string p = write("empty.rdb", std::string(kHeader) + kDashes);
+  EXPECT_EQ(c_paramopen(p.c_str(), nullptr, 0, "r"), nullptr);
+  EXPECT_EQ(parerr, 24);
+}
+
+TEST_F(RdbFormatTest, c_paramclose_valuesWithBlanksAndTabsSurvive) {
+  std::string p = write("task.rdb", std::string(kHeader) + kDashes + "title\ts\th\told\t\t\tTitle\n" +
+                                        "bins\ti\th\t5\t1\t10\tBins\n");
+  ParamFile* f = c_paramopen(p.c_str(), nullptr, 0, "rwH");
+  ASSERT_NE(f, nullptr);
+  c_pputstr(f, "title", " a b\tc ");
+  c_pputi(f, "bins", 7);
+  c_paramclose(f);
+
+  f = c_paramopen(p.c_str(), nullptr, 0, "rH");
+  ASSERT_NE(f, nullptr);
+  char buf[64] = {};
+  EXPECT_STREQ(c_pgetstr(f, "title", buf, sizeof buf - 1), " a b\tc ");
+  EXPECT_EQ(c_pgeti(f, "bins"), 7);
+  c_paramclose(f);
+}
+
 }  // namespace
