@@ -315,8 +315,10 @@ int IndirectClassing(ParamFile* file, Parameter* p, Value* value) {
     std::string iparam = e->iparam;
     std::string got;
     int saved = parerr;
+    bool saved_cycle = cycle;
     if (!fetch(file, target, iparam, got)) {
         parerr = saved;  // the value stays as it was
+        cycle = saved_cycle;
         return 0;
     }
     return ValueSetString(value, got.c_str()) == 0 ? 1 : 0;

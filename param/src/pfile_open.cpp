@@ -91,6 +91,10 @@ bool copy_reference(ParamList* ref, const std::string& target, const char* mode)
         path += '/';
     }
     path += last_component(ref->filename ? ref->filename : "");
+    // The name the copy is known by is canonical, like every name the search gives.
+    char canonical[ParamPathMax];
+    ResolvePath(path.c_str(), canonical, sizeof canonical);
+    path = canonical;
     FILE* out = std::fopen(path.c_str(), "w+");
     if (out == nullptr) {
         return false;

@@ -124,6 +124,7 @@ TEST_F(PfileGetSetTest, orv_par_open_loadsEveryParameterWithinItsBuffers) {
     EXPECT_EQ(par_get_g(table, "xpos", out), 1);
     EXPECT_STREQ(out, "4096.5");
     EXPECT_EQ(par_get_g(table, "long", out), -1);  // too long for the table's values
+    EXPECT_EQ(par_get_g(table, "wide", out), -1);
     EXPECT_EQ(PFList, nullptr);                    // the file was closed again
 
     // A missing file leaves the table as it was.

@@ -110,6 +110,19 @@ TEST_F(PfileIndirectTest, Indirect_sameFileSuffixesAndErrors) {
     EXPECT_NE(text.find("base,i,h,8,2,9,\"Base\"\n"), std::string::npos) << text;
 }
 
+TEST_F(PfileIndirectTest, Indirect_filesReferringToEachOtherStop) {
+    // Each open of one file resolves its task mode through the other, which is
+    // not open yet: the chain of opens must end with error 26, not exhaust the stack.
+    write("a.par", "x,i,h,)" + path("b") + ".x,,,\nmode,s,h,)" + path("b") + ".mode,,,\n");
+    write("b.par", "x,i,h,)" + path("a") + ".x,,,\nmode,s,h,)" + path("a") + ".mode,,,\n");
+    ParamFile* pf = open("a.par", "rH");
+    ASSERT_NE(pf, nullptr);
+    EXPECT_EQ(pf->mode, NoQueryMode);
+    EXPECT_EQ(getx(pf, "x"), "<fail:26>");
+    EXPECT_EQ(PFList, pf);
+    EXPECT_EQ(pf->next, nullptr);
+}
+
 TEST_F(PfileIndirectTest, Indirect_otherFileAndShellCommand) {
     write("other.par", "v,r,h,2.5,,,\n");
     write("main.par",

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -113,6 +114,28 @@ TEST_F(PfileOpenTest, c_paramopen_referenceCopiedIntoFirstWritableUserDir) {
     ASSERT_NE(pf, nullptr);
     EXPECT_DOUBLE_EQ(c_pgetd(pf, "a"), 2.25);
     c_paramclose(pf);
+}
+
+TEST_F(PfileOpenTest, c_paramopen_referenceNotCopiedIntoReadOnlyUserDirOrCwd) {
+    std::string user = path("user"), ref = path("ref");
+    ASSERT_EQ(mkdir(user.c_str(), 0555), 0);
+    ASSERT_EQ(mkdir(ref.c_str(), 0755), 0);
+    write("ref/task.par", "a,i,h,1,,,\n");
+    setenv("PFILES", (user + ";" + ref).c_str(), 1);
+    EXPECT_EQ(c_paramopen("task", nullptr, 0, "rw"), nullptr);
+    EXPECT_EQ(parerr, 29);
+    ASSERT_EQ(chmod(user.c_str(), 0755), 0);
+
+    // Only the current directory in the user part: read from the reference, no copy.
+    setenv("PFILES", (";" + ref).c_str(), 1);
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    ParamFile* pf = c_paramopen("task", nullptr, 0, "rw");
+    ASSERT_NE(pf, nullptr);
+    EXPECT_STREQ(pf->psets->mode, "r");
+    c_pputi(pf, "a", 2);
+    c_paramclose(pf);
+    EXPECT_EQ(slurp(ref + "/task.par"), "a,i,h,1,,,\n");
+    EXPECT_FALSE(std::ifstream(path("task.par")).good());
 }
 
 TEST_F(PfileOpenTest, c_paramopen_resetTakesReferenceIntoUserFile) {
