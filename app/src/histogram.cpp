@@ -37,6 +37,82 @@ inline void add_sample(int i, double w, double t0, double t1, double detx, doubl
   }
 }
 
+// The sums of one bin, held in registers while successive positions of an
+// interval fall into that bin. Each sum receives the same addends in the same
+// order as through add_sample; only the trips through memory are saved.
+struct BinSums {
+  double weight, first_start, last_stop, detx, dety, detx2, dety2;
+  double asp[3], asp2[3];
+
+  void load(const ghist* h, int i) {
+    const int n = h->count;
+    weight = h->weight[i];
+    first_start = h->first_start[i];
+    last_stop = h->last_stop[i];
+    detx = h->sum_detx[i];
+    dety = h->sum_dety[i];
+    detx2 = h->sum_detx2[i];
+    dety2 = h->sum_dety2[i];
+    for (int m = 0; m < 3; ++m) {
+      asp[m] = h->sum_asp[m * n + i];
+      asp2[m] = h->sum_asp2[m * n + i];
+    }
+  }
+
+  void store(ghist* h, int i) const {
+    const int n = h->count;
+    h->weight[i] = weight;
+    h->first_start[i] = first_start;
+    h->last_stop[i] = last_stop;
+    h->sum_detx[i] = detx;
+    h->sum_dety[i] = dety;
+    h->sum_detx2[i] = detx2;
+    h->sum_dety2[i] = dety2;
+    for (int m = 0; m < 3; ++m) {
+      h->sum_asp[m * n + i] = asp[m];
+      h->sum_asp2[m * n + i] = asp2[m];
+    }
+  }
+};
+
+// Adds the samples of one interval of a several-position run (no time filters):
+// position j fell into bin[j] (-1: none) at (det_x[j], det_y[j]).
+void add_interval(ghist* h, const int* bin, const double* det_x, const double* det_y, int npos,
+                  double w, double t0, double t1, const double* p) {
+  // w p[m] and w p[m] p[m], as add_sample forms them.
+  double wp[3];
+  double wp2[3];
+  for (int m = 0; m < 3; ++m) {
+    wp[m] = w * p[m];
+    wp2[m] = wp[m] * p[m];
+  }
+  BinSums s{};
+  int current = -1;
+  for (int j = 0; j < npos; ++j) {
+    const int i = bin[j];
+    if (i < 0) continue;
+    if (i != current) {
+      if (current >= 0) s.store(h, current);
+      s.load(h, i);
+      current = i;
+    }
+    const double detx = det_x[j];
+    const double dety = det_y[j];
+    s.weight += w;
+    if (s.first_start < 1 || t0 < s.first_start) s.first_start = t0;
+    if (t1 > s.last_stop) s.last_stop = t1;
+    s.detx += w * detx;
+    s.dety += w * dety;
+    s.detx2 += w * detx * detx;
+    s.dety2 += w * dety * dety;
+    for (int m = 0; m < 3; ++m) {
+      s.asp[m] += wp[m];
+      s.asp2[m] += wp2[m];
+    }
+  }
+  if (current >= 0) s.store(h, current);
+}
+
 // Bin of gain g, or -1 when it falls in bin 0, below it, at or above the top
 // edge, or is not a number. Bin 0 never receives weight.
 inline int bin_index(double g, const ghist* h) {
@@ -47,19 +123,26 @@ inline int bin_index(double g, const ghist* h) {
 
 // The bin of the gain interpolated in time, ((after g0 + before g1) / span), as
 // bin_index would find it, with multiplications by reciprocals in place of the
-// two divisions. Only the bin is needed, not the gain; the product form differs
-// from the quotients by a few units in the last place, so when it lands within
-// kBinMargin of a bin edge the quotients are worked out exactly instead.
+// two divisions. Only the bin is needed, not the gain. The product form differs
+// from the quotients by a few rounding errors, under 1e-15 of (|g| + |low|) /
+// width; when it lands closer than a far larger tolerance to a bin edge the
+// quotients are worked out exactly instead, so the bin is always theirs.
 struct BinFinder {
   double low;
+  double abs_low;
   double width;
   double inv_width;
   int count;
 
-  static constexpr double kBinMargin = 1.0e-6;
+  static constexpr double kRelativeTolerance = 1.0e-12;
+  static constexpr double kTolerance = 1.0e-9;
 
   explicit BinFinder(const ghist* h)
-      : low(h->low), width(h->width), inv_width(1.0 / h->width), count(h->count) {}
+      : low(h->low),
+        abs_low(std::fabs(h->low)),
+        width(h->width),
+        inv_width(1.0 / h->width),
+        count(h->count) {}
 
   int exact(double g) const {
     const double q = (g - low) / width;
@@ -68,14 +151,17 @@ struct BinFinder {
   }
 
   int find(double weighted_sum, double inv_span, double span) const {
-    const double q = (weighted_sum * inv_span - low) * inv_width;
-    if (q >= 1.0 + kBinMargin && q < count - kBinMargin) {
+    const double g = weighted_sum * inv_span;
+    const double q = (g - low) * inv_width;
+    const double tol = kTolerance + kRelativeTolerance * (std::fabs(g) + abs_low) * inv_width;
+    if (q >= 1.0 + tol && q < count - tol) {
       const int i = static_cast<int>(q);
       const double frac = q - i;
-      if (frac > kBinMargin && frac < 1.0 - kBinMargin) return i;
-    } else if (q < 1.0 - kBinMargin || q >= count + kBinMargin) {
+      if (frac > tol && frac < 1.0 - tol) return i;
+    } else if (q < 1.0 - tol || q >= count + tol) {
       return -1;
     }
+    // Near an edge, or not a number.
     return exact(weighted_sum / span);
   }
 };
@@ -270,9 +356,16 @@ void varto_calc(const source* src, const asp* history, const obs* observation,
       bin[j] = same_time ? bins.exact((g0 + g1) / 2)
                          : bins.find(after * g0 + before * g1, inv_span, span);
     }
-    for (int j = 0; j < npos; ++j) {
+    if (npos == 1) {
       if (crosses_step) tmsg(kStepWarning);
-      if (bin[j] >= 0) add_sample(bin[j], w, t0, t1, det_x[j], det_y[j], p, h, npos);
+      if (bin[0] >= 0) add_sample(bin[0], w, t0, t1, det_x[0], det_y[0], p, h, npos);
+      continue;
     }
+    // Several positions write nothing while adding, so their warnings, one per
+    // lookup, can all come first.
+    if (crosses_step) {
+      for (int j = 0; j < npos; ++j) tmsg(kStepWarning);
+    }
+    add_interval(h, bin.data(), det_x.data(), det_y.data(), npos, w, t0, t1, p);
   }
 }
