@@ -171,10 +171,13 @@ int write_aspect_rev0(const std::string& path,
   fitsfile* fptr = nullptr;
   int status = create_file(path, &fptr);
   if (status != 0) return status;
+  long version = 0;
   for (const std::vector<AspectRow>& rows : blocks) {
     const long n = static_cast<long>(rows.size());
     create_table(fptr, n, {kRev0AspectColumns, kRev0AspectColumns + 4},
                  {"1D", "1E", "1E", "1E"}, {"s", "pixel", "pixel", "rad"}, "AO", &status);
+    // Blocks of one name are told apart by their version.
+    key_int(fptr, "EXTVER", ++version, "Aspect block number", &status);
     std::vector<double> time(n);
     std::vector<float> col(n);
     for (long i = 0; i < n; ++i) time[i] = rows[i].time;
