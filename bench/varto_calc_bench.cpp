@@ -4,7 +4,10 @@
 // positions, varto.par), reads it back through the readers, times varto_calc
 // and prints gain lookups per second, then checks the result against the plain
 // loop of one full lookup per interval and position.
-// Usage: varto_calc_bench [folder]   (default: a fresh folder under /tmp)
+// Usage: varto_calc_bench [folder]   (default: a fresh folder under /tmp, removed
+// afterwards). A folder given is kept, with a varto.par naming the steps and the
+// positions, so that a whole run can be measured there:
+//   cd folder && /usr/bin/time -v varto
 #include <time.h>
 #include <unistd.h>
 
