@@ -271,7 +271,7 @@ int PQueryUser(ParamFile* file, Parameter* p, Value* target) {
         c_paramerr(0, "pquery", p->pname);
     }
     std::string prompt = p->pprompt != nullptr && p->pprompt[0] != '\0' ? p->pprompt : (p->pname ? p->pname : "");
-    if (present(p->pmin) || present(p->pmax)) {
+    if (limit_given(p->pmin) || limit_given(p->pmax)) {
         prompt += " (" + pfile_detail::value_text(&p->pmin) + ":" + pfile_detail::value_text(&p->pmax) + ")";
     }
     std::string current = pfile_detail::shown_value(file, p, target);

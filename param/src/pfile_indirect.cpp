@@ -82,6 +82,13 @@ bool run_command(const std::string& command, std::string& out) {
     return got;
 }
 
+bool listed_from(const ParamFile* start, const ParamFile* pf) {
+    for (const ParamFile* f = start; f != nullptr; f = f->next) {
+        if (f == pf) return true;
+    }
+    return false;
+}
+
 // Gets pname from the file named pfile (the same file when pfile is empty) as
 // text, never asking unless the task allows it.
 bool fetch(ParamFile* file, const std::string& pfile, const std::string& pname, std::string& out) {
@@ -100,8 +107,10 @@ bool fetch(ParamFile* file, const std::string& pfile, const std::string& pname, 
     ParamFile* other = ParamFileLookup(path.c_str());
     bool opened = false;
     if (other == nullptr) {
+        ParamFile* head = PFList;
         other = c_paramopen(path.c_str(), nullptr, 0, "rH");
-        opened = true;
+        // A handle the caller already had must stay open: only a new one is closed.
+        opened = other != nullptr && !listed_from(head, other);
     }
     if (other == nullptr) {
         return false;

@@ -143,7 +143,7 @@ pty_test::PtyRun query(const std::string& file, const char* name, const std::str
         [&](int fd) {
             ParamFile* pf = c_paramopen(file.c_str(), nullptr, 0, "r");
             char buf[256] = {};
-            if (c_pgetstr(pf, name, buf, 255) != nullptr) pty_test::writeReport(fd, buf);
+            if (c_pgetstr(pf, name, buf, 255) != nullptr) pty_test::writeReport(fd, "[" + std::string(buf) + "]");
         },
         {{prompt, keys}});
 }
@@ -152,14 +152,18 @@ TEST_F(PfileGetSetTest, PQueryUser_promptLayoutAndAnswer) {
     std::string file = write("q.par", "n,i,q,5,1,10,\"Number of bins\"\n");
     pty_test::PtyRun run = query(file, "n", "Number of bins (1:10) (5): ", "7\r");
     ASSERT_FALSE(run.timedOut) << run.screen;
-    EXPECT_EQ(run.report, "7") << run.screen;
+    EXPECT_EQ(run.report, "[7]") << run.screen;
 }
 
 TEST_F(PfileGetSetTest, PQueryUser_emptyAnswerKeepsValue) {
     std::string file = write("q.par", "name,s,q,\"abc\",,,\n");
     pty_test::PtyRun run = query(file, "name", "name (abc): ", "\r");
     ASSERT_FALSE(run.timedOut) << run.screen;
-    EXPECT_EQ(run.report, "abc") << run.screen;
+    EXPECT_EQ(run.report, "[abc]") << run.screen;
+    // Two double quotes stand for the empty value.
+    run = query(file, "name", "name (abc): ", "\"\"\r");
+    ASSERT_FALSE(run.timedOut) << run.screen;
+    EXPECT_EQ(run.report, "[]") << run.screen;
 }
 
 TEST_F(PfileGetSetTest, PQueryUser_invalidValueAskedAgainWithError) {
@@ -169,11 +173,11 @@ TEST_F(PfileGetSetTest, PQueryUser_invalidValueAskedAgainWithError) {
         [&](int fd) {
             ParamFile* pf = c_paramopen(file.c_str(), nullptr, 0, "r");
             char buf[256] = {};
-            if (c_pgetstr(pf, "n", buf, 255) != nullptr) pty_test::writeReport(fd, buf);
+            if (c_pgetstr(pf, "n", buf, 255) != nullptr) pty_test::writeReport(fd, "[" + std::string(buf) + "]");
         },
         {{"N (1:10) (11): ", "12\r"}, {"N (1:10) (12): ", "3\r"}});
     ASSERT_FALSE(run.timedOut) << run.screen;
-    EXPECT_EQ(run.report, "3") << run.screen;
+    EXPECT_EQ(run.report, "[3]") << run.screen;
     EXPECT_NE(run.screen.find("pquery: parameter above maximum : n"), std::string::npos) << run.screen;
 
     // An auto parameter of a query-mode task is asked; its indirect value is shown
@@ -181,7 +185,27 @@ TEST_F(PfileGetSetTest, PQueryUser_invalidValueAskedAgainWithError) {
     write("q.par", "n,i,h,4,1,10,\"N\"\nm,i,a,)n,,,\"M\"\nmode,s,h,q,,,\n");
     run = query(file, "m", "M)n -> 4): ", "\r");
     ASSERT_FALSE(run.timedOut) << run.screen;
-    EXPECT_EQ(run.report, "4") << run.screen;
+    EXPECT_EQ(run.report, "[4]") << run.screen;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PfileGetSetTest, orv_par_open_asksQueryParametersOnTerminal) {
+    std::string file = write("q.par", "events,f,h,\"a.fits\",,,\nn,i,q,5,1,10,\"Bins\"\n");
+    pty_test::PtyRun run = pty_test::runOnPty(
+        [&](int fd) {
+            par_table* table = par_alloc(10);
+            orv_par_open(file.c_str(), table);
+            char out[PAR_VALUE_LEN + 1];
+            par_get_g(table, "n", out);
+            pty_test::writeReport(fd, "[" + std::string(out) + "]");
+            par_free(table);
+        },
+        {{"Bins (1:10) (5): ", "8\r"}});
+    ASSERT_FALSE(run.timedOut) << run.screen;
+    EXPECT_EQ(run.report, "[8]") << run.screen;
 }
 
 }  // namespace
