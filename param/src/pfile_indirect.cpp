@@ -351,8 +351,9 @@ int VDirect(ParamFile* file, Parameter* p, Value* v) {
         return 0;
     }
     Resolving guard(v);
-    // Classing redirects a parameter's value, never its limits.
-    if (v != &p->pmin && v != &p->pmax) {
+    // Classing redirects the stored value only: never a limit, and never a value
+    // given on the command line, typed in or being set, which must win.
+    if (v == &p->pvalue) {
         IndirectClassing(file, p, v);
     }
     const char* text = (v->value != nullptr && TypeCode(v->type) == StringType)
@@ -396,6 +397,7 @@ int VDirect(ParamFile* file, Parameter* p, Value* v) {
 }
 
 Range* VRange(ParamFile* /*file*/, Parameter* p, Value* v) {
+    pfile_detail::install_value_access();
     if (p == nullptr || v == nullptr || v->value == nullptr) {
         return nullptr;
     }
@@ -468,6 +470,7 @@ Range* VRange(ParamFile* /*file*/, Parameter* p, Value* v) {
 }
 
 int VInRange(Range* range, Value* v) {
+    pfile_detail::install_value_access();
     if (range == nullptr || v == nullptr) {
         return 0;
     }
@@ -509,6 +512,7 @@ int VInRange(Range* range, Value* v) {
 }
 
 int PRangeMinMax(Value* value, Value* min, Value* max) {
+    pfile_detail::install_value_access();
     if (value == nullptr) {
         return 0;
     }

@@ -182,6 +182,9 @@ TEST_F(PfileIndirectTest, IndirectClassing_redirectsAndReloadsChangedDatabase) {
     EXPECT_NE(testing::internal::GetCapturedStderr().find("Warning: illegal indirect classing line:\nbroken line"),
               std::string::npos);
     EXPECT_EQ(getx(pf, "q"), "own q");
+    char checked[ParamFieldSize];
+    EXPECT_EQ(paramvalid(pf, "p", "mine", checked), 1);
+    EXPECT_STREQ(checked, "mine");  // a candidate value is not classed
     char ipfile[ParamFieldSize], iparam[ParamFieldSize];
     ASSERT_EQ(LookupInClass("task", "p", ipfile, iparam), 1);
     EXPECT_STREQ(iparam, "t1");
