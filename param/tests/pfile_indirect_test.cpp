@@ -110,6 +110,26 @@ TEST_F(PfileIndirectTest, Indirect_sameFileSuffixesAndErrors) {
     EXPECT_NE(text.find("base,i,h,8,2,9,\"Base\"\n"), std::string::npos) << text;
 }
 
+TEST_F(PfileIndirectTest, Indirect_malformedReferencesFail) {
+    write("bad.par",
+          "a,s,h,),,,\n"
+          "b,s,h,)*,,,\n"
+          "c,s,h,)x.,,,\n"
+          "d,s,h,)).p_min,,,\n"
+          "e,s,h,)a.p_bogus,,,\n"
+          "f,s,h,)nofile.a,,,\n"
+          "g,s,h,)),,,\n"
+          "h,s,h,).p_min,,,\n");
+    ParamFile* pf = open("bad.par", "rH");
+    ASSERT_NE(pf, nullptr);
+    for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h"}) {
+        EXPECT_EQ(getx(pf, name), "<fail:26>") << name;
+    }
+    EXPECT_EQ(getx(pf, "."), "<fail:18>");
+    EXPECT_EQ(getx(pf, ".p_min"), "<fail:0>");
+    EXPECT_EQ(getx(pf, ""), "<fail:0>");
+}
+
 TEST_F(PfileIndirectTest, Indirect_filesReferringToEachOtherStop) {
     // Each open of one file resolves its task mode through the other, which is
     // not open yet: the chain of opens must end with error 26, not exhaust the stack.
@@ -149,7 +169,7 @@ TEST_F(PfileIndirectTest, ListParameter_yieldsValidLinesThenFails) {
     ASSERT_NE(pf, nullptr);
     EXPECT_EQ(getx(pf, "n"), "3");
     EXPECT_EQ(getx(pf, "n"), "7");  // "abc", 12 and the empty line fail
-    EXPECT_EQ(getx(pf, "n"), "<fail:0>");
+    EXPECT_EQ(getx(pf, "."), "<fail:18>");
     // Setting the parameter starts again from the new file.
     write("more.txt", "4\n");
     EXPECT_EQ(put(pf, "n", path("more.txt").c_str()), 0);
