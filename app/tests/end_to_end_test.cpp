@@ -51,6 +51,22 @@ TEST_F(EndToEndTest, Varto_onePositionRdf_fillsOneBinWithItsTimeRanges) {
   EXPECT_NEAR(gain[81], 7.05, 1e-12);
 }
 
+TEST_F(EndToEndTest, Varto_rolledPointingWithBoresight_carriesTheSourceToTheDetector) {
+  // Roll 90 and boresight (48, 40): the offset vector is rot(48, -40, -90) =
+  // (-40, -48) with roll 90, so the source at the centre lands on
+  // (4096, 4096) + rot(40, 48, 90) = (4048, 4136), where gx = 15.8125 blends
+  // cells 14 and 15: 0.1875 * 4.9 + 0.8125 * 5.0 = 4.98, bin centre 5.00.
+  HandObservation obs;
+  obs.roll = 90.0;
+  write_hand_observation(dir_.string(), obs);
+  const RunResult r = run_varto(dir_.string(), "xpos=4096 ypos=4096");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out,
+                       "  5.00    1.0000  400.0000      100.00      600.00 4048.0 +/-    0.0  "
+                       "4136.0 +/-    0.0   -40.0 +/-    0.0   -48.0 +/-    0.0    90.0 +/-    0.0\n"))
+      << r.out;
+}
+
 TEST_F(EndToEndTest, Varto_twoPositions_shareEachIntervalAndListNoTimes) {
   write_hand_observation(dir_.string(), HandObservation{});
   write_text("region.txt", "4096 4096\n4352,4096\n");

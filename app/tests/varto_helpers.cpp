@@ -58,7 +58,7 @@ void write_hand_observation(const std::string& dir, const HandObservation& obs) 
   events.ra_nom = 150.0;
   events.dec_nom = 30.0;
   events.pixsize = 1.388888889e-4;
-  events.roll = 0.0;
+  events.roll = obs.roll;
   events.mjdref_day = obs.mjdref_day;
   events.mjdref_frac = 0.0;
   events.gti_start = {100.0, 400.0};
@@ -72,7 +72,7 @@ void write_hand_observation(const std::string& dir, const HandObservation& obs) 
     if (obs.rev0) {
       rows.push_back({t, 0.0, 0.0, 0.0});
     } else {
-      rows.push_back({t, events.ra_nom, events.dec_nom, 0.0});
+      rows.push_back({t, events.ra_nom, events.dec_nom, obs.roll});
     }
   }
   if (obs.rev0) {

@@ -38,6 +38,7 @@ class AppTest : public testing::Test {
 struct HandObservation {
   bool rev0 = false;
   int mjdref_day = 49050;
+  double roll = 0.0;  // nominal roll and the roll of every aspect record (RDF)
   std::vector<double> map_times = {49000.0, 49100.0};
   /// Gain of each map: 3.5 + 0.1 ix plus the map's offset.
   std::vector<double> map_offsets = {0.0, 0.0};
