@@ -44,6 +44,7 @@ protected:
 };
 
 TEST_F(PfileCorpusTest, c_paramopen_corpusFilesRewriteToSameValues) {
+    if (!fs::is_directory(std::string(VARTO_CORPUS_DIR) + "/par")) GTEST_SKIP() << "no corpus at " VARTO_CORPUS_DIR;
     ASSERT_EQ(chdir(dir_.c_str()), 0);
     int opened = 0;
     int files = 0;
