@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "util_int.h"
 
@@ -86,12 +87,20 @@ std::string short_form(double v) {
   char tmp[64];
   double a = std::fabs(v);
   std::snprintf(tmp, sizeof tmp, (a > 100000.0 || a < 0.001) ? "%12.5E" : "%12.5f", v);
-  std::string s(tmp);
-  std::size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "0";
-  s.erase(0, b);
-  if (s.rfind("-.", 0) == 0) s.insert(1, "0");
-  else if (s.rfind(".", 0) == 0) s.insert(0, "0");
+  const std::string_view text(tmp);
+  const std::size_t b = text.find_first_not_of(' ');
+  if (b == std::string_view::npos) return "0";
+  const std::string_view body = text.substr(b);
+  // A bare point gets its leading zero: ".5" reads 0.5 and "-.5" -0.5.
+  std::string s;
+  s.reserve(body.size() + 1);
+  if (body.rfind("-.", 0) == 0) {
+    s.append("-0");
+    s.append(body.substr(1));
+  } else {
+    if (body.front() == '.') s.push_back('0');
+    s.append(body);
+  }
   std::size_t e = s.find('E');
   std::string mant = s.substr(0, e);
   std::string expo = e == std::string::npos ? std::string() : s.substr(e);
