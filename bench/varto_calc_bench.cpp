@@ -22,6 +22,7 @@
 
 #include "app/varto.h"
 #include "dm/dm.h"
+#include "histogram_int.h"
 #include "sample.h"
 #include "util/util.h"
 
@@ -85,27 +86,6 @@ bool write_case(const std::string& dir) {
   if (fp == nullptr) return false;
   std::fprintf(fp, "steps gain.steps\npos region.txt\n");
   return std::fclose(fp) == 0;
-}
-
-// One full lookup per interval and position, in the order of the binning.
-void plain_calc(const source* src, const asp* history, const obs* observation,
-                const gain_data* set, ghist* h) {
-  const int npos = src->count;
-  for (int k = 0; k + 1 < history->count; ++k) {
-    const double t0 = history->times[k];
-    const double t1 = history->times[k + 1];
-    const double dt = in_gti(t0, t1, observation->gtis);
-    if (dt <= 0) continue;
-    const double* p = history->offsets[k];
-    const double mjd = sc_time_to_mjd(t0, observation->mjdref);
-    for (int j = 0; j < npos; ++j) {
-      double detx = 0;
-      double dety = 0;
-      unaspect(src->xs[j], src->ys[j], observation->x0, observation->y0, p, &detx, &dety);
-      varto_accumulate_histogram(do_interp(set, mjd, detx, dety), dt / npos, t0, t1, detx, dety,
-                                 p, h, npos);
-    }
-  }
 }
 
 bool same(const double* a, const double* b, int n) {
@@ -194,7 +174,7 @@ int main(int argc, char** argv) {
     if (t.cpu < fast_t.cpu) fast_t = t;
     free_ghist(again);
   }
-  const Timing plain_t = timed([&] { plain_calc(src, history, observation, set, plain); });
+  const Timing plain_t = timed([&] { calc_plain(src, history, observation, set, plain); });
   const bool same_result = identical(fast, plain);
 
   std::printf("case: %d aspect records, %d positions, %d maps, %d steps\n",

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/varto.h"
+#include "histogram_int.h"
 #include "interp_int.h"
 #include "util/util.h"
 
@@ -166,36 +167,6 @@ struct BinFinder {
   }
 };
 
-// The binning as the straightforward loop over intervals and positions, with the
-// per-lookup diagnostics. Used when the debug level asks for them.
-void calc_traced(const source* src, const asp* history, const obs* observation,
-                 const gain_data* set, ghist* h) {
-  const int npos = src->count;
-  for (int k = 0; k + 1 < history->count; ++k) {
-    const double t0 = history->times[k];
-    const double t1 = history->times[k + 1];
-    const double dt = in_gti(t0, t1, observation->gtis);
-    if (dt <= 0) continue;
-    const double* p = history->offsets[k];
-    const double mjd = sc_time_to_mjd(t0, observation->mjdref);
-    for (int j = 0; j < npos; ++j) {
-      double detx = 0.0;
-      double dety = 0.0;
-      unaspect(src->xs[j], src->ys[j], observation->x0, observation->y0, p, &detx, &dety);
-      const double g = do_interp(set, mjd, detx, dety);
-      if (dbg_level(2)) {
-        char line[320];
-        std::snprintf(line, sizeof line,
-                      "%d %12.4f %12.4f %12.4f %12.4f %12.4f %10.4f %10.4f %8.4f %f %f\n", k,
-                      detx, dety, detx, dety, p[0], p[1], p[2], g, t0, mjd);
-        dmsg(2, line);
-      }
-      const double w = dt / npos;
-      varto_accumulate_histogram(g, w, t0, t1, detx, dety, p, h, npos);
-    }
-  }
-}
-
 }  // namespace
 
 ghist* alloc_ghist(int n) {
@@ -288,12 +259,40 @@ void varto_accumulate_histogram(double g, double w, double t0, double t1, double
   add_sample(i, w, t0, t1, detx, dety, p, h, npos);
 }
 
+void calc_plain(const source* src, const asp* history, const obs* observation,
+                const gain_data* set, ghist* h) {
+  const int npos = src->count;
+  for (int k = 0; k + 1 < history->count; ++k) {
+    const double t0 = history->times[k];
+    const double t1 = history->times[k + 1];
+    const double dt = in_gti(t0, t1, observation->gtis);
+    if (dt <= 0) continue;
+    const double* p = history->offsets[k];
+    const double mjd = sc_time_to_mjd(t0, observation->mjdref);
+    for (int j = 0; j < npos; ++j) {
+      double detx = 0.0;
+      double dety = 0.0;
+      unaspect(src->xs[j], src->ys[j], observation->x0, observation->y0, p, &detx, &dety);
+      const double g = do_interp(set, mjd, detx, dety);
+      if (dbg_level(2)) {
+        char line[320];
+        std::snprintf(line, sizeof line,
+                      "%d %12.4f %12.4f %12.4f %12.4f %12.4f %10.4f %10.4f %8.4f %f %f\n", k,
+                      detx, dety, detx, dety, p[0], p[1], p[2], g, t0, mjd);
+        dmsg(2, line);
+      }
+      const double w = dt / npos;
+      varto_accumulate_histogram(g, w, t0, t1, detx, dety, p, h, npos);
+    }
+  }
+}
+
 void varto_calc(const source* src, const asp* history, const obs* observation,
                 const gain_data* set, ghist* h) {
   tmsg(" ");
   if (src == nullptr || history == nullptr || observation == nullptr || h == nullptr) return;
   if (dbg_level(1)) {
-    calc_traced(src, history, observation, set, h);
+    calc_plain(src, history, observation, set, h);
     return;
   }
   // What depends only on the interval is worked out once per interval: the good

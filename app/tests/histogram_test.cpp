@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/varto.h"
+#include "histogram_int.h"
 #include "util/util.h"
 #include "varto_helpers.h"
 
@@ -151,28 +152,6 @@ TEST_F(HistogramTest, Unaspect_rotatesAboutTheCentreAfterTheOffset) {
 // The binning loop against the straightforward algorithm
 // ---------------------------------------------------------------------------
 
-// The binning written plainly: every interval, every position, one full lookup
-// each. varto_calc must give the same histogram bit for bit.
-void reference_calc(const source* src, const asp* history, const obs* observation,
-                    const gain_data* set, ghist* h) {
-  const int npos = src->count;
-  for (int k = 0; k + 1 < history->count; ++k) {
-    const double t0 = history->times[k];
-    const double t1 = history->times[k + 1];
-    const double dt = in_gti(t0, t1, observation->gtis);
-    if (dt <= 0) continue;
-    const double* p = history->offsets[k];
-    const double mjd = sc_time_to_mjd(t0, observation->mjdref);
-    for (int j = 0; j < npos; ++j) {
-      double detx = 0;
-      double dety = 0;
-      unaspect(src->xs[j], src->ys[j], observation->x0, observation->y0, p, &detx, &dety);
-      const double g = do_interp(set, mjd, detx, dety);
-      varto_accumulate_histogram(g, dt / npos, t0, t1, detx, dety, p, h, npos);
-    }
-  }
-}
-
 bool same_array(const double* a, const double* b, int n) {
   return std::memcmp(a, b, sizeof(double) * static_cast<std::size_t>(n)) == 0;
 }
@@ -260,7 +239,7 @@ TEST_F(HistogramTest, VartoCalc_manyPositionsMatchTheReferenceBitForBit) {
   ghist* plain = ghset(kDefaultGhist);
   testing::internal::CaptureStdout();
   varto_calc(c.src, c.history, c.observation, c.set, fast);
-  reference_calc(c.src, c.history, c.observation, c.set, plain);
+  calc_plain(c.src, c.history, c.observation, c.set, plain);
   testing::internal::GetCapturedStdout();
   expect_identical(fast, plain);
   double total = 0;
@@ -285,7 +264,7 @@ TEST_F(HistogramTest, VartoCalc_acrossAStepMatchesTheReferenceAndItsWarnings) {
     const std::string fast_out = testing::internal::GetCapturedStdout();
     testing::internal::CaptureStdout();
     tmsg(" ");
-    reference_calc(c.src, c.history, c.observation, c.set, plain);
+    calc_plain(c.src, c.history, c.observation, c.set, plain);
     const std::string plain_out = testing::internal::GetCapturedStdout();
     expect_identical(fast, plain);
     EXPECT_EQ(fast_out, plain_out);
@@ -308,7 +287,7 @@ TEST_F(HistogramTest, VartoCalc_gainsOnBinEdgesMatchTheReference) {
     ghist* plain = ghset(kDefaultGhist);
     testing::internal::CaptureStdout();
     varto_calc(c.src, c.history, c.observation, c.set, fast);
-    reference_calc(c.src, c.history, c.observation, c.set, plain);
+    calc_plain(c.src, c.history, c.observation, c.set, plain);
     testing::internal::GetCapturedStdout();
     expect_identical(fast, plain);
     free_ghist(fast);
