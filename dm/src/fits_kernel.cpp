@@ -56,6 +56,55 @@ void bad_column(const char* what, int col) {
   tmsg(line);
 }
 
+// The CFITSIO column read and the data-model type code of each real type.
+void read_cells(fitsfile* fptr, int col, long long row, long long elem, long long n,
+                double* values, int* status) {
+  int anynul = 0;
+  ffgcvd(fptr, col, row, elem, n, 0.0, values, &anynul, status);
+}
+void read_cells(fitsfile* fptr, int col, long long row, long long elem, long long n,
+                float* values, int* status) {
+  int anynul = 0;
+  ffgcve(fptr, col, row, elem, n, 0.0F, values, &anynul, status);
+}
+constexpr int real_type(const double*) { return DM_TYPE_D; }
+constexpr int real_type(const float*) { return DM_TYPE_R; }
+
+// Reads nrows rows of nelem elements from a real column into values of type
+// T; a column of the other real type (Other) is converted on the way.
+template <typename Other, typename T>
+int read_reals(FITS_Block* block, int col, int firstrow, int nrows, T* values, int nelem,
+               const char* mismatch) {
+  if (block == nullptr || block->dataset == nullptr || values == nullptr) return 0;
+  if (!column_ok(block, col)) {
+    bad_column("read from", col);
+    return nrows;
+  }
+  if (nrows < 1 || nelem < 1) return 0;
+  FITS_SelectHDU(block);
+  fitsfile* fptr = block->dataset->fptr;
+  long long total = static_cast<long long>(nrows) * nelem;
+  int status = 0;
+  const int type = block->datatype[col - 1];
+  if (type == real_type(values)) {
+    read_cells(fptr, col, firstrow, 1, total, values, &status);
+  } else if (type == real_type(static_cast<const Other*>(nullptr))) {
+    // CFITSIO takes no first element beyond a row's end, so each element is
+    // addressed by its own row and place within the row.
+    for (long long k = 0; k < total; ++k) {
+      Other v = 0;
+      status = 0;
+      read_cells(fptr, col, firstrow + k / nelem, 1 + k % nelem, 1, &v, &status);
+      values[k] = static_cast<T>(v);
+    }
+  } else {
+    tmsg(mismatch);
+    std::fill(values, values + nelem, T{0});
+    return 0;
+  }
+  return nrows;
+}
+
 // The value of a card as a listing shows it (at most 80 characters).
 void format_value(const FITS_Key& key, char* out, size_t room) {
   char num[UTIL_NUM_LEN + 1];
@@ -410,71 +459,13 @@ int FITS_GetSpecialKey_d(void* kb, const char* base, int n, double* values) {
 // --- slots 16-18: column values ----------------------------------------------
 
 int FITS_ColumnRead_d(void* kb, int col, int firstrow, int nrows, double* values, int nelem) {
-  FITS_Block* block = as_block(kb);
-  if (block == nullptr || block->dataset == nullptr || values == nullptr) return 0;
-  if (!column_ok(block, col)) {
-    bad_column("read from", col);
-    return nrows;
-  }
-  if (nrows < 1 || nelem < 1) return 0;
-  FITS_SelectHDU(block);
-  fitsfile* fptr = block->dataset->fptr;
-  long long total = static_cast<long long>(nrows) * nelem;
-  int anynul = 0;
-  int status = 0;
-  switch (block->datatype[col - 1]) {
-    case DM_TYPE_D:
-      ffgcvd(fptr, col, firstrow, 1, total, 0.0, values, &anynul, &status);
-      break;
-    case DM_TYPE_R:
-      // CFITSIO takes no first element beyond a row's end, so each element is
-      // addressed by its own row and place within the row.
-      for (long long k = 0; k < total; ++k) {
-        float f = 0.0F;
-        status = 0;
-        ffgcve(fptr, col, firstrow + k / nelem, 1 + k % nelem, 1, 0.0F, &f, &anynul, &status);
-        values[k] = f;
-      }
-      break;
-    default:
-      tmsg("type mismatch - not real*8 column");
-      std::fill(values, values + nelem, 0.0);
-      return 0;
-  }
-  return nrows;
+  return read_reals<float>(as_block(kb), col, firstrow, nrows, values, nelem,
+                           "type mismatch - not real*8 column");
 }
 
 int FITS_ColumnRead_r(void* kb, int col, int firstrow, int nrows, float* values, int nelem) {
-  FITS_Block* block = as_block(kb);
-  if (block == nullptr || block->dataset == nullptr || values == nullptr) return 0;
-  if (!column_ok(block, col)) {
-    bad_column("read from", col);
-    return nrows;
-  }
-  if (nrows < 1 || nelem < 1) return 0;
-  FITS_SelectHDU(block);
-  fitsfile* fptr = block->dataset->fptr;
-  long long total = static_cast<long long>(nrows) * nelem;
-  int anynul = 0;
-  int status = 0;
-  switch (block->datatype[col - 1]) {
-    case DM_TYPE_R:
-      ffgcve(fptr, col, firstrow, 1, total, 0.0F, values, &anynul, &status);
-      break;
-    case DM_TYPE_D:
-      for (long long k = 0; k < total; ++k) {
-        double d = 0.0;
-        status = 0;
-        ffgcvd(fptr, col, firstrow + k / nelem, 1 + k % nelem, 1, 0.0, &d, &anynul, &status);
-        values[k] = static_cast<float>(d);
-      }
-      break;
-    default:
-      tmsg("type mismatch - not real*4 column");
-      std::fill(values, values + nelem, 0.0F);
-      return 0;
-  }
-  return nrows;
+  return read_reals<double>(as_block(kb), col, firstrow, nrows, values, nelem,
+                            "type mismatch - not real*4 column");
 }
 
 int FITS_ColumnWrite_d(void* kb, int col, int firstrow, int nrows, const double* values,
