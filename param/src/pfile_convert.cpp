@@ -13,20 +13,6 @@
 #include "pfile_int.h"
 #include "pfile_value_int.h"
 
-namespace pfile_detail {
-
-bool is_text(int type) {
-    switch (type) {
-    case StringType: case FileType: case GType: case StructType: case GcurType:
-    case ImcurType: case PsetType: case CommentType:
-        return true;
-    default:
-        return false;
-    }
-}
-
-}  // namespace pfile_detail
-
 namespace {
 
 using pfile_detail::Datum;
@@ -61,19 +47,11 @@ bool mode_to_str(const void* d, Datum& o) {
     return true;
 }
 bool int_to_str(const void* d, Datum& o) {
-    int v = int_of(d);
-    o.s = v == IndefInt ? "INDEF" : std::to_string(v);
+    o.s = pfile_detail::int_text(int_of(d));
     return true;
 }
 bool real_to_str(const void* d, Datum& o) {
-    double v = real_of(d);
-    if (v == IndefReal) {
-        o.s = "INDEF";
-        return true;
-    }
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.16g", v);
-    o.s = buf;
+    o.s = pfile_detail::real_text(real_of(d));
     return true;
 }
 bool bool_to_str(const void* d, Datum& o) {

@@ -9,6 +9,11 @@ namespace pfile_detail {
 
 /// Heap copy (malloc) of text, or null for null text or when out of memory.
 char* dup_string(const char* text);
+/// True for the types whose data is a heap char* text.
+bool is_text(int type);
+/// Written forms of an integer and a real ("INDEF" for their INDEF values).
+std::string int_text(int v);
+std::string real_text(double v);
 /// String form of a value as ValueString gives it, without a length limit.
 std::string value_text(const Value* v);
 /// Written type word and mode letters of a parameter.

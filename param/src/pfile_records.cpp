@@ -32,32 +32,7 @@ ParamList cant_sentinel{};
 constexpr int InitialSlots = 10;
 constexpr int GrowSlots = 30;
 
-// Types whose data is a heap char*.
-bool is_text_type(int type) {
-    switch (type) {
-    case StringType: case FileType: case GType: case StructType: case GcurType:
-    case ImcurType: case PsetType: case CommentType:
-        return true;
-    default:
-        return false;
-    }
-}
-
-std::string format_int(int v) {
-    if (v == IndefInt) {
-        return "INDEF";
-    }
-    return std::to_string(v);
-}
-
-std::string format_real(double v) {
-    if (v == IndefReal) {
-        return "INDEF";
-    }
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.16g", v);
-    return buf;
-}
+using pfile_detail::is_text;
 
 // String form of data of the given type held at data (a Range item or a value).
 std::string data_text(int type, const void* data) {
@@ -65,9 +40,9 @@ std::string data_text(int type, const void* data) {
     case BooleanType:
         return *static_cast<const int*>(data) ? "yes" : "no";
     case IntegerType:
-        return format_int(*static_cast<const int*>(data));
+        return pfile_detail::int_text(*static_cast<const int*>(data));
     case RealType:
-        return format_real(*static_cast<const double*>(data));
+        return pfile_detail::real_text(*static_cast<const double*>(data));
     case ModeType:
         return pfile_detail::mode_letters(*static_cast<const int*>(data));
     default:
@@ -82,7 +57,7 @@ std::string range_text(const Range* r) {
             out += '|';
         }
         const void* item = r->check[i].v;
-        if (is_text_type(TypeCode(r->type))) {
+        if (is_text(TypeCode(r->type))) {
             const char* text = nullptr;
             std::memcpy(&text, item, sizeof text);
             out += text ? text : "";
@@ -98,6 +73,27 @@ std::string range_text(const Range* r) {
 ParamList* const ParamFileCant = &cant_sentinel;
 
 namespace pfile_detail {
+
+bool is_text(int type) {
+    switch (type) {
+    case StringType: case FileType: case GType: case StructType: case GcurType:
+    case ImcurType: case PsetType: case CommentType:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string int_text(int v) { return v == IndefInt ? "INDEF" : std::to_string(v); }
+
+std::string real_text(double v) {
+    if (v == IndefReal) {
+        return "INDEF";
+    }
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.16g", v);
+    return buf;
+}
 
 char* dup_string(const char* text) {
     if (text == nullptr) {
@@ -122,7 +118,7 @@ std::string value_text(const Value* v) {
         return {};
     }
     int type = TypeCode(v->type);
-    if (is_text_type(type)) {
+    if (is_text(type)) {
         return static_cast<const char*>(v->value);
     }
     if (type == RangeType) {
@@ -224,7 +220,7 @@ void RangeFree(Range* r) {
     if (r == nullptr) {
         return;
     }
-    if (r->check != nullptr && is_text_type(TypeCode(r->type))) {
+    if (r->check != nullptr && is_text(TypeCode(r->type))) {
         for (int i = 0; i < r->nval; ++i) {
             char* text = nullptr;
             std::memcpy(&text, r->check[i].v, sizeof text);

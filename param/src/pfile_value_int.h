@@ -17,7 +17,6 @@ struct Datum {
     std::string s;
 };
 
-bool is_text(int type);
 /// Converts data of type from to type to; false with parerr 16 or 12.
 bool convert(const void* data, int from, int to, Datum& out);
 /// Heap data of a datum as a Value holds it.
