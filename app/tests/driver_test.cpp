@@ -1,70 +1,18 @@
 // Tests of the varto driver's start: parameters from the command line and the
 // parameter file, the parameter listing, the archival data type and the banner.
 // Each test runs the varto binary in its own empty folder.
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
-namespace fs = std::filesystem;
+#include "varto_helpers.h"
 
+namespace varto_test {
 namespace {
 
-struct RunResult {
-  int status = -1;
-  std::string out;  // standard output
-  std::string err;  // standard error
-};
-
-class DriverTest : public testing::Test {
+class DriverTest : public AppTest {
  protected:
-  void SetUp() override {
-    const char* bin = std::getenv("VARTO_BIN");
-    bin_ = bin != nullptr ? bin : std::string(VARTO_BINARY_DIR) + "/app/varto";
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(testing::TempDir()) /
-           (std::string("driver_") + info->name() + "_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
-  void write_file(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ / name) << text;
-  }
-
-  static std::string slurp(const fs::path& p) {
-    std::ifstream in(p);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
   // Runs varto with the given words (already shell-quoted) in the test folder.
-  RunResult run(const std::string& words) {
-    const std::string cmd = "cd '" + dir_.string() + "' && '" + bin_ + "' " + words +
-                            " >stdout.txt 2>stderr.txt </dev/null";
-    RunResult r;
-    const int raw = std::system(cmd.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = slurp(dir_ / "stdout.txt");
-    r.err = slurp(dir_ / "stderr.txt");
-    return r;
-  }
-
-  std::string bin_;
-  fs::path dir_;
+  RunResult run(const std::string& words) const { return run_varto(dir_.string(), words); }
 };
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 TEST_F(DriverTest, bannerWithDefaultsShowsRdf) {
   const RunResult r = run("");
@@ -89,7 +37,7 @@ TEST_F(DriverTest, modeParameterIsShownAsGiven) {
 }
 
 TEST_F(DriverTest, commandLineOverridesTheParameterFileAndListingIsPadded) {
-  write_file("varto.par", "# sample\nxpos 4096\nevents bas.fits\n");
+  write_text("varto.par", "# sample\nxpos 4096\nevents bas.fits\n");
   const RunResult r = run("XPOS=10 verbose");
   EXPECT_TRUE(contains(r.out, "XPOS" + std::string(28, ' ') + " 10\n")) << r.out;
   // The value is one blank, and listing lines lose their trailing blanks.
@@ -100,7 +48,7 @@ TEST_F(DriverTest, commandLineOverridesTheParameterFileAndListingIsPadded) {
 }
 
 TEST_F(DriverTest, parWordSelectsTheParameterFile) {
-  write_file("other.par", "mode REV0\n");
+  write_text("other.par", "mode REV0\n");
   EXPECT_TRUE(contains(run("par=other.par").out, "Archival data type: REV0"));
 }
 
@@ -122,3 +70,4 @@ TEST_F(DriverTest, debugLevelShowsTheParameterInterfaceAndLevelLine) {
 }
 
 }  // namespace
+}  // namespace varto_test

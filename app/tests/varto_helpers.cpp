@@ -14,6 +14,15 @@
 
 namespace varto_test {
 
+namespace {
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
 void AppTest::SetUp() {
   dmInit(rirade_init());
   dbg_set(0);
@@ -33,10 +42,7 @@ void AppTest::write_text(const std::string& name, const std::string& text) const
   std::ofstream(dir_ / name) << text;
 }
 
-std::string AppTest::read_text(const std::string& name) const {
-  std::ifstream in(dir_ / name);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+std::string AppTest::read_text(const std::string& name) const { return slurp(dir_ / name); }
 
 std::vector<double> linear_maps(int count, double base, double slope_x, double slope_y) {
   std::vector<double> maps(static_cast<std::size_t>(count) * 1024);
@@ -90,15 +96,6 @@ void write_hand_observation(const std::string& dir, const HandObservation& obs) 
   }
   ASSERT_EQ(sample::write_gain_table(dir + "/gain.fits", obs.map_times, maps), 0);
 }
-
-namespace {
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
 
 RunResult run_varto(const std::string& dir, const std::string& words) {
   const char* bin = std::getenv("VARTO_BIN");
