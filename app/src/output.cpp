@@ -20,15 +20,11 @@ double bin_fraction(const ghist* h, int i) {
   return h->total_time > 0 ? h->weight[i] / h->total_time : 0.0;
 }
 
-// A time written "%12.2f" without its blanks.
+// A time with two decimals and no padding ("%12.2f" without its leading blanks).
 std::string time_text(double t) {
-  char buf[400];
-  std::snprintf(buf, sizeof buf, "%12.2f", t);
-  std::string text(buf);
-  const std::size_t first = text.find_first_not_of(' ');
-  const std::size_t last = text.find_last_not_of(' ');
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, last - first + 1);
+  char buf[400];  // enough for the 300-odd digits of the largest double
+  std::snprintf(buf, sizeof buf, "%.2f", t);
+  return buf;
 }
 
 }  // namespace
