@@ -114,11 +114,12 @@ void add_interval(ghist* h, const int* bin, const double* det_x, const double* d
   if (current >= 0) s.store(h, current);
 }
 
-// Bin of gain g, or -1 when it falls in bin 0, below it, at or above the top
-// edge, or is not a number. Bin 0 never receives weight.
-inline int bin_index(double g, const ghist* h) {
-  const double q = (g - h->low) / h->width;
-  if (q >= 1.0 && q < h->count) return static_cast<int>(q);
+// Bin of gain g in count bins of width from low, or -1 when it falls in bin 0,
+// below it, at or above the top edge, or is not a number. Bin 0 never receives
+// weight.
+inline int bin_index(double g, double low, double width, int count) {
+  const double q = (g - low) / width;
+  if (q >= 1.0 && q < count) return static_cast<int>(q);
   return -1;
 }
 
@@ -145,11 +146,7 @@ struct BinFinder {
         inv_width(1.0 / h->width),
         count(h->count) {}
 
-  int exact(double g) const {
-    const double q = (g - low) / width;
-    if (q >= 1.0 && q < count) return static_cast<int>(q);
-    return -1;
-  }
+  int exact(double g) const { return bin_index(g, low, width, count); }
 
   int find(double weighted_sum, double inv_span, double span) const {
     const double g = weighted_sum * inv_span;
@@ -254,7 +251,7 @@ void accum_time_filter(double t0, double t1, gti* list) {
 
 void varto_accumulate_histogram(double g, double w, double t0, double t1, double detx,
                                 double dety, const double* p, ghist* h, int npos) {
-  const int i = bin_index(g, h);
+  const int i = bin_index(g, h->low, h->width, h->count);
   if (i < 0) return;
   add_sample(i, w, t0, t1, detx, dety, p, h, npos);
 }
@@ -328,7 +325,7 @@ void varto_calc(const source* src, const asp* history, const obs* observation,
     const double* map1 = map0 + GAIN_MAP_SIZE;
     const double tm0 = set->times[km - 1];
     const double tm1 = set->times[km];
-    const bool same_time = !(tm0 != tm1);
+    const bool same_time = tm0 == tm1;
     const double after = tm1 - mjd;   // weight of the earlier map
     const double before = mjd - tm0;  // weight of the later map
     const double span = tm1 - tm0;
