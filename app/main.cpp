@@ -84,11 +84,11 @@ int main(int argc, char** argv) {
   const double bso_default[3] = {48.0, 40.0, 0.0};
   const double ghist_default[3] = {3.0, 7.0, 0.05};
   double bso[3];
-  double ghist[3];
+  double ghist_spec[3];
   par_get_vec_d(pars, "bso", bso_default, bso);
-  par_get_vec_d(pars, "ghist", ghist_default, ghist);
+  par_get_vec_d(pars, "ghist", ghist_default, ghist_spec);
   par_list(pars);
-  if (!ghist_valid(ghist)) {
+  if (!ghist_valid(ghist_spec)) {
     err_msg("Invalid ghist: the bin width must be above 0, the last centre not below the first,");
     err_msg("and the bins at most 1000000");
     free_source(src);
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     }
 
     // 14-18. Histogram, binning, output table and listings.
-    struct ghist* hist = ghset(ghist);
+    ghist* hist = ghset(ghist_spec);
     hist->total_time = observation->gtis->total;
     dmsg(1, "Run binning code");
     varto_calc(src, history, observation, maps, hist);
