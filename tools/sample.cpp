@@ -240,32 +240,33 @@ constexpr int kMaps = 44;
 constexpr double kSteps[3] = {48950.0, 49620.0, 50390.0};
 constexpr double kStepJumps[3] = {-0.25, 0.30, -0.20};
 
+// Orbit k's visibility window opens a little later each orbit; its good time
+// starts a minute after and lasts good_length(k).
+double window_start(int k) { return kObsStart + k * kOrbit + 37.0 * k; }
+double good_length(int k) { return 1900.0 + 80.0 * ((k * 7) % 5); }
+
 EventFile sample_events(bool rev0) {
   EventFile spec;
   spec.rev0 = rev0;
   for (int k = 0; k < kOrbits; ++k) {
-    const double start = kObsStart + k * kOrbit + 60.0 + 37.0 * k;
-    const double length = 1900.0 + 80.0 * ((k * 7) % 5);
-    if (k == 2) {
-      spec.gti_start.push_back(start);
+    const double start = window_start(k) + 60.0;
+    spec.gti_start.push_back(start);
+    if (k == 2) {  // a short gap in this orbit's good time
       spec.gti_stop.push_back(start + 900.0);
       spec.gti_start.push_back(start + 1100.0);
-      spec.gti_stop.push_back(start + length);
-    } else {
-      spec.gti_start.push_back(start);
-      spec.gti_stop.push_back(start + length);
     }
+    spec.gti_stop.push_back(start + good_length(k));
   }
   return spec;
 }
 
 // Aspect times: every kAspectStep seconds over each orbit's visibility window,
-// a minute either side of its good time.
+// from a minute before its good time to 460 s after it.
 std::vector<double> aspect_times() {
   std::vector<double> times;
   for (int k = 0; k < kOrbits; ++k) {
-    const double start = kObsStart + k * kOrbit + 37.0 * k;
-    const double stop = start + 60.0 + 2300.0 + 80.0 * ((k * 7) % 5) + 60.0;
+    const double start = window_start(k);
+    const double stop = start + 60.0 + good_length(k) + 460.0;
     for (double t = start; t < stop; t += kAspectStep) times.push_back(t);
   }
   return times;
