@@ -296,31 +296,47 @@ void* make_data(const Datum& d) {
     return p;
 }
 
+void* store_datum(const Datum& d, void* out) {
+    if (is_text(d.type)) {
+        std::snprintf(static_cast<char*>(out), ParamConvertSize, "%s", d.s.c_str());
+    } else if (d.type == RealType) {
+        std::memcpy(out, &d.d, sizeof d.d);
+    } else {
+        std::memcpy(out, &d.i, sizeof d.i);
+    }
+    return out;
+}
+
+bool convert_data(const Value* v, int to, Datum& out) {
+    if (v->value == nullptr) {
+        return convert("", StringType, to, out);
+    }
+    return convert(v->value, v->type, to, out);
+}
+
+void replace_data(Value* v, int type, void* data) {
+    char* indir = v->indir;
+    v->indir = nullptr;
+    ValueClear(v);
+    v->type = type;
+    v->value = data;
+    v->indir = indir;
+}
+
 bool convert_value(Value* v, int to) {
     to = TypeCode(to);
     if (v->value != nullptr && TypeCode(v->type) == to) {
         return true;
     }
     Datum d;
-    const void* data = v->value;
-    int from = TypeCode(v->type);
-    if (data == nullptr) {
-        data = "";
-        from = StringType;
-    }
-    if (!convert(data, from, to, d)) {
+    if (!convert_data(v, to, d)) {
         return false;
     }
     void* fresh = make_data(d);
     if (fresh == nullptr) {
         return false;
     }
-    char* indir = v->indir;
-    v->indir = nullptr;
-    ValueClear(v);
-    v->type = to;
-    v->value = fresh;
-    v->indir = indir;
+    replace_data(v, to, fresh);
     return true;
 }
 
@@ -412,13 +428,5 @@ void* Convert(const void* value, int from, void* out, int to) {
     if (!pfile_detail::convert(value, from, to, d)) {
         return nullptr;
     }
-    to = TypeCode(to);
-    if (is_text(to)) {
-        std::snprintf(static_cast<char*>(out), ParamConvertSize, "%s", d.s.c_str());
-    } else if (to == RealType) {
-        std::memcpy(out, &d.d, sizeof d.d);
-    } else {
-        std::memcpy(out, &d.i, sizeof d.i);
-    }
-    return out;
+    return pfile_detail::store_datum(d, out);
 }

@@ -187,26 +187,14 @@ const Value* get_limit(ParamFile* file, Parameter* p, Value* lim, bool is_min, i
 
 // The result of a get converted into the conversion buffer.
 void* deliver(const Value* v, int type) {
-    const void* data = v->value;
-    int from = TypeCode(v->type);
-    if (data == nullptr) {
-        data = "";
-        from = StringType;
-    }
     pfile_detail::Datum d;
-    if (!pfile_detail::convert(data, from, type, d)) {
+    if (!pfile_detail::convert_data(v, type, d)) {
         return nullptr;
     }
-    type = TypeCode(type);
-    if (pfile_detail::is_text(type)) {
-        std::string text = type == StringType ? pfile_detail::unescape_value(d.s) : d.s;
-        std::snprintf(conversion, sizeof conversion, "%s", text.c_str());
-    } else if (type == RealType) {
-        std::memcpy(conversion, &d.d, sizeof d.d);
-    } else {
-        std::memcpy(conversion, &d.i, sizeof d.i);
+    if (d.type == StringType) {
+        d.s = pfile_detail::unescape_value(d.s);
     }
-    return conversion;
+    return pfile_detail::store_datum(d, conversion);
 }
 
 // The answer typed by the user, as it is stored.

@@ -460,12 +460,7 @@ Range* VRange(ParamFile* /*file*/, Parameter* p, Value* v) {
         if (bar == std::string::npos) break;
         start = bar + 1;
     }
-    char* indir = v->indir;
-    v->indir = nullptr;
-    ValueClear(v);
-    v->type = RangeType;
-    v->value = r;
-    v->indir = indir;
+    pfile_detail::replace_data(v, RangeType, r);
     return r;
 }
 

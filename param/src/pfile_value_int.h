@@ -19,8 +19,15 @@ struct Datum {
 
 /// Converts data of type from to type to; false with parerr 16 or 12.
 bool convert(const void* data, int from, int to, Datum& out);
+/// Converts v's data to type to; an absent value converts as the empty string.
+bool convert_data(const Value* v, int to, Datum& out);
 /// Heap data of a datum as a Value holds it.
 void* make_data(const Datum& d);
+/// A datum as a get delivers it into out: text (cut to ParamConvertSize bytes,
+/// terminated), a double or an int. Returns out.
+void* store_datum(const Datum& d, void* out);
+/// Frees v's data and puts data (heap, of type) in its place; the indirect text stays.
+void replace_data(Value* v, int type, void* data);
 /// Converts v's data in place to type to, keeping its indirect text. An absent
 /// value converts as the empty string. False (v unchanged) on failure.
 bool convert_value(Value* v, int to);
