@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "pfile_int.h"
+#include "pfile_value_int.h"
 
 namespace {
 
@@ -177,23 +178,6 @@ ParamList* RDBParFile(FILE* stream) {
   return list;
 }
 
-// A field may hold neither tab nor newline; they are written as the library's
-// value escapes, which a string get turns back into the characters.
-std::string escaped(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (char c : s) {
-    if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 std::string recordLine(const Parameter* p) {
   const std::array<std::string, kColumns> fields = {
       p->pname != nullptr ? p->pname : "",
@@ -204,10 +188,12 @@ std::string recordLine(const Parameter* p) {
       pfile_detail::value_text(&p->pmax),
       p->pprompt != nullptr ? p->pprompt : "",
   };
+  // A field may hold neither tab nor newline; they are written as the library's
+  // value escapes, which a string get turns back into the characters.
   std::string line;
   for (size_t i = 0; i < fields.size(); ++i) {
     if (i > 0) line += '\t';
-    line += escaped(fields[i]);
+    line += pfile_detail::escape_value(fields[i]);
   }
   line += '\n';
   return line;
