@@ -164,6 +164,23 @@ struct BinFinder {
   }
 };
 
+// Aspect interval k, [t0, t1], with its good time dt, its aspect vector p and
+// the MJD of its start: the whole interval is charged to its start.
+struct Interval {
+  double t0;
+  double t1;
+  double dt;
+  double mjd;
+  const double* p;
+};
+
+Interval interval_at(const asp* history, const obs* observation, int k) {
+  const double t0 = history->times[k];
+  const double t1 = history->times[k + 1];
+  return Interval{t0, t1, in_gti(t0, t1, observation->gtis),
+                  sc_time_to_mjd(t0, observation->mjdref), history->offsets[k]};
+}
+
 }  // namespace
 
 ghist* alloc_ghist(int n) {
@@ -260,12 +277,8 @@ void calc_plain(const source* src, const asp* history, const obs* observation,
                 const gain_data* set, ghist* h) {
   const int npos = src->count;
   for (int k = 0; k + 1 < history->count; ++k) {
-    const double t0 = history->times[k];
-    const double t1 = history->times[k + 1];
-    const double dt = in_gti(t0, t1, observation->gtis);
+    const auto [t0, t1, dt, mjd, p] = interval_at(history, observation, k);
     if (dt <= 0) continue;
-    const double* p = history->offsets[k];
-    const double mjd = sc_time_to_mjd(t0, observation->mjdref);
     for (int j = 0; j < npos; ++j) {
       double detx = 0.0;
       double dety = 0.0;
@@ -311,12 +324,8 @@ void varto_calc(const source* src, const asp* history, const obs* observation,
     rel_y[j] = src->ys[j] - y0;
   }
   for (int k = 0; k + 1 < history->count; ++k) {
-    const double t0 = history->times[k];
-    const double t1 = history->times[k + 1];
-    const double dt = in_gti(t0, t1, observation->gtis);
+    const auto [t0, t1, dt, mjd, p] = interval_at(history, observation, k);
     if (dt <= 0) continue;
-    const double* p = history->offsets[k];
-    const double mjd = sc_time_to_mjd(t0, observation->mjdref);
     check_calibrated_period(set, mjd);
     bool crosses_step = false;
     const int km = select_map_pair(mjd, set->times, set->count, set->steps, set->step_count,
