@@ -231,22 +231,41 @@ struct CalcCase {
   }
 };
 
+// varto_calc and the straightforward loop on the same case, each into a fresh
+// default histogram, with what each writes on the terminal (the plain loop's
+// output preceded by the blank line that varto_calc writes first).
+struct BothRuns {
+  ghist* fast = ghset(kDefaultGhist);
+  ghist* plain = ghset(kDefaultGhist);
+  std::string fast_out;
+  std::string plain_out;
+
+  explicit BothRuns(const CalcCase& c) {
+    testing::internal::CaptureStdout();
+    varto_calc(c.src, c.history, c.observation, c.set, fast);
+    fast_out = testing::internal::GetCapturedStdout();
+    testing::internal::CaptureStdout();
+    tmsg(" ");
+    calc_plain(c.src, c.history, c.observation, c.set, plain);
+    plain_out = testing::internal::GetCapturedStdout();
+  }
+  ~BothRuns() {
+    free_ghist(fast);
+    free_ghist(plain);
+  }
+  BothRuns(const BothRuns&) = delete;
+  BothRuns& operator=(const BothRuns&) = delete;
+};
+
 TEST_F(HistogramTest, VartoCalc_manyPositionsMatchTheReferenceBitForBit) {
   CalcCase c(120, 3000);
   c.set->steps[0] = 49195.0;  // the segment [49195, inf) holds maps 4..6
   c.set->step_count = 1;
-  ghist* fast = ghset(kDefaultGhist);
-  ghist* plain = ghset(kDefaultGhist);
-  testing::internal::CaptureStdout();
-  varto_calc(c.src, c.history, c.observation, c.set, fast);
-  calc_plain(c.src, c.history, c.observation, c.set, plain);
-  testing::internal::GetCapturedStdout();
-  expect_identical(fast, plain);
+  const BothRuns runs(c);
+  expect_identical(runs.fast, runs.plain);
   double total = 0;
-  for (int i = 0; i < fast->count; ++i) total += fast->weight[i];
+  for (int i = 0; i < runs.fast->count; ++i) total += runs.fast->weight[i];
   EXPECT_GT(total, 100.0);
-  free_ghist(fast);
-  free_ghist(plain);
 }
 
 TEST_F(HistogramTest, VartoCalc_acrossAStepMatchesTheReferenceAndItsWarnings) {
@@ -257,20 +276,10 @@ TEST_F(HistogramTest, VartoCalc_acrossAStepMatchesTheReferenceAndItsWarnings) {
     c.set->steps[1] = 49210.0;
     c.set->step_count = 2;
     c.observation->mjdref = 49205.0;
-    ghist* fast = ghset(kDefaultGhist);
-    ghist* plain = ghset(kDefaultGhist);
-    testing::internal::CaptureStdout();
-    varto_calc(c.src, c.history, c.observation, c.set, fast);
-    const std::string fast_out = testing::internal::GetCapturedStdout();
-    testing::internal::CaptureStdout();
-    tmsg(" ");
-    calc_plain(c.src, c.history, c.observation, c.set, plain);
-    const std::string plain_out = testing::internal::GetCapturedStdout();
-    expect_identical(fast, plain);
-    EXPECT_EQ(fast_out, plain_out);
-    EXPECT_TRUE(contains(fast_out, "Warning: interpolating across step boundary\n"));
-    free_ghist(fast);
-    free_ghist(plain);
+    const BothRuns runs(c);
+    expect_identical(runs.fast, runs.plain);
+    EXPECT_EQ(runs.fast_out, runs.plain_out);
+    EXPECT_TRUE(contains(runs.fast_out, "Warning: interpolating across step boundary\n"));
   }
 }
 
@@ -283,15 +292,8 @@ TEST_F(HistogramTest, VartoCalc_gainsOnBinEdgesMatchTheReference) {
       for (int cell = 0; cell < 1024; ++cell) c.set->maps[m * 1024 + cell] = edge + (cell % 3 - 1) * 1e-15;
     for (int m = 4; m < c.set->count; ++m) c.set->times[m] = 49195.0;  // the last pair: equal times
     c.observation->mjdref = edge == 7.075 ? 49198.7 : 49180.0;
-    ghist* fast = ghset(kDefaultGhist);
-    ghist* plain = ghset(kDefaultGhist);
-    testing::internal::CaptureStdout();
-    varto_calc(c.src, c.history, c.observation, c.set, fast);
-    calc_plain(c.src, c.history, c.observation, c.set, plain);
-    testing::internal::GetCapturedStdout();
-    expect_identical(fast, plain);
-    free_ghist(fast);
-    free_ghist(plain);
+    const BothRuns runs(c);
+    expect_identical(runs.fast, runs.plain);
   }
 }
 
