@@ -209,7 +209,7 @@ int dmBlockClose(dmBlock* block) {
   if (!block) return 0;
   dmDataset* ds = block->dataset;
   dmiTrace(1, "Close block No = %d Kernel=%ld\n", block->number,
-           static_cast<long>(reinterpret_cast<std::uintptr_t>(block->kernel_block)));
+           dmiAddr(block->kernel_block));
   dmStatus(ds);
   if (block->kernel_block) {
     ds->kernel->BlockClose(block->kernel_block);

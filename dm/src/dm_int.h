@@ -6,6 +6,7 @@
 
 #include "dm/dm.h"
 #include "dm_kernel.h"
+#include "trace_int.h"
 
 /// The library state: dataset slots handed out since dmInit.
 struct Context {
@@ -134,8 +135,3 @@ void dmiBlockPrintKey(dmDescriptor* key);
 void dmiBlockPrintColumn(dmDescriptor* col);
 /// Writes a key's value as text (at most size-1 characters; " " when it has none).
 void dmiDescriptorFormatValue(const dmDescriptor* desc, char* buf, int size);
-
-// --- tracing -------------------------------------------------------------------
-
-/// Formats and writes a trace line through dmsg, only when level is enabled.
-void dmiTrace(long level, const char* fmt, ...) __attribute__((format(printf, 2, 3)));

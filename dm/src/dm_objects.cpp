@@ -21,10 +21,6 @@ Context g_context;
 dmKernel* const kKernels[] = {&FITS};
 constexpr int kNumKernels = static_cast<int>(sizeof(kKernels) / sizeof(kKernels[0]));
 
-// Addresses in trace lines are printed as integers so that ALLOC and FREE
-// lines can be paired.
-long addr(const void* p) { return static_cast<long>(reinterpret_cast<std::uintptr_t>(p)); }
-
 // Bounded copy of src into a buffer of DM_NAME_LEN + 1 bytes.
 void copyName(const char* src, char* dst) { cs_copy_siz(src ? src : "", dst, DM_NAME_LEN); }
 
@@ -64,6 +60,8 @@ void dmiTrace(long level, const char* fmt, ...) {
   va_end(ap);
   dmsg(level, buf);
 }
+
+long dmiAddr(const void* p) { return static_cast<long>(reinterpret_cast<std::uintptr_t>(p)); }
 
 // --- library state -------------------------------------------------------------
 
@@ -143,7 +141,7 @@ dmDataset* dmiDatasetAlloc(const char* name, dmKernel* kernel, void* kds, const 
   // kernel for further HDUs would move the file away from a header still being
   // written.
   ds->scanned = ds->writable;
-  dmiTrace(1, "*** ALLOC %12ld dmDataset ***", addr(ds));
+  dmiTrace(1, "*** ALLOC %12ld dmDataset ***", dmiAddr(ds));
   return ds;
 }
 
@@ -156,7 +154,7 @@ void dmiDatasetFree(dmDataset* ds) {
   }
   for (int i = 0; i < ds->nblocks; i++) dmiBlockFree(ds->blocks[i]);
   delete[] ds->blocks;
-  dmiTrace(1, "*** FREE  %12ld dmDataset ***", addr(ds));
+  dmiTrace(1, "*** FREE  %12ld dmDataset ***", dmiAddr(ds));
   delete ds;
   dmiTrace(1, "Dataset Free OK");
 }
@@ -177,14 +175,14 @@ dmBlock* dmiBlockAlloc(dmDataset* ds, void* kb, const char* name, int blocktype)
   copyName(name, block->name);
   block->type = blocktype;
   block->kernel_block = kb;
-  dmiTrace(2, "*** ALLOC %12ld dmBlock %s", addr(block), block->name);
+  dmiTrace(2, "*** ALLOC %12ld dmBlock %s", dmiAddr(block), block->name);
   return block;
 }
 
 void dmiBlockFree(dmBlock* block) {
   if (!block) return;
   dmiBlockStructFree(block);
-  dmiTrace(2, "*** FREE  %12ld dmBlock ***", addr(block));
+  dmiTrace(2, "*** FREE  %12ld dmBlock ***", dmiAddr(block));
   delete block;
 }
 
@@ -202,7 +200,7 @@ int dmiBlockStructAlloc(dmBlock* block) {
     return 1;
   }
   block->nkeys = block->ncols = block->ndss = 0;
-  dmiTrace(2, "*** ALLOC %12ld dmDescriptors ***", addr(block->keys));
+  dmiTrace(2, "*** ALLOC %12ld dmDescriptors ***", dmiAddr(block->keys));
   return 0;
 }
 
@@ -215,7 +213,7 @@ void dmiBlockStructFree(dmBlock* block) {
   dmiTrace(3, "Free dss");
   for (int i = 0; i < block->ndss; i++) dmiDescriptorFree(block->dss[i]);
   dmiTrace(3, "Free descriptor arrays");
-  dmiTrace(2, "*** FREE  %12ld dmDescriptors ***", addr(block->keys));
+  dmiTrace(2, "*** FREE  %12ld dmDescriptors ***", dmiAddr(block->keys));
   delete[] block->keys;
   delete[] block->cols;
   delete[] block->dss;
@@ -452,11 +450,11 @@ void dmStatus(dmDataset* ds) {
   for (int i = 0; i < ds->nblocks; i++) {
     const dmBlock* b = ds->blocks[i];
     if (b->keys) {
-      dmiTrace(1, "%4d %20s %12ld Open   %12ld ", b->number, b->name, addr(b),
-               addr(b->kernel_block));
+      dmiTrace(1, "%4d %20s %12ld Open   %12ld ", b->number, b->name, dmiAddr(b),
+               dmiAddr(b->kernel_block));
     } else {
-      dmiTrace(1, "%4d %20s %12ld Closed %12ld", b->number, b->name, addr(b),
-               addr(b->kernel_block));
+      dmiTrace(1, "%4d %20s %12ld Closed %12ld", b->number, b->name, dmiAddr(b),
+               dmiAddr(b->kernel_block));
     }
   }
 }

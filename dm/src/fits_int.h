@@ -5,8 +5,11 @@
 
 #include <fitsio.h>
 
+#include <cstddef>
+
 #include "dm_kernel.h"
 #include "store.h"
+#include "trace_int.h"
 
 /// Room for a column name, unit or TFORM as CFITSIO hands them out.
 constexpr int FITS_COL_TEXT = FLEN_VALUE;
@@ -129,11 +132,8 @@ int FITS_GetBlockType(int hdutype);
 int FITS_SetBlockType(int blocktype);
 void FITS_SetTableType(int hdutype);
 
-/// Record-accounting and trace line at a debug level; nothing is formatted
-/// when the level is off.
-void FITS_Trace(long level, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-/// An address as the trace lines print it.
-long FITS_Addr(const void* p);
+/// Bounded copy into a buffer of room bytes, always terminated; null copies "".
+void FITS_CopyText(const char* src, char* dst, size_t room);
 
 /// Makes the block's HDU the file's current HDU, so that reads and writes go
 /// to the right place whichever block was touched last. CFITSIO status.

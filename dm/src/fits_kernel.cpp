@@ -41,11 +41,6 @@ namespace {
 
 FITS_Block* as_block(void* kb) { return static_cast<FITS_Block*>(kb); }
 
-void copy_text(const char* src, char* dst, size_t room) {
-  if (room == 0) return;
-  std::snprintf(dst, room, "%s", src != nullptr ? src : "");
-}
-
 bool column_ok(const FITS_Block* block, int col) {
   return block->ttype != nullptr && col >= 1 && col <= block->ncols;
 }
@@ -109,27 +104,27 @@ int read_reals(FITS_Block* block, int col, int firstrow, int nrows, T* values, i
 void format_value(const FITS_Key& key, char* out, size_t room) {
   char num[UTIL_NUM_LEN + 1];
   if (key.value == nullptr) {
-    copy_text(" ", out, room);
+    FITS_CopyText(" ", out, room);
     return;
   }
   switch (key.keytype) {
     case FITS_KEY_REAL:
       write_d(*static_cast<double*>(key.value), num, UTIL_NUM_LEN);
-      copy_text(num, out, room);
+      FITS_CopyText(num, out, room);
       break;
     case FITS_KEY_INT:
       write_i(*static_cast<int32_t*>(key.value), num, UTIL_NUM_LEN);
-      copy_text(num, out, room);
+      FITS_CopyText(num, out, room);
       break;
     case FITS_KEY_LOGICAL:
-      copy_text(*static_cast<int*>(key.value) != 0 ? "T" : "F", out, room);
+      FITS_CopyText(*static_cast<int*>(key.value) != 0 ? "T" : "F", out, room);
       break;
     case FITS_KEY_STRING:
     case FITS_KEY_COMMENT:
-      copy_text(*static_cast<char**>(key.value), out, room);
+      FITS_CopyText(*static_cast<char**>(key.value), out, room);
       break;
     default:
-      copy_text(" ", out, room);
+      FITS_CopyText(" ", out, room);
       break;
   }
 }
@@ -188,14 +183,14 @@ int FITS_DatasetClose(void* kds) {
 
 FITS_Block* FITS_BlockGetNext(FITS_Dataset* ds, char* name, int* blocktype) {
   int next = ds->hdu_count + 1;
-  FITS_Trace(1, "Move to HDU %d", next);
+  dmiTrace(1, "Move to HDU %d", next);
   int status = 0;
   int hdutype = 0;
   ffmahd(ds->fptr, next, &hdutype, &status);
   if (status != 0) {
     dmsg(1, "FITS block move error");
     dmkErrorSet(status);
-    if (name != nullptr) copy_text(" ", name, DM_NAME_LEN + 1);
+    if (name != nullptr) FITS_CopyText(" ", name, DM_NAME_LEN + 1);
     if (blocktype != nullptr) *blocktype = DM_BLOCK_OTHER;
     return nullptr;
   }
@@ -204,7 +199,7 @@ FITS_Block* FITS_BlockGetNext(FITS_Dataset* ds, char* name, int* blocktype) {
   FITS_Block* block = FITS_BlockAlloc(ds, hdutype, next, "R");
   if (blocktype != nullptr) *blocktype = FITS_GetBlockType(hdutype);
   if (block == nullptr) {
-    if (name != nullptr) copy_text(" ", name, DM_NAME_LEN + 1);
+    if (name != nullptr) FITS_CopyText(" ", name, DM_NAME_LEN + 1);
     return nullptr;
   }
   FITS_GetBlockName(block, name);
@@ -245,7 +240,7 @@ void* FITS_BlockCreate(void* kds, const char* name, int blocktype) {
   ds->current_hdu = ds->hdu_count;
   FITS_Block* block = FITS_BlockAlloc(ds, hdutype, ds->hdu_count, "W");
   if (block == nullptr) return nullptr;
-  copy_text(name != nullptr ? name : " ", block->name, sizeof block->name);
+  FITS_CopyText(name != nullptr ? name : " ", block->name, sizeof block->name);
   if (FITS_AllocCols(block, FITS_DEFAULT_COLS) != 0) {
     FITS_BlockFree(block);
     return nullptr;
@@ -256,7 +251,7 @@ void* FITS_BlockCreate(void* kds, const char* name, int blocktype) {
 int FITS_MoveToBlock(void* kb) {
   FITS_Block* block = as_block(kb);
   if (block == nullptr || block->dataset == nullptr) return 0;
-  FITS_Trace(1, "FITS: Move to HDU %d\n", block->hdu);
+  dmiTrace(1, "FITS: Move to HDU %d\n", block->hdu);
   int status = 0;
   int hdutype = 0;
   ffmahd(block->dataset->fptr, block->hdu, &hdutype, &status);
@@ -362,9 +357,9 @@ int FITS_ColumnOpenNo(void* kb, int n, char* name, int* datatype, char* unit, ch
   FITS_ColumnParseType(block->tform[i], &type, &repeat, nullptr);
   block->datatype[i] = type;
   block->nelem[i] = static_cast<int>(std::clamp(repeat, 0L, static_cast<long>(INT32_MAX)));
-  if (name != nullptr) copy_text(block->ttype[i], name, DM_NAME_LEN + 1);
-  if (unit != nullptr) copy_text(block->tunit[i], unit, DM_NAME_LEN + 1);
-  if (desc != nullptr) copy_text(" ", desc, DM_NAME_LEN + 1);
+  if (name != nullptr) FITS_CopyText(block->ttype[i], name, DM_NAME_LEN + 1);
+  if (unit != nullptr) FITS_CopyText(block->tunit[i], unit, DM_NAME_LEN + 1);
+  if (desc != nullptr) FITS_CopyText(" ", desc, DM_NAME_LEN + 1);
   if (datatype != nullptr) *datatype = type;
   if (nelem != nullptr) *nelem = block->nelem[i];
   return 0;
@@ -381,10 +376,10 @@ int FITS_ColumnCreate(void* kb, const char* name, int datatype, int size, const 
   int i = block->ncols++;
   char text[FITS_COL_NAME_LEN + 1];
   cs_copy_siz(name != nullptr ? name : " ", text, FITS_COL_NAME_LEN);
-  copy_text(text, block->ttype[i], FITS_COL_TEXT);
+  FITS_CopyText(text, block->ttype[i], FITS_COL_TEXT);
   // A blank unit writes no TUNIT card.
   cs_copy_siz(unit != nullptr && !cs_is_blank(unit) ? unit : "", text, FITS_COL_NAME_LEN);
-  copy_text(text, block->tunit[i], FITS_COL_TEXT);
+  FITS_CopyText(text, block->tunit[i], FITS_COL_TEXT);
   FITS_ColumnComposeType(datatype, 1, size, block->tform[i]);
   block->datatype[i] = datatype;
   block->nelem[i] = 1;
@@ -427,10 +422,10 @@ int FITS_NextKey(void* kb, int pos, char* name, int* datatype, char* unit, char*
   for (int k = std::max(pos, 0); k < block->nkeys; ++k) {
     const FITS_Key& key = block->header[k];
     if (key.special != 0 || key.keytype == FITS_KEY_COMMENT) continue;
-    if (name != nullptr) copy_text(key.name, name, DM_NAME_LEN + 1);
+    if (name != nullptr) FITS_CopyText(key.name, name, DM_NAME_LEN + 1);
     if (datatype != nullptr) *datatype = FITS_KeyTypeToType(key.keytype);
-    if (unit != nullptr) copy_text(" ", unit, DM_NAME_LEN + 1);
-    if (comment != nullptr) copy_text(key.comment, comment, DM_NAME_LEN + 1);
+    if (unit != nullptr) FITS_CopyText(" ", unit, DM_NAME_LEN + 1);
+    if (comment != nullptr) FITS_CopyText(key.comment, comment, DM_NAME_LEN + 1);
     if (value != nullptr) *value = key.value;
     return k + 1;
   }
@@ -497,7 +492,7 @@ int FITS_KeyWrite_d(void* kb, const char* name, double value, const char* unit,
   if (block == nullptr || block->dataset == nullptr || name == nullptr) return 0;
   char card_comment[FITS_COMMENT_LEN + 1];
   const char* text = comment != nullptr ? comment : "";
-  if (unit == nullptr || cs_is_blank(unit)) copy_text(text, card_comment, sizeof card_comment);
+  if (unit == nullptr || cs_is_blank(unit)) FITS_CopyText(text, card_comment, sizeof card_comment);
   else std::snprintf(card_comment, sizeof card_comment, "[%s] %s", unit, text);
   FITS_SelectHDU(block);
   int status = 0;

@@ -6,7 +6,6 @@
 
 #include <cctype>
 #include <climits>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -26,31 +25,22 @@ constexpr const char* kStructural[] = {"BITPIX",   "NAXIS",   "PCOUNT", "GCOUNT"
 constexpr const char* kStructuralIndexed[] = {"TTYPE", "TFORM", "NAXIS", "TUNIT", "TCRPX",
                                               "TCRVL", "TCDLT", "CRPIX", "CRVAL", "CDELT"};
 
+// Image-style coordinate families and the table names they take in a table.
+constexpr const char* kTableCoordNames[][2] = {
+    {"CRPIX", "TCRPX"}, {"CRVAL", "TCRVL"}, {"CDELT", "TCDLT"}};
+
 bool in_list(const char* word, const char* const* list, size_t n) {
   for (size_t i = 0; i < n; ++i)
     if (std::strcmp(word, list[i]) == 0) return true;
   return false;
 }
 
-// Bounded copy that always terminates; room is the size of dst.
-void copy_text(const char* src, char* dst, size_t room) {
+}  // namespace
+
+void FITS_CopyText(const char* src, char* dst, size_t room) {
   if (room == 0) return;
   std::snprintf(dst, room, "%s", src != nullptr ? src : "");
 }
-
-}  // namespace
-
-void FITS_Trace(long level, const char* fmt, ...) {
-  if (!dbg_level(level)) return;
-  char line[UTIL_MSG_BUF];
-  va_list ap;
-  va_start(ap, fmt);
-  std::vsnprintf(line, sizeof line, fmt, ap);
-  va_end(ap);
-  dmsg(level, line);
-}
-
-long FITS_Addr(const void* p) { return static_cast<long>(reinterpret_cast<intptr_t>(p)); }
 
 // --- records ---------------------------------------------------------------
 
@@ -60,7 +50,7 @@ FITS_Dataset* FITS_DatasetAlloc(fitsfile* fptr) {
   if (ds == nullptr) return nullptr;
   ds->fptr = fptr;
   ds->store = store_alloc();
-  FITS_Trace(1, "*** ALLOC %12ld FITS DS ***", FITS_Addr(ds));
+  dmiTrace(1, "*** ALLOC %12ld FITS DS ***", dmiAddr(ds));
   return ds;
 }
 
@@ -68,7 +58,7 @@ void FITS_DatasetFree(FITS_Dataset* ds) {
   if (ds == nullptr) return;
   dmsg(1, "Free store");
   store_free(ds->store);
-  FITS_Trace(1, "*** FREE  %12ld FITS DS ***", FITS_Addr(ds));
+  dmiTrace(1, "*** FREE  %12ld FITS DS ***", dmiAddr(ds));
   delete ds;
   dmsg(1, "Free FITS DS OK");
 }
@@ -86,7 +76,7 @@ FITS_Block* FITS_BlockAlloc(FITS_Dataset* ds, int hdutype, int hdu, const char* 
     block->writable = 1;
     dmsg(1, "Init flag set on create");
   }
-  FITS_Trace(1, "*** ALLOC %12ld FITS BLOCK %d ***", FITS_Addr(block), hdu);
+  dmiTrace(1, "*** ALLOC %12ld FITS BLOCK %d ***", dmiAddr(block), hdu);
   return block;
 }
 
@@ -96,7 +86,7 @@ void FITS_BlockFree(FITS_Block* block) {
   dmsg(1, "Free cols");
   FITS_FreeCols(block);
   dmsg(1, "Free table ok");
-  FITS_Trace(1, "*** FREE  %12ld FITS BLOCK %d ***", FITS_Addr(block), block->hdu);
+  dmiTrace(1, "*** FREE  %12ld FITS BLOCK %d ***", dmiAddr(block), block->hdu);
   delete block;
 }
 
@@ -117,13 +107,13 @@ int FITS_AllocCols(FITS_Block* block, int n) {
     return 1;
   }
   block->maxcols = n;
-  FITS_Trace(1, "*** ALLOC %12ld FITS Table ***", FITS_Addr(block->ttype));
+  dmiTrace(1, "*** ALLOC %12ld FITS Table ***", dmiAddr(block->ttype));
   return 0;
 }
 
 void FITS_FreeCols(FITS_Block* block) {
   if (block == nullptr) return;
-  if (block->ttype != nullptr) FITS_Trace(1, "*** FREE  %12ld FITS Table ***", FITS_Addr(block->ttype));
+  if (block->ttype != nullptr) dmiTrace(1, "*** FREE  %12ld FITS Table ***", dmiAddr(block->ttype));
   free_array_c(block->ttype);
   free_array_c(block->tunit);
   free_array_c(block->tform);
@@ -147,8 +137,8 @@ int FITS_ReadKeyNo(fitsfile* fptr, int k, char* keyword, char* value, char* comm
     char card[FLEN_CARD] = "";
     status = 0;
     ffgrec(fptr, k, card, &status);
-    copy_text(std::strlen(card) > 9 ? card + 9 : "", value, FLEN_CARD);
-    copy_text(" ", comment, FLEN_CARD);
+    FITS_CopyText(std::strlen(card) > 9 ? card + 9 : "", value, FLEN_CARD);
+    FITS_CopyText(" ", comment, FLEN_CARD);
     return FITS_KEY_COMMENT;
   }
   char letter = ' ';
@@ -178,8 +168,8 @@ int FITS_HeaderOpen(FITS_Block* block) {
   block->header = new (std::nothrow) FITS_Key[static_cast<size_t>(ncards > 0 ? ncards : 1)];
   if (block->header == nullptr) return 0;
   block->nkeys = ncards;
-  FITS_Trace(1, "*** ALLOC %12ld FITS HEADER TO BLOCK %12ld NKEYS %d ***",
-             FITS_Addr(block->header), FITS_Addr(block), ncards);
+  dmiTrace(1, "*** ALLOC %12ld FITS HEADER TO BLOCK %12ld NKEYS %d ***",
+             dmiAddr(block->header), dmiAddr(block), ncards);
 
   for (int k = 1; k <= ncards; ++k) {
     FITS_Key& key = block->header[k - 1];
@@ -187,8 +177,8 @@ int FITS_HeaderOpen(FITS_Block* block) {
     char value[FLEN_CARD];
     char comment[FLEN_CARD];
     key.keytype = FITS_ReadKeyNo(fptr, k, keyword, value, comment);
-    copy_text(keyword, key.name, sizeof key.name);
-    copy_text(comment, key.comment, sizeof key.comment);
+    FITS_CopyText(keyword, key.name, sizeof key.name);
+    FITS_CopyText(comment, key.comment, sizeof key.comment);
 
     // A search by keyword starts at the current card, so stepping back to
     // card k-1 first makes the typed read below find card k itself even
@@ -252,7 +242,7 @@ int FITS_HeaderOpen(FITS_Block* block) {
 
 void FITS_HeaderClose(FITS_Block* block) {
   if (block == nullptr || block->header == nullptr) return;
-  FITS_Trace(1, "*** FREE  %12ld FITS HEADER ***", FITS_Addr(block->header));
+  dmiTrace(1, "*** FREE  %12ld FITS HEADER ***", dmiAddr(block->header));
   delete[] block->header;
   block->header = nullptr;
   block->nkeys = 0;
@@ -291,39 +281,41 @@ void FITS_SpecialKeys(FITS_Block* block) {
                    in_list(key.base, kStructuralIndexed, std::size(kStructuralIndexed)));
     // In a table, image-style coordinate cards describe columns: give them the
     // table names so that both spellings reach the column coordinates.
-    if (block->hdutype != FITS_HDU_IMAGE) {
-      if (std::strcmp(key.base, "CRPIX") == 0) copy_text("TCRPX", key.base, sizeof key.base);
-      else if (std::strcmp(key.base, "CRVAL") == 0) copy_text("TCRVL", key.base, sizeof key.base);
-      else if (std::strcmp(key.base, "CDELT") == 0) copy_text("TCDLT", key.base, sizeof key.base);
+    if (block->hdutype == FITS_HDU_IMAGE) continue;
+    for (const auto& [image, table] : kTableCoordNames) {
+      if (std::strcmp(key.base, image) == 0) {
+        FITS_CopyText(table, key.base, sizeof key.base);
+        break;
+      }
     }
   }
 }
 
 void FITS_GetBlockName(FITS_Block* block, char* name) {
   if (block == nullptr || block->dataset == nullptr) {
-    if (name != nullptr) copy_text(" ", name, DM_NAME_LEN + 1);
+    if (name != nullptr) FITS_CopyText(" ", name, DM_NAME_LEN + 1);
     return;
   }
   char extname[FLEN_VALUE] = "";
   int status = 0;
   ffgkys(block->dataset->fptr, "EXTNAME", extname, nullptr, &status);
   if (status == KEY_NO_EXIST) {
-    copy_text(block->hdu == 1 ? "PRIMARY" : " ", extname, sizeof extname);
+    FITS_CopyText(block->hdu == 1 ? "PRIMARY" : " ", extname, sizeof extname);
   } else if (status != 0) {
-    copy_text(" ", extname, sizeof extname);
+    FITS_CopyText(" ", extname, sizeof extname);
     dmkErrorSet(status);
   } else if (extname[0] == '\0') {
-    copy_text(" ", extname, sizeof extname);
+    FITS_CopyText(" ", extname, sizeof extname);
   }
-  copy_text(extname, block->name, sizeof block->name);
-  if (name != nullptr) copy_text(extname, name, DM_NAME_LEN + 1);
+  FITS_CopyText(extname, block->name, sizeof block->name);
+  if (name != nullptr) FITS_CopyText(extname, name, DM_NAME_LEN + 1);
 }
 
 // --- type codes --------------------------------------------------------------
 
 int FITS_ColumnParseType(const char* tform, int* datatype, long* repeat, long* width) {
   char form[FLEN_VALUE];
-  copy_text(tform, form, sizeof form);
+  FITS_CopyText(tform, form, sizeof form);
   int typecode = 0;
   long r = 0;
   long w = 0;

@@ -5,31 +5,17 @@
 #include "store.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "trace_int.h"
 #include "util/util.h"
 
 namespace {
 
 // Largest single append; keeps the doubled capacity far from overflow.
 constexpr long kMaxAppend = 1L << 40;
-
-// Record-accounting line at the given debug level; formats nothing when the
-// level is off so the trace costs a comparison only.
-__attribute__((format(printf, 2, 3))) void trace(long level, const char* fmt, ...) {
-  if (!dbg_level(level)) return;
-  char line[UTIL_MSG_BUF];
-  va_list ap;
-  va_start(ap, fmt);
-  std::vsnprintf(line, sizeof line, fmt, ap);
-  va_end(ap);
-  dmsg(level, line);
-}
-
-long addr(const void* p) { return static_cast<long>(reinterpret_cast<intptr_t>(p)); }
 
 constexpr char kLetter[6] = {' ', 'D', 'R', 'I', 'C', 'Q'};
 
@@ -47,7 +33,7 @@ StoreBuffer* new_buffer(Store* store, int type, long capacity, size_t elem) {
   b->capacity = capacity;
   b->data = data;
   store->current[type] = k;
-  if (type != STORE_C) trace(1, "*** ALLOC %12ld Store %c %d ***", addr(data), kLetter[type],
+  if (type != STORE_C) dmiTrace(1, "*** ALLOC %12ld Store %c %d ***", dmiAddr(data), kLetter[type],
                              static_cast<int>(capacity));
   return b;
 }
@@ -129,10 +115,10 @@ void list_type(Store* store, int type) {
 Store* store_alloc(void) {
   Store* store = new (std::nothrow) Store();
   if (store == nullptr) return nullptr;
-  trace(1, "*** ALLOC %12ld STORE ***", addr(store));
+  dmiTrace(1, "*** ALLOC %12ld STORE ***", dmiAddr(store));
   // Entry 0 is reserved: it holds no values, so a buffer number of 0 can mean "none".
   store->buffers[0].data = std::calloc(1, sizeof(double));
-  trace(1, "*** ALLOC %12ld Store ***", addr(store->buffers[0].data));
+  dmiTrace(1, "*** ALLOC %12ld Store ***", dmiAddr(store->buffers[0].data));
   return store;
 }
 
@@ -140,11 +126,11 @@ void store_free(Store* store) {
   if (store == nullptr) return;
   for (int k = 0; k < store->nbuffers; ++k) {
     StoreBuffer& b = store->buffers[k];
-    trace(1, "*** FREE  %12ld Store ***", addr(b.data));
+    dmiTrace(1, "*** FREE  %12ld Store ***", dmiAddr(b.data));
     if (b.type == STORE_C) std::free(b.area);
     std::free(b.data);
   }
-  trace(1, "*** FREE  %12ld STORE ***", addr(store));
+  dmiTrace(1, "*** FREE  %12ld STORE ***", dmiAddr(store));
   delete store;
 }
 
@@ -215,7 +201,7 @@ StoreBuffer* store_alloc_c(Store* store, long slots, long bytes) {
   b->area = area;
   b->next = area;
   b->area_size = bytes;
-  trace(1, "*** ALLOC %12ld Store C %d %d ***", addr(b->data), static_cast<int>(slots),
+  dmiTrace(1, "*** ALLOC %12ld Store C %d %d ***", dmiAddr(b->data), static_cast<int>(slots),
         static_cast<int>(bytes));
   return b;
 }
