@@ -607,7 +607,7 @@ ParamList* IRAFParOpen(const char* filename, const char* mode) {
     if (filename == nullptr) {
         return nullptr;
     }
-    bool write = mode != nullptr && std::strchr(mode, 'w') != nullptr;
+    bool write = pfile_detail::has_letter(mode, 'w');
     // Locking ('l' in the mode) is not needed by a single-process tool.
     FILE* stream = std::fopen(filename, write ? "r+" : "r");
     if (stream == nullptr) {

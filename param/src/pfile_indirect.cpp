@@ -21,8 +21,6 @@ using pfile_detail::is_text;
 
 namespace {
 
-constexpr const char* Extensions = ".par .rdb $PFEXTN";
-constexpr const char* SearchPath = "$PDIRS $PFILES $UPARM .";
 constexpr std::size_t MaxOutput = 2048;   // shell output and list-file lines
 constexpr std::size_t MaxDepth = 64;      // nested resolutions before giving up
 constexpr int ClassNameMax = 256;         // expanded target file name of a class entry
@@ -38,11 +36,6 @@ struct Resolving {
     Resolving(const Resolving&) = delete;
     Resolving& operator=(const Resolving&) = delete;
 };
-
-bool ends_with(const std::string& s, const char* tail) {
-    std::size_t n = std::strlen(tail);
-    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
-}
 
 // Reads one line (newline removed); a longer line keeps its first max characters.
 bool read_line(FILE* f, std::string& line, std::size_t max) {
@@ -99,7 +92,8 @@ bool fetch(ParamFile* file, const std::string& pfile, const std::string& pname, 
         out = static_cast<const char*>(got);
         return true;
     }
-    char* found = c_paramfind(pfile.c_str(), "r", Extensions, SearchPath);
+    char* found =
+        c_paramfind(pfile.c_str(), "r", pfile_detail::DefaultExtensions, pfile_detail::DefaultSearchPath);
     if (found == nullptr) {
         return false;
     }
@@ -371,7 +365,7 @@ int VDirect(ParamFile* file, Parameter* p, Value* v) {
         if (!body.empty() && body[0] == '*') body.erase(0, 1);
         std::string suffix;
         for (const char* s : Suffixes) {
-            if (ends_with(body, s)) {
+            if (body.ends_with(s)) {
                 suffix = s;
                 body.resize(body.size() - suffix.size());
                 break;

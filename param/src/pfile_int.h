@@ -1,11 +1,19 @@
 // pfile_int.h -- helpers shared by the sources of the parameter-file library.
 #pragma once
 
+#include <cstring>
 #include <string>
 
 #include "param/pfile.h"
 
 namespace pfile_detail {
+
+/// The extensions and the directory list a task's parameter file is searched with.
+constexpr const char* DefaultExtensions = ".par .rdb $PFEXTN";
+constexpr const char* DefaultSearchPath = "$PDIRS $PFILES $UPARM .";
+
+/// True when the mode letters (null: none) hold c.
+inline bool has_letter(const char* mode, char c) { return mode != nullptr && std::strchr(mode, c) != nullptr; }
 
 /// Heap copy (malloc) of text, or null for null text or when out of memory.
 char* dup_string(const char* text);

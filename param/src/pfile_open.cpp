@@ -16,7 +16,10 @@
 #include "pfile_int.h"
 #include "pfile_value_int.h"
 
+using pfile_detail::DefaultExtensions;
+using pfile_detail::DefaultSearchPath;
 using pfile_detail::dup_string;
+using pfile_detail::has_letter;
 
 ParamFormat ParamFormats[] = {
     {IRAFParOpen, ".par", c_paramfind},
@@ -28,13 +31,9 @@ ParamFile* PFList = nullptr;
 
 namespace {
 
-constexpr const char* Extensions = ".par .rdb $PFEXTN";
-constexpr const char* SearchPath = "$PDIRS $PFILES $UPARM .";
 constexpr std::size_t LastNameMax = 128;
 
 char last_name[LastNameMax + 1];
-
-bool has(const char* mode, char c) { return mode != nullptr && std::strchr(mode, c) != nullptr; }
 
 std::string last_component(const std::string& path) {
     std::size_t slash = path.rfind('/');
@@ -58,7 +57,7 @@ bool is_current_dir(const std::string& dir) {
 
 // A user directory from the search for "." with mode; a trailing "." removed.
 std::string user_dir(const char* mode) {
-    std::string dir = found(findpath(".", mode, SearchPath));
+    std::string dir = found(findpath(".", mode, DefaultSearchPath));
     if (dir.size() >= 2 && dir.compare(dir.size() - 2, 2, "/.") == 0) {
         dir.resize(dir.size() - 2);
     } else if (dir == ".") {
@@ -192,9 +191,10 @@ ParamFile* c_paramopen(const char* filename, char** argv, int argc, const char* 
     }
     std::snprintf(last_name, sizeof last_name, "%s", name.c_str());
 
-    const bool reset = has(mode, 'R');
-    if (!has(mode, 'f')) {
-        std::string path = found(c_paramfind(name.c_str(), reset ? back : front.c_str(), Extensions, SearchPath));
+    const bool reset = has_letter(mode, 'R');
+    if (!has_letter(mode, 'f')) {
+        std::string path =
+            found(c_paramfind(name.c_str(), reset ? back : front.c_str(), DefaultExtensions, DefaultSearchPath));
         if (!path.empty()) {
             if (ParamFile* open = ParamFileLookup(path.c_str())) {
                 return open;
@@ -206,10 +206,11 @@ ParamFile* c_paramopen(const char* filename, char** argv, int argc, const char* 
     ParamList* ref = nullptr;
     std::string user_path;
     for (const ParamFormat* f = ParamFormats; f->open != nullptr && user == nullptr && ref == nullptr; ++f) {
-        user_path = found(f->find(name.c_str(), front.c_str(), f->extension, SearchPath));
+        user_path = found(f->find(name.c_str(), front.c_str(), f->extension, DefaultSearchPath));
         user = open_list(*f, user_path, mode);
         if (user == nullptr || reset) {
-            std::string ref_path = found(f->find(last_component(name).c_str(), back, f->extension, SearchPath));
+            std::string ref_path =
+                found(f->find(last_component(name).c_str(), back, f->extension, DefaultSearchPath));
             ref = open_list(*f, ref_path, back);
         }
     }
@@ -278,7 +279,7 @@ ParamFile* c_paramopen(const char* filename, char** argv, int argc, const char* 
     if (args.size() > 1) {
         pf->alist = ParamFileArgs(list, args.data(), static_cast<int>(args.size()));
     }
-    pf->mode = ParamFileMode(pf) | (has(mode, 'H') ? NoQueryMode : 0);
+    pf->mode = ParamFileMode(pf) | (has_letter(mode, 'H') ? NoQueryMode : 0);
     parerr = 0;
     pf->next = PFList;
     PFList = pf;
@@ -290,7 +291,7 @@ void c_paramwrite(ParamFile* file, const char* mode) {
         return;
     }
     ParamList* list = file->psets;
-    if (has(list->mode, 'w') && list->writ != nullptr && list->file != nullptr) {
+    if (has_letter(list->mode, 'w') && list->writ != nullptr && list->file != nullptr) {
         list->writ(list->file, list, mode ? mode : list->mode);
     }
 }

@@ -13,8 +13,11 @@
 #include <vector>
 
 #include "param/pfile.h"
+#include "pfile_int.h"
 
 namespace {
+
+using pfile_detail::has_letter;
 
 constexpr int ExpandMax = 1024;
 
@@ -23,16 +26,10 @@ char result_buf[ParamPathMax];
 
 bool is_separator(char c) { return c == ' ' || c == ':' || c == ';'; }
 
-bool has(const char* mode, char c) { return mode != nullptr && std::strchr(mode, c) != nullptr; }
-
 std::string without(const char* mode, char c) {
     std::string m = mode ? mode : "";
     m.erase(std::remove(m.begin(), m.end(), c), m.end());
     return m;
-}
-
-bool ends_with(const std::string& s, const std::string& tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // One item of a list, and whether a semicolon came before it in that list.
@@ -67,12 +64,12 @@ char* search_path(const char* name, const char* mode, const char* path, int dept
     if (depth > MaxDepth) {
         return nullptr;
     }
-    if (has(mode, '<') && has(mode, '>')) {
+    if (has_letter(mode, '<') && has_letter(mode, '>')) {
         return nullptr;
     }
     std::string cur_mode = mode ? mode : "";
-    bool reference_only = has(mode, '>');
-    bool user_only = has(mode, '<');
+    bool reference_only = has_letter(mode, '>');
+    bool user_only = has_letter(mode, '<');
     for (const Item& item : split_list(path)) {
         if (item.after_semicolon) {
             if (user_only) {
@@ -131,7 +128,7 @@ char* find_ext(const char* name, const char* mode, const char* extensions, const
             continue;
         }
         std::string candidate = name;
-        if (!ends_with(candidate, item.text)) {
+        if (!candidate.ends_with(item.text)) {
             candidate += item.text;
         }
         if (char* found = findpath(candidate.c_str(), mode, path)) {
@@ -148,9 +145,9 @@ bool permitted(const struct stat& st, const char* mode) {
     } else if (st.st_gid == getgid()) {
         r = S_IRGRP, w = S_IWGRP, x = S_IXGRP;
     }
-    if (has(mode, 'r') && !(st.st_mode & r)) return false;
-    if (has(mode, 'w') && !(st.st_mode & w)) return false;
-    if (has(mode, 'x') && !(st.st_mode & x)) return false;
+    if (has_letter(mode, 'r') && !(st.st_mode & r)) return false;
+    if (has_letter(mode, 'w') && !(st.st_mode & w)) return false;
+    if (has_letter(mode, 'x') && !(st.st_mode & x)) return false;
     return true;
 }
 
@@ -350,7 +347,7 @@ char* locatepfile(const char* name) {
     }
     std::string uparm = dir;
     std::string base = name;
-    if (ends_with(base, ".par")) {
+    if (base.ends_with(".par")) {
         base.resize(base.size() - 4);
     }
     std::string package = "???";

@@ -21,7 +21,6 @@ namespace {
 
 using pfile_detail::dup_string;
 
-constexpr const char* kSearchPath = "$PDIRS $PFILES $UPARM .";
 constexpr const char* kHeaderLine = "name\ttype\tmode\tvalue\tmin\tmax\tprompt\n";
 constexpr const char* kDashesLine = "----\t----\t----\t-----\t---\t---\t------\n";
 
@@ -203,11 +202,11 @@ std::string recordLine(const Parameter* p) {
 
 ParamList* RDBParOpen(const char* filename, const char* mode) {
   if (filename == nullptr) return nullptr;
-  const char* found = c_paramfind(filename, "r", ".rdb", kSearchPath);
+  const char* found = c_paramfind(filename, "r", ".rdb", pfile_detail::DefaultSearchPath);
   if (found == nullptr) return nullptr;
   std::string path = found;  // the search result lives in a shared static buffer
 
-  bool write = mode != nullptr && std::strchr(mode, 'w') != nullptr;
+  bool write = pfile_detail::has_letter(mode, 'w');
   // Locking ('l' in the mode) is not needed by a single-process tool.
   FILE* stream = std::fopen(path.c_str(), write ? "r+" : "r");
   if (stream == nullptr) return nullptr;
