@@ -121,27 +121,18 @@ asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double
     for (int row = 0; row < rows; ++row) {
       const int k = history->count + row;
       history->times[k] = dmGetScalar_d(time_col);
-      double a, b, c;
-      if (rev0 != 0) {
-        a = dmGetScalar_r(att_cols[0]);
-        b = dmGetScalar_r(att_cols[1]);
-        c = dmGetScalar_r(att_cols[2]);
-      } else {
-        a = dmGetScalar_d(att_cols[0]);
-        b = dmGetScalar_d(att_cols[1]);
-        c = dmGetScalar_d(att_cols[2]);
-      }
-      dmTableNextRow(block);
-
       double offset[3];
       if (rev0 != 0) {
-        offset[0] = a;
-        offset[1] = -b;
-        offset[2] = c / kRadiansPerDegree;
+        // Pixel offsets and a roll in radians, as 32-bit reals.
+        offset[0] = dmGetScalar_r(att_cols[0]);
+        offset[1] = -dmGetScalar_r(att_cols[1]);
+        offset[2] = dmGetScalar_r(att_cols[2]) / kRadiansPerDegree;
       } else {
-        const double attitude[3] = {a, b, c};
+        const double attitude[3] = {dmGetScalar_d(att_cols[0]), dmGetScalar_d(att_cols[1]),
+                                    dmGetScalar_d(att_cols[2])};
         point_to_asp(attitude, nominal, pixsize, offset);
       }
+      dmTableNextRow(block);
       bore_correct(bso, offset);
       double* stored = history->offsets[k];
       rotate2_d(offset[0], offset[1], -nominal[2], &stored[0], &stored[1]);
