@@ -13,9 +13,9 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--rev0") == 0) {
       options.rev0 = true;
-    } else if (std::strcmp(argv[i], "--help") == 0 || argv[i][0] == '-') {
+    } else if (argv[i][0] == '-') {  // --help, or an unknown option
       std::fprintf(stderr, "Usage: %s [--rev0] [folder]\n", argv[0]);
-      return argv[i][1] == '-' && std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
+      return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
     } else {
       dir = argv[i];
     }
