@@ -181,35 +181,33 @@ int FITS_HeaderOpen(FITS_Block* block) {
     FITS_CopyText(comment, key.comment, sizeof key.comment);
 
     // A search by keyword starts at the current card, so stepping back to
-    // card k-1 first makes the typed read below find card k itself even
+    // card k-1 first makes the typed reads below find card k itself even
     // when the keyword occurs more than once in the header.
     char card[FLEN_CARD];
     status = 0;
     ffgrec(fptr, k - 1, card, &status);
     status = 0;
     switch (key.keytype) {
-      case FITS_KEY_REAL: {
-        double d = 0.0;
-        ffgkyd(fptr, keyword, &d, nullptr, &status);
-        key.value = store_d(ds->store, &d, 1);
-        break;
-      }
       case FITS_KEY_INT: {
         long j = 0;
         ffgkyj(fptr, keyword, &j, nullptr, &status);
         if (j >= INT32_MIN && j <= INT32_MAX) {
           int32_t i = static_cast<int32_t>(j);
           key.value = store_i(ds->store, &i, 1);
-        } else {
-          // Wider than a 32-bit integer: kept whole as a real.
-          double d = 0.0;
-          status = 0;
-          ffgrec(fptr, k - 1, card, &status);
-          status = 0;
-          ffgkyd(fptr, keyword, &d, nullptr, &status);
-          key.keytype = FITS_KEY_REAL;
-          key.value = store_d(ds->store, &d, 1);
+          break;
         }
+        // Wider than a 32-bit integer: kept whole as a real, read again from
+        // card k.
+        key.keytype = FITS_KEY_REAL;
+        status = 0;
+        ffgrec(fptr, k - 1, card, &status);
+        status = 0;
+        [[fallthrough]];
+      }
+      case FITS_KEY_REAL: {
+        double d = 0.0;
+        ffgkyd(fptr, keyword, &d, nullptr, &status);
+        key.value = store_d(ds->store, &d, 1);
         break;
       }
       case FITS_KEY_LOGICAL: {
