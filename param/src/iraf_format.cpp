@@ -1,8 +1,6 @@
 // Reader and writer of IRAF-syntax parameter files: a scanner with
 // field-dependent states, a recursive-descent parser building one record per
 // line (comments and blank lines included), and the writer that reproduces them.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -401,16 +399,6 @@ private:
     Scanner scan_;
 };
 
-std::string read_all(FILE* stream) {
-    std::string text;
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, stream)) > 0) {
-        text.append(chunk, n);
-    }
-    return text;
-}
-
 // The scanner reads a quoted string as everything up to the first quote not
 // preceded by a pairing backslash; true when esc followed by that quote reads back whole.
 bool reads_back_quoted(const std::string& esc, char quote) {
@@ -591,7 +579,7 @@ ParamList* IRAFParFile(FILE* stream) {
     if (stream == nullptr) {
         return nullptr;
     }
-    Parser parser(read_all(stream));
+    Parser parser(pfile_detail::read_stream(stream));
     return parser.parse();
 }
 
@@ -607,24 +595,10 @@ ParamList* IRAFParOpen(const char* filename, const char* mode) {
     if (filename == nullptr) {
         return nullptr;
     }
-    bool write = pfile_detail::has_letter(mode, 'w');
-    // Locking ('l' in the mode) is not needed by a single-process tool.
-    FILE* stream = std::fopen(filename, write ? "r+" : "r");
-    if (stream == nullptr) {
-        std::fprintf(stderr, "Open error on param file: %s\n", filename);
-        return nullptr;
-    }
-    ParamList* list = IRAFParFile(stream);
+    ParamList* list = pfile_detail::open_list_file(filename, mode, IRAFParFile, IRAFParRead, IRAFParWrit);
     if (list == nullptr) {
-        std::fclose(stream);
-        return ParamFileCant;
+        std::fprintf(stderr, "Open error on param file: %s\n", filename);
     }
-    list->file = stream;
-    list->filename = dup_string(filename);
-    list->mode = dup_string(mode ? mode : "");
-    list->clos = nullptr;
-    list->read = IRAFParRead;
-    list->writ = IRAFParWrit;
     return list;
 }
 
@@ -632,25 +606,5 @@ void IRAFParWrit(FILE* stream, ParamList* list, const char* /*mode*/) {
     if (stream == nullptr || list == nullptr || list == ParamFileCant) {
         return;
     }
-    if (std::fseek(stream, 0, SEEK_SET) != 0) {
-        std::perror("fseek");
-        return;
-    }
-    for (int i = 0; i < list->nparam; ++i) {
-        const Parameter* p = list->param[i];
-        if (p == nullptr) {
-            continue;
-        }
-        std::string text = record_text(p);
-        if (std::fwrite(text.data(), 1, text.size(), stream) != text.size()) {
-            char what[2100];
-            std::snprintf(what, sizeof what, "could not write param '%s'", p->pname ? p->pname : "");
-            std::perror(what);
-        }
-    }
-    std::fflush(stream);
-    long end = std::ftell(stream);
-    if (end >= 0 && ftruncate(fileno(stream), static_cast<off_t>(end)) != 0) {
-        std::perror("ftruncate");
-    }
+    pfile_detail::rewrite_stream(stream, list, "", record_text);
 }

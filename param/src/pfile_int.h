@@ -1,6 +1,7 @@
 // pfile_int.h -- helpers shared by the sources of the parameter-file library.
 #pragma once
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -27,5 +28,16 @@ std::string value_text(const Value* v);
 /// Written type word and mode letters of a parameter.
 std::string type_word(int ptype);
 std::string mode_letters(int mode);
+
+/// The rest of stream as text.
+std::string read_stream(FILE* stream);
+/// Opens path ("r+" when mode holds 'w', else "r") and parses it with parse into
+/// a list that owns the stream and carries path, mode, read and writ. Null when
+/// the file cannot be opened; ParamFileCant when it does not parse.
+ParamList* open_list_file(const char* path, const char* mode, ParamList* (*parse)(FILE*), ParamReader read,
+                          ParamWriter writ);
+/// Rewrites the file from its start: head, then line(p) of every record; flushes
+/// and truncates the file at its new end.
+void rewrite_stream(FILE* stream, const ParamList* list, const char* head, std::string (*line)(const Parameter*));
 
 }  // namespace pfile_detail

@@ -4,8 +4,6 @@
 // blank lines have no form here.
 #include "param/rdb_format.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -21,8 +19,9 @@ namespace {
 
 using pfile_detail::dup_string;
 
-constexpr const char* kHeaderLine = "name\ttype\tmode\tvalue\tmin\tmax\tprompt\n";
-constexpr const char* kDashesLine = "----\t----\t----\t-----\t---\t---\t------\n";
+constexpr const char* kHeader =
+    "name\ttype\tmode\tvalue\tmin\tmax\tprompt\n"
+    "----\t----\t----\t-----\t---\t---\t------\n";
 
 enum class Column { Name, Type, Mode, Value, Min, Max, Prompt };
 constexpr int kColumns = 7;
@@ -36,14 +35,6 @@ struct Header {
   std::array<Column, kColumns> column{};
   std::array<int, kColumns> width{};
 };
-
-std::string readAll(FILE* stream) {
-  std::string text;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, stream)) > 0) text.append(buf, n);
-  return text;
-}
 
 // Lines without their newlines; a final newline does not start another line.
 std::vector<std::string_view> splitLines(std::string_view text) {
@@ -155,7 +146,7 @@ LineResult readRecord(std::string_view line, const Header& h, ParamList* list) {
 
 // Parses a whole stream; null when the header is bad or no parameter line remains.
 ParamList* RDBParFile(FILE* stream) {
-  std::string text = readAll(stream);
+  std::string text = pfile_detail::read_stream(stream);
   std::vector<std::string_view> lines = splitLines(text);
   Header h;
   if (lines.empty() || !parseHeader(lines[0], h)) return nullptr;
@@ -177,7 +168,9 @@ ParamList* RDBParFile(FILE* stream) {
   return list;
 }
 
+// The line of one record; comment records have no form here and give "".
 std::string recordLine(const Parameter* p) {
+  if (TypeCode(p->ptype) == CommentType) return {};
   const std::array<std::string, kColumns> fields = {
       p->pname != nullptr ? p->pname : "",
       pfile_detail::type_word(p->ptype),
@@ -205,23 +198,7 @@ ParamList* RDBParOpen(const char* filename, const char* mode) {
   const char* found = c_paramfind(filename, "r", ".rdb", pfile_detail::DefaultSearchPath);
   if (found == nullptr) return nullptr;
   std::string path = found;  // the search result lives in a shared static buffer
-
-  bool write = pfile_detail::has_letter(mode, 'w');
-  // Locking ('l' in the mode) is not needed by a single-process tool.
-  FILE* stream = std::fopen(path.c_str(), write ? "r+" : "r");
-  if (stream == nullptr) return nullptr;
-  ParamList* list = RDBParFile(stream);
-  if (list == nullptr) {
-    std::fclose(stream);
-    return ParamFileCant;
-  }
-  list->file = stream;
-  list->filename = dup_string(path.c_str());
-  list->mode = dup_string(mode != nullptr ? mode : "");
-  list->clos = nullptr;
-  list->read = RDBParRead;
-  list->writ = RDBParWrit;
-  return list;
+  return pfile_detail::open_list_file(path.c_str(), mode, RDBParFile, RDBParRead, RDBParWrit);
 }
 
 ParamList* RDBParRead(FILE* stream, const char* /*mode*/) {
@@ -232,23 +209,5 @@ ParamList* RDBParRead(FILE* stream, const char* /*mode*/) {
 
 void RDBParWrit(FILE* stream, ParamList* list, const char* /*mode*/) {
   if (stream == nullptr || list == nullptr || list == ParamFileCant) return;
-  if (std::fseek(stream, 0, SEEK_SET) != 0) {
-    std::perror("fseek");
-    return;
-  }
-  std::fputs(kHeaderLine, stream);
-  std::fputs(kDashesLine, stream);
-  for (int i = 0; i < list->nparam; ++i) {
-    const Parameter* p = list->param[i];
-    if (p == nullptr || TypeCode(p->ptype) == CommentType) continue;
-    std::string line = recordLine(p);
-    if (std::fwrite(line.data(), 1, line.size(), stream) != line.size()) {
-      char what[256];
-      std::snprintf(what, sizeof what, "could not write param '%.200s'", p->pname != nullptr ? p->pname : "");
-      std::perror(what);
-    }
-  }
-  std::fflush(stream);
-  long end = std::ftell(stream);
-  if (end >= 0 && ftruncate(fileno(stream), static_cast<off_t>(end)) != 0) std::perror("ftruncate");
+  pfile_detail::rewrite_stream(stream, list, kHeader, recordLine);
 }
