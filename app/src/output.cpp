@@ -27,6 +27,15 @@ std::string time_text(double t) {
   return buf;
 }
 
+// The mean gain between blank lines on the current output channel.
+void list_mean_gain(double mean) {
+  char line[64];
+  std::snprintf(line, sizeof line, "Mean Gain: %10.2f", mean);
+  msg(" ");
+  msg(line);
+  msg(" ");
+}
+
 }  // namespace
 
 void varto_write(const char* file, const ghist* h) {
@@ -51,12 +60,8 @@ void varto_write(const char* file, const ghist* h) {
     dmSetScalar_d(exposure_col, h->weight[i]);
     mean += centre * fraction;
   }
-  msg(" ");
   dmDescriptorFree(dmKeyWrite_d(table, "AVG_GAIN", mean, " ", "Mean gain"));
-  char line[64];
-  std::snprintf(line, sizeof line, "Mean Gain: %10.2f", mean);
-  msg(line);
-  msg(" ");
+  list_mean_gain(mean);
   dmDatasetTableClose(table);
 }
 
@@ -94,11 +99,7 @@ void varto_list(const ghist* h) {
     msg(line);
     mean += centre * fraction;
   }
-  msg(" ");
-  char line[64];
-  std::snprintf(line, sizeof line, "Mean Gain: %10.2f", mean);
-  msg(line);
-  msg(" ");
+  list_mean_gain(mean);
 }
 
 void varto_list_times(const ghist* h) {
