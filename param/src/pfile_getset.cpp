@@ -59,34 +59,39 @@ bool limit_given(const Value& v) {
     return true;
 }
 
+// Makes a limit ready for checks: resolved first when resolve is set (a set
+// stores a reference as given), a minimum holding an enumeration turned into its
+// Range, any other limit converted to p's type when that type compares.
+bool prepare_limit(ParamFile* file, Parameter* p, Value* lim, bool is_min, bool resolve) {
+    parerr = 0;
+    if (resolve && !VDirect(file, p, lim)) return false;
+    if (is_min) {
+        if (VRange(file, p, lim) != nullptr) return true;
+        if (parerr != 0) return false;
+    }
+    int type = TypeCode(p->ptype);
+    return VTypeList[type].compare == nullptr || pfile_detail::convert_value(lim, type);
+}
+
 }  // namespace
 
 namespace pfile_detail {
 
 // Minimum and maximum, or the enumeration, of p against v.
 bool check_limits(ParamFile* file, Parameter* p, Value* v) {
-    int type = TypeCode(p->ptype);
-    Range* range = nullptr;
     bool has_min = limit_given(p->pmin);
     bool has_max = limit_given(p->pmax);
     if (has_min) {
-        parerr = 0;
-        if (!VDirect(file, p, &p->pmin)) return false;
-        range = VRange(file, p, &p->pmin);
-        if (range == nullptr && parerr != 0) return false;
-        if (range != nullptr) {
+        if (!prepare_limit(file, p, &p->pmin, true, true)) return false;
+        if (TypeCode(p->pmin.type) == RangeType) {
             if (has_max) {
                 parerr = 19;
                 return false;
             }
-            return VInRange(range, v) != 0;
+            return VInRange(static_cast<Range*>(p->pmin.value), v) != 0;
         }
-        if (VTypeList[type].compare != nullptr && !pfile_detail::convert_value(&p->pmin, type)) return false;
     }
-    if (has_max) {
-        if (!VDirect(file, p, &p->pmax)) return false;
-        if (VTypeList[type].compare != nullptr && !pfile_detail::convert_value(&p->pmax, type)) return false;
-    }
+    if (has_max && !prepare_limit(file, p, &p->pmax, false, true)) return false;
     return PRangeMinMax(v, has_min ? &p->pmin : nullptr, has_max ? &p->pmax : nullptr) != 0;
 }
 
@@ -170,16 +175,7 @@ const Value* get_limit(ParamFile* file, Parameter* p, Value* lim, bool is_min, i
     if (!limit_given(*lim)) {
         return lim;  // absent or empty: read as the empty text
     }
-    int type = TypeCode(p->ptype);
-    auto usable = [&](Value* v) {
-        parerr = 0;
-        if (!VDirect(file, p, v)) return false;
-        if (is_min) {
-            if (VRange(file, p, v) != nullptr) return true;
-            if (parerr != 0) return false;
-        }
-        return VTypeList[type].compare == nullptr || pfile_detail::convert_value(v, type);
-    };
+    auto usable = [&](Value* v) { return prepare_limit(file, p, v, is_min, true); };
     Value* target = lim;
     if (!check_or_ask(file, p, target, lim, eff, usable)) return nullptr;
     return target;
@@ -382,7 +378,6 @@ int ParamSetX(ParamFile* file, const char* name, int type, const void* value) {
     fresh.value = pfile_detail::make_data(d);
     fresh.type = fresh.value != nullptr ? type : VoidType;
     int eff = effective_mode(p->pmode, file->mode);
-    int ptype = TypeCode(p->ptype);
     Value* target = &fresh;
     bool ok = false;
     switch (field) {
@@ -403,14 +398,7 @@ int ParamSetX(ParamFile* file, const char* name, int type, const void* value) {
     case Field::Min:
     case Field::Max: {
         bool is_min = field == Field::Min;
-        auto usable = [&](Value* v) {
-            parerr = 0;
-            if (is_min) {
-                if (pfile_detail::is_text(TypeCode(v->type)) && VRange(file, p, v) != nullptr) return true;
-                if (parerr != 0) return false;
-            }
-            return VTypeList[ptype].compare == nullptr || pfile_detail::convert_value(v, ptype);
-        };
+        auto usable = [&](Value* v) { return prepare_limit(file, p, v, is_min, false); };
         ok = check_or_ask(file, p, target, &fresh, eff, usable);
         if (ok) {
             std::swap(is_min ? p->pmin : p->pmax, *target);
