@@ -1,9 +1,11 @@
 // dm/tests/dm_helpers.cpp -- the data-model test fixtures (see dm_helpers.h).
 #include "dm_helpers.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
-#include <random>
 
 #include "util/util.h"
 
@@ -12,12 +14,14 @@ namespace dmtest {
 namespace fs = std::filesystem;
 
 Folder::Folder() {
-  std::random_device rd;
+  static std::atomic<int> serial{0};
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string base = ::testing::TempDir() + "dm_" + (info ? info->name() : "x") + "_" +
-                     std::to_string(rd());
-  fs::create_directories(base);
-  dir_ = base;
+  std::string name = info != nullptr ? std::string(info->test_suite_name()) + "_" + info->name()
+                                     : std::string("dm");
+  std::replace(name.begin(), name.end(), '/', '_');
+  dir_ = ::testing::TempDir() + "varto_dm_" + name + "_" + std::to_string(::getpid()) + "_" +
+         std::to_string(serial++);
+  fs::create_directories(dir_);
 }
 
 Folder::~Folder() {
@@ -59,6 +63,8 @@ void addEmptyPrimary(fitsfile* f, int* status) {
   fits_create_img(f, BYTE_IMG, 0, nullptr, status);
 }
 
+void addCard(fitsfile* f, const char* card, int* status) { ffprec(f, card, status); }
+
 void writeEventFile(const std::string& path) {
   writeFits(path, [](fitsfile* f, int* st) {
     addEmptyPrimary(f, st);
@@ -90,6 +96,24 @@ std::vector<std::string> listFiles(const std::string& dir) {
   }
   std::sort(out.begin(), out.end());
   return out;
+}
+
+KernelFile::~KernelFile() {
+  for (FITS_Block* b : blocks) FITS_BlockClose(b);
+  FITS_DatasetClose(ds);
+}
+
+FITS_Block* KernelFile::next(char* name, int* type) {
+  auto* b = static_cast<FITS_Block*>(FITS_BlockOpenNext(ds, name, type));
+  if (b != nullptr) blocks.push_back(b);
+  return b;
+}
+
+CfitsioFile::CfitsioFile(const std::string& path) { ffopen(&f, path.c_str(), READONLY, &status); }
+
+CfitsioFile::~CfitsioFile() {
+  int s = 0;
+  if (f != nullptr) ffclos(f, &s);
 }
 
 void DmFixture::SetUp() {

@@ -1,7 +1,8 @@
-// dm/tests/dm_helpers.h -- fixtures for the data-model tests: a private temp
-// folder per test, FITS files written straight through CFITSIO (so expected
-// values never depend on the data model), and a keeper that closes a dataset
-// when an assertion ends a test early.
+// dm/tests/dm_helpers.h -- fixtures shared by the data-model and FITS kernel
+// tests: a private temp folder per test, FITS files written straight through
+// CFITSIO (so expected values never depend on the code under test), and
+// keepers that close datasets and kernel records when an assertion ends a
+// test early.
 #pragma once
 
 #include <fitsio.h>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "dm_int.h"
+#include "fits_int.h"
 
 namespace dmtest {
 
@@ -39,7 +41,8 @@ struct Column {
 /// when CFITSIO reports an error.
 void writeFits(const std::string& path, const std::function<void(fitsfile*, int*)>& body);
 
-/// Appends a binary table of nrows rows (cells zero) with the given columns.
+/// Appends a binary table of nrows rows (cells zero) with the given columns;
+/// a blank unit writes no TUNIT card.
 void addTable(fitsfile* f, const char* extname, const std::vector<Column>& cols, long nrows,
               int* status);
 
@@ -48,6 +51,9 @@ void putColumn(fitsfile* f, int col, const std::vector<double>& values, int* sta
 
 /// Appends an empty primary array (NAXIS 0).
 void addEmptyPrimary(fitsfile* f, int* status);
+
+/// Appends one raw 80-column card to the current HDU.
+void addCard(fitsfile* f, const char* card, int* status);
 
 /// Writes a file with an empty primary and tables "STDEVT" (TIME, X, Y; 3 rows)
 /// and "STDGTI" (START, STOP; 2 rows), values as listed in dm_helpers.cpp.
@@ -68,6 +74,28 @@ struct DatasetKeeper {
     ds = nullptr;
     return d;
   }
+};
+
+/// Closes the kernel dataset (and any blocks still held) at scope exit.
+struct KernelFile {
+  FITS_Dataset* ds = nullptr;
+  std::vector<FITS_Block*> blocks;
+  explicit KernelFile(void* kds) : ds(static_cast<FITS_Dataset*>(kds)) {}
+  ~KernelFile();
+  KernelFile(const KernelFile&) = delete;
+  KernelFile& operator=(const KernelFile&) = delete;
+  /// Next block through slot 4, held until the keeper closes; null at the end.
+  FITS_Block* next(char* name, int* type);
+};
+
+/// The CFITSIO view of a file written by the code under test, for checking it back.
+struct CfitsioFile {
+  fitsfile* f = nullptr;
+  int status = 0;
+  explicit CfitsioFile(const std::string& path);
+  ~CfitsioFile();
+  CfitsioFile(const CfitsioFile&) = delete;
+  CfitsioFile& operator=(const CfitsioFile&) = delete;
 };
 
 /// Base fixture: library start-up, debug level 0, a fresh data model and a folder.

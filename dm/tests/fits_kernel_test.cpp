@@ -14,8 +14,15 @@
 #include <vector>
 
 #include "dm/dm.h"
-#include "fits_helpers.h"
+#include "dm_helpers.h"
 #include "util/util.h"
+
+using dmtest::addCard;
+using dmtest::addTable;
+using dmtest::CfitsioFile;
+using dmtest::KernelFile;
+using dmtest::listFiles;
+using dmtest::writeFits;
 
 namespace {
 
@@ -33,12 +40,12 @@ class FitsKernelTest : public ::testing::Test {
   // Empty primary, then STDEVT (3 rows) and STDGTI.
   std::string events_file() {
     std::string p = tmp.path("events.fits");
-    write_fits(p, [](fitsfile* f, int* st) {
+    writeFits(p, [](fitsfile* f, int* st) {
       ffcrim(f, BYTE_IMG, 0, nullptr, st);
-      add_table(f, "STDEVT", {"TIME", "PI"}, {"1D", "1J"}, st);
+      addTable(f, "STDEVT", {{"TIME", "1D", ""}, {"PI", "1J", ""}}, 0, st);
       double t[3] = {1.0, 2.0, 3.0};
       ffpcld(f, 1, 1, 1, 3, t, st);
-      add_table(f, "STDGTI", {"START", "STOP"}, {"1D", "1D"}, st);
+      addTable(f, "STDGTI", {{"START", "1D", ""}, {"STOP", "1D", ""}}, 0, st);
     });
     return p;
   }
@@ -63,7 +70,7 @@ class FitsKernelTest : public ::testing::Test {
     return nullptr;
   }
 
-  TempFolder tmp;
+  dmtest::Folder tmp;
 };
 
 // --- stepping through HDUs -----------------------------------------------------
@@ -90,10 +97,10 @@ TEST_F(FitsKernelTest, FITS_BlockOpenNext_skipsEmptyPrimaryAndEndsWithMoveStatus
 
 TEST_F(FitsKernelTest, FITS_BlockOpenNext_primaryWithDataAndUnnamedExtension) {
   std::string p = tmp.path("image.fits");
-  write_fits(p, [](fitsfile* f, int* st) {
+  writeFits(p, [](fitsfile* f, int* st) {
     long axes[2] = {2, 2};
     ffcrim(f, SHORT_IMG, 2, axes, st);
-    add_table(f, nullptr, {"X"}, {"1E"}, st);
+    addTable(f, nullptr, {{"X", "1E", ""}}, 0, st);
   });
   KernelFile kf(FITS_DatasetOpen(p.c_str()));
   ASSERT_NE(kf.ds, nullptr);
@@ -125,19 +132,19 @@ TEST_F(FitsKernelTest, FITS_DatasetOpen_missingAndNonFitsFilesSetTheStatus) {
 
 TEST_F(FitsKernelTest, FITS_NextKey_offersUserCardsWithTheirTypes) {
   std::string p = tmp.path("keys.fits");
-  write_fits(p, [](fitsfile* f, int* st) {
+  writeFits(p, [](fitsfile* f, int* st) {
     long axes[2] = {2, 2};
     ffcrim(f, SHORT_IMG, 2, axes, st);
     ffpdat(f, st);
-    add_card(f, "NAXIS0  =                    5 / index 0 is no axis", st);
-    add_card(f, "MJDREFI =                49353 / integer day", st);
-    add_card(f, "MJDREFF =              49353.0 / same number, real", st);
-    add_card(f, "TELESCOP= 'ROSAT   '           / mission", st);
-    add_card(f, "COMMENT   a comment card", st);
-    add_card(f, "HISTORY   a history card", st);
-    add_card(f, "TTYPE1  = 'X       '", st);
-    add_card(f, "REPEAT  =                    1 / first", st);
-    add_card(f, "REPEAT  =                    2 / second", st);
+    addCard(f, "NAXIS0  =                    5 / index 0 is no axis", st);
+    addCard(f, "MJDREFI =                49353 / integer day", st);
+    addCard(f, "MJDREFF =              49353.0 / same number, real", st);
+    addCard(f, "TELESCOP= 'ROSAT   '           / mission", st);
+    addCard(f, "COMMENT   a comment card", st);
+    addCard(f, "HISTORY   a history card", st);
+    addCard(f, "TTYPE1  = 'X       '", st);
+    addCard(f, "REPEAT  =                    1 / first", st);
+    addCard(f, "REPEAT  =                    2 / second", st);
   });
   KernelFile kf(FITS_DatasetOpen(p.c_str()));
   ASSERT_NE(kf.ds, nullptr);
@@ -179,10 +186,10 @@ TEST_F(FitsKernelTest, FITS_NextKey_offersUserCardsWithTheirTypes) {
 
 TEST_F(FitsKernelTest, FITS_HeaderOpen_integerWiderThan32BitsIsKeptAsReal) {
   std::string p = tmp.path("wide.fits");
-  write_fits(p, [](fitsfile* f, int* st) {
+  writeFits(p, [](fitsfile* f, int* st) {
     long axes[1] = {1};
     ffcrim(f, BYTE_IMG, 1, axes, st);
-    add_card(f, "BIGINT  =          10000000000 / over 32 bits", st);
+    addCard(f, "BIGINT  =          10000000000 / over 32 bits", st);
   });
   KernelFile kf(FITS_DatasetOpen(p.c_str()));
   char name[DM_NAME_LEN + 1];
@@ -216,8 +223,8 @@ TEST_F(FitsKernelTest, FITS_GetSpecialKey_d_crpixInTableActsAsTcrpx) {
   auto make = [this](const char* file, const char* prefix) {
     std::string p = tmp.path(file);
     std::string pfx = prefix;
-    write_fits(p, [&](fitsfile* f, int* st) {
-      add_table(f, "EVENTS", {"A", "B", "X"}, {"1D", "1D", "1D"}, st);
+    writeFits(p, [&](fitsfile* f, int* st) {
+      addTable(f, "EVENTS", {{"A", "1D", ""}, {"B", "1D", ""}, {"X", "1D", ""}}, 0, st);
       ffpkyd(f, (pfx + (pfx == "T" ? "CRPX3" : "CRPIX3")).c_str(), 4096.5, 10, "", st);
       ffpkyd(f, (pfx + (pfx == "T" ? "CRVL3" : "CRVAL3")).c_str(), 123.25, 10, "", st);
       ffpkyd(f, (pfx + (pfx == "T" ? "CDLT3" : "CDELT3")).c_str(), -1.4e-4, 10, "", st);
@@ -249,7 +256,7 @@ TEST_F(FitsKernelTest, FITS_GetSpecialKey_d_crpixInTableActsAsTcrpx) {
   EXPECT_EQ(got[0], got[1]);
 
   std::string img = tmp.path("img.fits");
-  write_fits(img, [](fitsfile* f, int* st) {
+  writeFits(img, [](fitsfile* f, int* st) {
     long axes[2] = {4, 4};
     ffcrim(f, FLOAT_IMG, 2, axes, st);
     ffpkyd(f, "CRPIX1", 2.5, 10, "", st);
@@ -270,8 +277,14 @@ TEST_F(FitsKernelTest, FITS_GetSpecialKey_d_crpixInTableActsAsTcrpx) {
 
 TEST_F(FitsKernelTest, FITS_ColumnRead_typeRulesAndVectorCells) {
   std::string p = tmp.path("cols.fits");
-  write_fits(p, [](fitsfile* f, int* st) {
-    add_table(f, "T", {"J", "E", "D", "V", "S"}, {"1J", "1E", "1D", "1024D", "20A"}, st);
+  writeFits(p, [](fitsfile* f, int* st) {
+    addTable(f, "T",
+             {{"J", "1J", ""},
+              {"E", "1E", ""},
+              {"D", "1D", ""},
+              {"V", "1024D", ""},
+              {"S", "20A", ""}},
+             0, st);
     int32_t j[2] = {7, 8};
     float e[2] = {1.5F, 0.1F};
     double d[2] = {0.1, 2.0};
@@ -338,7 +351,7 @@ TEST_F(FitsKernelTest, FITS_ColumnRead_typeRulesAndVectorCells) {
 
 TEST_F(FitsKernelTest, FITS_TableOpen_asciiTableOffersNoColumns) {
   std::string p = tmp.path("ascii.fits");
-  write_fits(p, [](fitsfile* f, int* st) {
+  writeFits(p, [](fitsfile* f, int* st) {
     char* ttype[] = {const_cast<char*>("N")};
     char* tform[] = {const_cast<char*>("I5")};
     ffcrtb(f, ASCII_TBL, 2, 1, ttype, tform, nullptr, "ASC", st);
@@ -694,7 +707,7 @@ TEST_F(FitsKernelTest, FITS_BlockOpenNext_corpusFiles) {
 // kernel slots; the sanitizer runs make this the memory-safety check.
 TEST_F(FitsKernelTest, FITS_kernel_walksEveryCorpusFile) {
   std::string root = std::string(VARTO_CORPUS_DIR) + "/fits";
-  std::vector<std::string> files = list_files(root);
+  std::vector<std::string> files = listFiles(root);
   if (files.empty()) GTEST_SKIP() << "no corpus at " << root;
   // Listings and key-type messages go to a scratch channel and stdout.
   int ch = fio_open_w(tmp.path("listing.txt").c_str());
