@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <type_traits>
 
 #include "util_int.h"
 
@@ -370,59 +371,29 @@ int cs_get_c(const char** cursor, char* buf, int n) { return cs_get_token(cursor
 int cs_get_cs(const char** cursor, char* buf, int n) { return cs_get_token(cursor, buf, CS_TOKEN_PHRASE, n); }
 int cs_get_cl(const char** cursor, char* buf, int n) { return cs_get_token(cursor, buf, CS_TOKEN_LINE, n); }
 
-int cs_get_i(const char** cursor) {
+namespace {
+
+// The next word of the text (cs_get_c, cut to a number's length) read as a
+// number; a blank word gives def (the read routines themselves give 0).
+template <typename T>
+T next_number(const char** cursor, T (*read)(const char*), std::type_identity_t<T> def) {
   char w[UTIL_NUM_LEN + 1];
   cs_get_c(cursor, w, UTIL_NUM_LEN);
-  return read_i(w);
+  return cs_is_blank(w) ? def : read(w);
 }
 
-int16_t cs_get_s(const char** cursor) {
-  char w[UTIL_NUM_LEN + 1];
-  cs_get_c(cursor, w, UTIL_NUM_LEN);
-  return read_s(w);
-}
+}  // namespace
 
-float cs_get_r(const char** cursor) {
-  char w[UTIL_NUM_LEN + 1];
-  cs_get_c(cursor, w, UTIL_NUM_LEN);
-  return read_r(w);
-}
+int cs_get_i(const char** cursor) { return next_number(cursor, read_i, 0); }
+int16_t cs_get_s(const char** cursor) { return next_number(cursor, read_s, 0); }
+float cs_get_r(const char** cursor) { return next_number(cursor, read_r, 0); }
+double cs_get_d(const char** cursor) { return next_number(cursor, read_d, 0); }
+bool cs_get_q(const char** cursor) { return next_number(cursor, read_q, false); }
 
-double cs_get_d(const char** cursor) {
-  char w[UTIL_NUM_LEN + 1];
-  cs_get_c(cursor, w, UTIL_NUM_LEN);
-  return read_d(w);
-}
-
-bool cs_get_q(const char** cursor) {
-  char w[UTIL_NUM_LEN + 1];
-  cs_get_c(cursor, w, UTIL_NUM_LEN);
-  return read_q(w);
-}
-
-int cs_getd_i(const char** cursor, int def) {
-  char w[UTIL_NUM_LEN + 1];
-  cs_get_c(cursor, w, UTIL_NUM_LEN);
-  return cs_is_blank(w) ? def : read_i(w);
-}
-
-int16_t cs_getd_s(const char** cursor, int16_t def) {
-  char w[UTIL_NUM_LEN + 1];
-  cs_get_c(cursor, w, UTIL_NUM_LEN);
-  return cs_is_blank(w) ? def : read_s(w);
-}
-
-float cs_getd_r(const char** cursor, float def) {
-  char w[UTIL_NUM_LEN + 1];
-  cs_get_c(cursor, w, UTIL_NUM_LEN);
-  return cs_is_blank(w) ? def : read_r(w);
-}
-
-double cs_getd_d(const char** cursor, double def) {
-  char w[UTIL_NUM_LEN + 1];
-  cs_get_c(cursor, w, UTIL_NUM_LEN);
-  return cs_is_blank(w) ? def : read_d(w);
-}
+int cs_getd_i(const char** cursor, int def) { return next_number(cursor, read_i, def); }
+int16_t cs_getd_s(const char** cursor, int16_t def) { return next_number(cursor, read_s, def); }
+float cs_getd_r(const char** cursor, float def) { return next_number(cursor, read_r, def); }
+double cs_getd_d(const char** cursor, double def) { return next_number(cursor, read_d, def); }
 
 void cs_put_token(const char* text, char** cursor, char sep, int* room) {
   const char* t = text ? text : "";
