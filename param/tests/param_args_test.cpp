@@ -22,16 +22,6 @@ const char* const kTaskFile =
     "clobber,b,h,no,,,\"Overwrite?\"\n"
     "mode,s,h,\"ql\",,,\n";
 
-struct ListKeeper {
-  ParamList* list = nullptr;
-  ~ListKeeper() {
-    if (list != nullptr && list != ParamFileCant) {
-      if (list->file != nullptr) std::fclose(list->file);
-      PListFree(list);
-    }
-  }
-};
-
 class ParamArgsTest : public TempDirTest {
  protected:
   void SetUp() override {

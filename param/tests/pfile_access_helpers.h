@@ -51,3 +51,16 @@ protected:
     }
     std::string cwd_;
 };
+
+// The same with exit-on-error off, for tests whose gets and puts are meant to fail.
+class PfileQuietTest : public PfileAccessTest {
+protected:
+    void SetUp() override {
+        PfileAccessTest::SetUp();
+        set_paramerror(0);
+    }
+    void TearDown() override {
+        set_paramerror(1);
+        PfileAccessTest::TearDown();
+    }
+};

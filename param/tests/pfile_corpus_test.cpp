@@ -14,16 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class PfileCorpusTest : public PfileAccessTest {
+class PfileCorpusTest : public PfileQuietTest {
 protected:
-    void SetUp() override {
-        PfileAccessTest::SetUp();
-        set_paramerror(0);
-    }
-    void TearDown() override {
-        set_paramerror(1);
-        PfileAccessTest::TearDown();
-    }
     // The values of every parameter that can be got (list parameters are left
     // alone: their values name files to read).
     static std::map<std::string, std::string> values(ParamFile* pf) {

@@ -14,16 +14,8 @@
 
 namespace {
 
-class PfileIndirectTest : public PfileAccessTest {
+class PfileIndirectTest : public PfileQuietTest {
 protected:
-    void SetUp() override {
-        PfileAccessTest::SetUp();
-        set_paramerror(0);
-    }
-    void TearDown() override {
-        set_paramerror(1);
-        PfileAccessTest::TearDown();
-    }
     // Sets name to text and reports the resulting parerr (0 on success).
     static int put(ParamFile* pf, const char* name, const char* text) {
         parerr = 0;

@@ -1,5 +1,5 @@
 // Shared helpers of the parameter-file tests: a private temporary folder per
-// test and small file utilities.
+// test, small file utilities, and the owner of a list opened by a format reader.
 #pragma once
 
 #include <cstdio>
@@ -9,6 +9,8 @@
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "param/pfile.h"
 
 // A fresh folder under the test temporary directory, removed at the end.
 class TempDirTest : public testing::Test {
@@ -35,4 +37,15 @@ protected:
         return s.str();
     }
     std::string dir_;
+};
+
+// Closes the stream and frees a list when a test ends, whatever its outcome.
+struct ListKeeper {
+    ParamList* list = nullptr;
+    ~ListKeeper() {
+        if (list != nullptr && list != ParamFileCant) {
+            if (list->file != nullptr) std::fclose(list->file);
+            PListFree(list);
+        }
+    }
 };

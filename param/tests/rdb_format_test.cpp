@@ -16,17 +16,6 @@ const char* const kDashes = "----\t----\t----\t-----\t---\t---\t------\n";
 
 const char* text(const Value& v) { return static_cast<const char*>(v.value); }
 
-// Closes the stream and frees a list when a test ends, whatever its outcome.
-struct ListKeeper {
-  ParamList* list = nullptr;
-  ~ListKeeper() {
-    if (list != nullptr && list != ParamFileCant) {
-      if (list->file != nullptr) std::fclose(list->file);
-      PListFree(list);
-    }
-  }
-};
-
 class RdbFormatTest : public TempDirTest {
  protected:
   void SetUp() override {
