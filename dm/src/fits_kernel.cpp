@@ -51,6 +51,21 @@ void bad_column(const char* what, int col) {
   tmsg(line);
 }
 
+// The kernel dataset for a file CFITSIO has just opened or created (status
+// its outcome). The file is closed again when no record can be made for it.
+FITS_Dataset* dataset_for(fitsfile* fptr, int status) {
+  if (status != 0) {
+    dmkErrorSet(status);
+    return nullptr;
+  }
+  FITS_Dataset* ds = FITS_DatasetAlloc(fptr);
+  if (ds == nullptr) {
+    status = 0;
+    ffclos(fptr, &status);
+  }
+  return ds;
+}
+
 // The CFITSIO column read and the data-model type code of each real type.
 void read_cells(fitsfile* fptr, int col, long long row, long long elem, long long n,
                 double* values, int* status) {
@@ -138,16 +153,7 @@ void* FITS_DatasetOpen(const char* filename) {
   fitsfile* fptr = nullptr;
   int status = 0;
   ffopen(&fptr, filename, READONLY, &status);
-  if (status != 0) {
-    dmkErrorSet(status);
-    return nullptr;
-  }
-  FITS_Dataset* ds = FITS_DatasetAlloc(fptr);
-  if (ds == nullptr) {
-    status = 0;
-    ffclos(fptr, &status);
-  }
-  return ds;
+  return dataset_for(fptr, status);
 }
 
 void* FITS_DatasetCreate(const char* filename) {
@@ -156,16 +162,7 @@ void* FITS_DatasetCreate(const char* filename) {
   fitsfile* fptr = nullptr;
   int status = 0;
   ffinit(&fptr, filename, &status);
-  if (status != 0) {
-    dmkErrorSet(status);
-    return nullptr;
-  }
-  FITS_Dataset* ds = FITS_DatasetAlloc(fptr);
-  if (ds == nullptr) {
-    status = 0;
-    ffclos(fptr, &status);
-  }
-  return ds;
+  return dataset_for(fptr, status);
 }
 
 int FITS_DatasetClose(void* kds) {
