@@ -298,7 +298,7 @@ void* make_data(const Datum& d) {
 
 void* store_datum(const Datum& d, void* out) {
     if (is_text(d.type)) {
-        std::snprintf(static_cast<char*>(out), ParamConvertSize, "%s", d.s.c_str());
+        copy_text(d.s, static_cast<char*>(out), ParamConvertSize);
     } else if (d.type == RealType) {
         std::memcpy(out, &d.d, sizeof d.d);
     } else {

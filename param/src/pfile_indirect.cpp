@@ -279,8 +279,8 @@ int LookupInClass(const char* pfile, const char* param, char* ipfile, char* ipar
     if (e == nullptr) {
         return 0;
     }
-    if (ipfile != nullptr) std::snprintf(ipfile, ParamFieldSize, "%s", e->ipfile.c_str());
-    if (iparam != nullptr) std::snprintf(iparam, ParamFieldSize, "%s", e->iparam.c_str());
+    pfile_detail::copy_text(e->ipfile, ipfile, ParamFieldSize);
+    pfile_detail::copy_text(e->iparam, iparam, ParamFieldSize);
     return 1;
 }
 

@@ -18,6 +18,9 @@ inline bool has_letter(const char* mode, char c) { return mode != nullptr && std
 
 /// Heap copy (malloc) of text, or null for null text or when out of memory.
 char* dup_string(const char* text);
+/// Copies text into buf of size bytes, cut to fit and always terminated; a null
+/// buf or a size below 1 is left alone.
+void copy_text(const std::string& text, char* buf, int size);
 /// True for the types whose data is a heap char* text.
 bool is_text(int type);
 /// Written forms of an integer and a real ("INDEF" for their INDEF values).

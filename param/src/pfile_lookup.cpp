@@ -16,11 +16,7 @@ namespace {
 
 bool is_comment(const Parameter* p) { return p == nullptr || TypeCode(p->ptype) == CommentType; }
 
-void put_field(char* buf, const std::string& text) {
-    if (buf != nullptr) {
-        std::snprintf(buf, ParamFieldSize, "%s", text.c_str());
-    }
-}
+void put_field(char* buf, const std::string& text) { pfile_detail::copy_text(text, buf, ParamFieldSize); }
 
 }  // namespace
 
@@ -173,7 +169,7 @@ char* ParamResolve(ParamFile* file, const char* name, char* str, int max) {
     }
     int mode = file->mode;
     if (const void* got = ParamGetX(file, name, StringType, &mode)) {
-        std::snprintf(str, static_cast<std::size_t>(max), "%s", static_cast<const char*>(got));
+        pfile_detail::copy_text(static_cast<const char*>(got), str, max);
     }
     return str;
 }
@@ -194,8 +190,8 @@ int paramvalid(ParamFile* file, const char* name, const char* value, char* out) 
         return 0;
     }
     int ok = Validate(file, p, &v);
-    if (ok && out != nullptr) {
-        std::snprintf(out, ParamFieldSize, "%s", pfile_detail::value_text(&v).c_str());
+    if (ok) {
+        put_field(out, pfile_detail::value_text(&v));
     }
     ValueClear(&v);
     return ok;

@@ -189,7 +189,7 @@ ParamFile* c_paramopen(const char* filename, char** argv, int argc, const char* 
         parerr = 3;
         return nullptr;
     }
-    std::snprintf(last_name, sizeof last_name, "%s", name.c_str());
+    pfile_detail::copy_text(name, last_name, sizeof last_name);
 
     const bool reset = has_letter(mode, 'R');
     if (!has_letter(mode, 'f')) {

@@ -7,6 +7,7 @@
 
 #include "param/pfile.h"
 #include "pfile_int.h"
+#include "util/util.h"
 
 VType VTypeList[NTypes] = {
     {"void", 0, nullptr, nullptr},
@@ -93,6 +94,12 @@ std::string real_text(double v) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.16g", v);
     return buf;
+}
+
+void copy_text(const std::string& text, char* buf, int size) {
+    if (buf != nullptr && size > 0) {
+        cs_copy_siz(text.c_str(), buf, size - 1);
+    }
 }
 
 char* dup_string(const char* text) {
@@ -313,9 +320,7 @@ int ParamTypeCode(const char* word) {
 }
 
 const char* ParamTypeWord(int ptype, char* buf, int size) {
-    if (buf != nullptr && size > 0) {
-        std::snprintf(buf, static_cast<std::size_t>(size), "%s", pfile_detail::type_word(ptype).c_str());
-    }
+    pfile_detail::copy_text(pfile_detail::type_word(ptype), buf, size);
     return buf;
 }
 
@@ -337,15 +342,11 @@ int ParamModeBits(const char* letters) {
 }
 
 const char* ParamModeLetters(int mode, char* buf, int size) {
-    if (buf != nullptr && size > 0) {
-        std::snprintf(buf, static_cast<std::size_t>(size), "%s", pfile_detail::mode_letters(mode).c_str());
-    }
+    pfile_detail::copy_text(pfile_detail::mode_letters(mode), buf, size);
     return buf;
 }
 
 const char* ValueString(const Value* v, char* buf, int size) {
-    if (buf != nullptr && size > 0) {
-        std::snprintf(buf, static_cast<std::size_t>(size), "%s", pfile_detail::value_text(v).c_str());
-    }
+    pfile_detail::copy_text(pfile_detail::value_text(v), buf, size);
     return buf;
 }

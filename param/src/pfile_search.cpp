@@ -258,10 +258,7 @@ int tmatch(const char* string, const char* templ) {
 }
 
 char* ExpandEnv(const char* name, char* fullname, int maxlen) {
-    if (fullname == nullptr || maxlen <= 0) {
-        return fullname;
-    }
-    std::snprintf(fullname, static_cast<std::size_t>(maxlen), "%s", expand_env(name).c_str());
+    pfile_detail::copy_text(expand_env(name), fullname, maxlen);
     return fullname;
 }
 
@@ -271,7 +268,7 @@ void ResolvePath(const char* ibuf, char* obuf, int size) {
     }
     std::string in = ibuf ? ibuf : "";
     if (in.find('/') == std::string::npos) {
-        std::snprintf(obuf, static_cast<std::size_t>(size), "%s", in.c_str());
+        pfile_detail::copy_text(in, obuf, size);
         return;
     }
     if (in[0] != '/') {
@@ -298,7 +295,7 @@ void ResolvePath(const char* ibuf, char* obuf, int size) {
         out += "/" + p;
     }
     if (out.empty()) out = "/";
-    std::snprintf(obuf, static_cast<std::size_t>(size), "%s", out.c_str());
+    pfile_detail::copy_text(out, obuf, size);
 }
 
 char* Access(const char* name, const char* mode) {
@@ -316,7 +313,7 @@ char* Access(const char* name, const char* mode) {
     }
     char resolved[ParamPathMax];
     ResolvePath(expanded.c_str(), resolved, ParamPathMax);
-    std::snprintf(result_buf, sizeof result_buf, "%s", resolved);
+    pfile_detail::copy_text(resolved, result_buf, sizeof result_buf);
     return result_buf;
 }
 
@@ -382,7 +379,7 @@ char* locatepfile(const char* name) {
         }
         std::fprintf(stderr, "ignoring file %s\n", matches[i].c_str());
     }
-    std::snprintf(result_buf, sizeof result_buf, "%s%s", uparm.c_str(), matches[0].c_str());
+    pfile_detail::copy_text(uparm + matches[0], result_buf, sizeof result_buf);
     return result_buf;
 }
 
