@@ -382,6 +382,14 @@ T next_number(const char** cursor, T (*read)(const char*), std::type_identity_t<
   return cs_is_blank(w) ? def : read(w);
 }
 
+// Writes v as a number (at most a number's length) followed by a blank.
+template <typename T>
+void put_number(std::type_identity_t<T> v, void (*write)(T, char*, int), char** cursor, int* room) {
+  char w[UTIL_NUM_LEN + 1];
+  write(v, w, UTIL_NUM_LEN);
+  cs_put_token(w, cursor, ' ', room);
+}
+
 }  // namespace
 
 int cs_get_i(const char** cursor) { return next_number(cursor, read_i, 0); }
@@ -411,26 +419,7 @@ void cs_put_cs(const char* text, char** cursor, int* room) {
 }
 void cs_put_cn(const char* text, char** cursor, int* room) { cs_put_token(text, cursor, '\0', room); }
 
-void cs_put_i(int v, char** cursor, int* room) {
-  char w[UTIL_NUM_LEN + 1];
-  write_i(v, w, UTIL_NUM_LEN);
-  cs_put_token(w, cursor, ' ', room);
-}
-
-void cs_put_s(int16_t v, char** cursor, int* room) {
-  char w[UTIL_NUM_LEN + 1];
-  write_s(v, w, UTIL_NUM_LEN);
-  cs_put_token(w, cursor, ' ', room);
-}
-
-void cs_put_r(float v, char** cursor, int* room) {
-  char w[UTIL_NUM_LEN + 1];
-  write_r(v, w, UTIL_NUM_LEN);
-  cs_put_token(w, cursor, ' ', room);
-}
-
-void cs_put_d(double v, char** cursor, int* room) {
-  char w[UTIL_NUM_LEN + 1];
-  write_d(v, w, UTIL_NUM_LEN);
-  cs_put_token(w, cursor, ' ', room);
-}
+void cs_put_i(int v, char** cursor, int* room) { put_number(v, write_i, cursor, room); }
+void cs_put_s(int16_t v, char** cursor, int* room) { put_number(v, write_s, cursor, room); }
+void cs_put_r(float v, char** cursor, int* room) { put_number(v, write_r, cursor, room); }
+void cs_put_d(double v, char** cursor, int* room) { put_number(v, write_d, cursor, room); }
