@@ -4,7 +4,6 @@
 // unique abbreviation, and positional values must come before "name=" words.
 #include "param/param_args.h"
 
-#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -14,13 +13,11 @@
 #include <vector>
 
 #include "pfile_int.h"
+#include "pfile_value_int.h"
 
 namespace {
 
 using pfile_detail::dup_string;
-
-constexpr std::array<std::string_view, 5> kFieldSuffixes = {".p_mode", ".p_value", ".p_min", ".p_max",
-                                                             ".p_prompt"};
 
 enum class ItemKind { Positional, Named, Query, Switch };
 
@@ -94,13 +91,7 @@ void addReplacing(ParamList* out, Parameter* rec) {
 char* ParamMatch(ParamList* list, const char* name) {
   if (name == nullptr) return nullptr;
   std::string_view arg(name);
-  std::string_view suffix;
-  for (std::string_view s : kFieldSuffixes) {
-    if (arg.size() > s.size() && arg.substr(arg.size() - s.size()) == s) {
-      suffix = arg.substr(arg.size() - s.size());
-      break;
-    }
-  }
+  std::string_view suffix = arg.substr(arg.size() - pfile_detail::field_suffix_length(arg));
   std::string_view base = arg.substr(0, arg.size() - suffix.size());
 
   std::vector<const char*> candidates;

@@ -24,7 +24,6 @@ namespace {
 constexpr std::size_t MaxOutput = 2048;   // shell output and list-file lines
 constexpr std::size_t MaxDepth = 64;      // nested resolutions before giving up
 constexpr int ClassNameMax = 256;         // expanded target file name of a class entry
-constexpr const char* Suffixes[] = {".p_mode", ".p_value", ".p_min", ".p_max", ".p_prompt"};
 
 // Values being resolved, innermost last: meeting one again is a reference cycle.
 std::vector<const Value*> resolving;
@@ -363,14 +362,8 @@ int VDirect(ParamFile* file, Parameter* p, Value* v) {
     } else {
         std::string body = ref.substr(1);
         if (!body.empty() && body[0] == '*') body.erase(0, 1);
-        std::string suffix;
-        for (const char* s : Suffixes) {
-            if (body.ends_with(s)) {
-                suffix = s;
-                body.resize(body.size() - suffix.size());
-                break;
-            }
-        }
+        std::string suffix = body.substr(body.size() - pfile_detail::field_suffix_length(body));
+        body.resize(body.size() - suffix.size());
         std::string pfile;
         std::string pname = body;
         std::size_t dot = body.rfind('.');

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "param/pfile.h"
 #include "pfile_int.h"
@@ -18,6 +19,14 @@ bool is_comment(const Parameter* p) { return p == nullptr || TypeCode(p->ptype) 
 
 void put_field(char* buf, const std::string& text) { pfile_detail::copy_text(text, buf, ParamFieldSize); }
 
+using pfile_detail::Field;
+
+constexpr struct {
+    std::string_view suffix;
+    Field field;
+} FieldSuffixes[] = {{".p_value", Field::PValue}, {".p_min", Field::Min}, {".p_max", Field::Max},
+                     {".p_mode", Field::Mode},   {".p_prompt", Field::Prompt}};
+
 }  // namespace
 
 namespace pfile_detail {
@@ -29,17 +38,21 @@ Field split_field(const char* name, std::string& base) {
         return Field::Value;
     }
     base.assign(name, static_cast<std::size_t>(dot - name));
-    static constexpr struct {
-        const char* suffix;
-        Field field;
-    } suffixes[] = {{".p_value", Field::PValue}, {".p_min", Field::Min}, {".p_max", Field::Max},
-                    {".p_mode", Field::Mode},   {".p_prompt", Field::Prompt}};
-    for (const auto& s : suffixes) {
-        if (std::strcmp(dot, s.suffix) == 0) {
+    for (const auto& s : FieldSuffixes) {
+        if (dot == s.suffix) {
             return s.field;
         }
     }
     return Field::Bad;
+}
+
+std::size_t field_suffix_length(std::string_view name) {
+    for (const auto& s : FieldSuffixes) {
+        if (name.size() > s.suffix.size() && name.ends_with(s.suffix)) {
+            return s.suffix.size();
+        }
+    }
+    return 0;
 }
 
 }  // namespace pfile_detail

@@ -3,7 +3,9 @@
 // value escapes and the guard against endless indirect references.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "param/pfile.h"
 
@@ -42,6 +44,9 @@ void install_value_access();
 enum class Field { Value, PValue, Min, Max, Mode, Prompt, Bad };
 /// Splits name at its first '.' into base and field.
 Field split_field(const char* name, std::string& base);
+/// Length of the field suffix (".p_value", ".p_min", ...) that ends name, or 0; a
+/// name that is nothing but a suffix has none.
+std::size_t field_suffix_length(std::string_view name);
 
 /// Newline and tab as the two-character escapes, and back.
 std::string escape_value(const std::string& text);
