@@ -87,6 +87,10 @@ void writeEventFile(const std::string& path) {
   });
 }
 
+std::string corpus(const std::string& rel) {
+  return std::string(VARTO_CORPUS_DIR) + "/fits/" + rel;
+}
+
 std::vector<std::string> listFiles(const std::string& dir) {
   std::vector<std::string> out;
   std::error_code ec;

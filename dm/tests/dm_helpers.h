@@ -59,6 +59,9 @@ void addCard(fitsfile* f, const char* card, int* status);
 /// and "STDGTI" (START, STOP; 2 rows), values as listed in dm_helpers.cpp.
 void writeEventFile(const std::string& path);
 
+/// Path of a file of the shared FITS corpus, given relative to its folder.
+std::string corpus(const std::string& rel);
+
 /// Every regular file below dir, recursively, in sorted order.
 std::vector<std::string> listFiles(const std::string& dir);
 

@@ -13,6 +13,7 @@
 #include "util/util.h"
 
 using dmtest::Column;
+using dmtest::corpus;
 using dmtest::DatasetKeeper;
 
 namespace {
@@ -20,8 +21,6 @@ namespace {
 class DmObjectsTest : public dmtest::DmFixture {};
 
 int hduCount(dmDataset* ds) { return static_cast<FITS_Dataset*>(ds->kernel_dataset)->hdu_count; }
-
-std::string corpus(const std::string& rel) { return std::string(VARTO_CORPUS_DIR) + "/fits/" + rel; }
 
 }  // namespace
 

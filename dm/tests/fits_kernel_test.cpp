@@ -20,6 +20,7 @@
 using dmtest::addCard;
 using dmtest::addTable;
 using dmtest::CfitsioFile;
+using dmtest::corpus;
 using dmtest::KernelFile;
 using dmtest::listFiles;
 using dmtest::writeFits;
@@ -638,8 +639,6 @@ TEST_F(FitsKernelTest, FITS_records_traceAllocAndFreeInPairs) {
 }
 
 // --- the corpus ------------------------------------------------------------------------
-
-std::string corpus(const char* rel) { return std::string(VARTO_CORPUS_DIR) + "/fits/" + rel; }
 
 // Files written by other software: an empty primary skipped, a primary with
 // data named PRIMARY, an unnamed image extension, image-style coordinate
