@@ -475,7 +475,7 @@ std::string field_text(const std::string& text, bool quote, bool empty_is_absent
 }
 
 std::string optional_field(const Value& v, bool quote) {
-    if (v.value == nullptr && v.indir == nullptr) {
+    if (!pfile_detail::is_present(&v)) {
         return {};
     }
     return field_text(pfile_detail::value_text(&v), quote, false);

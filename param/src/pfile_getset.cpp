@@ -33,8 +33,6 @@ struct GetDepth {
     GetDepth& operator=(const GetDepth&) = delete;
 };
 
-bool present(const Value& v) { return v.value != nullptr || v.indir != nullptr; }
-
 int effective_mode(int pmode, int task) {
     int eff;
     if (pmode & AutoMode) {
@@ -52,7 +50,7 @@ int effective_mode(int pmode, int task) {
 
 // The limit must be present and not empty text to be checked.
 bool limit_given(const Value& v) {
-    if (!present(v)) return false;
+    if (!pfile_detail::is_present(&v)) return false;
     if (v.indir == nullptr && pfile_detail::is_text(TypeCode(v.type)) && v.value != nullptr) {
         return static_cast<const char*>(v.value)[0] != '\0';
     }

@@ -500,12 +500,13 @@ int PRangeMinMax(Value* value, Value* min, Value* max) {
     }
     int type = TypeCode(value->type);
     auto compare = (type >= 0 && type < NTypes) ? VTypeList[type].compare : nullptr;
-    auto holds = [](const Value* v) { return v != nullptr && (v->value != nullptr || v->indir != nullptr); };
-    if (holds(min) && (compare == nullptr || TypeCode(min->type) != type || !compare(value->value, 4, min->value))) {
+    if (pfile_detail::is_present(min)
+        && (compare == nullptr || TypeCode(min->type) != type || !compare(value->value, 4, min->value))) {
         parerr = 9;
         return 0;
     }
-    if (holds(max) && (compare == nullptr || TypeCode(max->type) != type || !compare(value->value, 6, max->value))) {
+    if (pfile_detail::is_present(max)
+        && (compare == nullptr || TypeCode(max->type) != type || !compare(value->value, 6, max->value))) {
         parerr = 10;
         return 0;
     }
@@ -544,7 +545,7 @@ Value* VAcce(ParamFile* file, Parameter* p, int type, Value* value) {
     if (!VDirect(file, p, value)) {
         return nullptr;
     }
-    if (value->value == nullptr && value->indir == nullptr && ValueSetString(value, p->pname) != 0) {
+    if (!pfile_detail::is_present(value) && ValueSetString(value, p->pname) != 0) {
         return nullptr;
     }
     return pfile_detail::convert_value(value, type) ? value : nullptr;

@@ -13,6 +13,9 @@ namespace pfile_detail {
 constexpr const char* DefaultExtensions = ".par .rdb $PFEXTN";
 constexpr const char* DefaultSearchPath = "$PDIRS $PFILES $UPARM .";
 
+/// True when v (may be null) holds data or an indirect reference.
+inline bool is_present(const Value* v) { return v != nullptr && (v->value != nullptr || v->indir != nullptr); }
+
 /// True when the mode letters (null: none) hold c.
 inline bool has_letter(const char* mode, char c) { return mode != nullptr && std::strchr(mode, c) != nullptr; }
 
