@@ -449,13 +449,8 @@ void dmStatus(dmDataset* ds) {
   if (!ds || !dbg_level(1)) return;
   for (int i = 0; i < ds->nblocks; i++) {
     const dmBlock* b = ds->blocks[i];
-    if (b->keys) {
-      dmiTrace(1, "%4d %20s %12ld Open   %12ld ", b->number, b->name, dmiAddr(b),
-               dmiAddr(b->kernel_block));
-    } else {
-      dmiTrace(1, "%4d %20s %12ld Closed %12ld", b->number, b->name, dmiAddr(b),
-               dmiAddr(b->kernel_block));
-    }
+    dmiTrace(1, "%4d %20s %12ld %-6s %12ld", b->number, b->name, dmiAddr(b),
+             b->keys ? "Open" : "Closed", dmiAddr(b->kernel_block));
   }
 }
 
