@@ -205,9 +205,7 @@ namespace pfile_detail {
 
 std::string shown_value(ParamFile* file, Parameter* p, const Value* v) {
     std::string ref = value_text(v);
-    bool indirect = v->indir != nullptr
-                    || (TypeCode(v->type) == StringType && v->value != nullptr && ref.compare(0, 1, ")") == 0);
-    if (!indirect) {
+    if (!is_indirect(v)) {
         return ref;
     }
     Value copy{};

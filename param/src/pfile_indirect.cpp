@@ -240,6 +240,13 @@ const IndirEntry* find_entry(const std::string& pfile, const std::string& param)
 
 namespace pfile_detail {
 
+bool is_indirect(const Value* v) {
+    if (v->indir != nullptr) {
+        return true;
+    }
+    return v->value != nullptr && TypeCode(v->type) == StringType && static_cast<const char*>(v->value)[0] == ')';
+}
+
 bool cycle_met() { return cycle; }
 void clear_cycle() { cycle = false; }
 
@@ -349,12 +356,10 @@ int VDirect(ParamFile* file, Parameter* p, Value* v) {
     if (v == &p->pvalue) {
         IndirectClassing(file, p, v);
     }
-    const char* text = (v->value != nullptr && TypeCode(v->type) == StringType)
-                           ? static_cast<const char*>(v->value) : nullptr;
-    if (v->indir == nullptr && (text == nullptr || text[0] != ')')) {
+    if (!pfile_detail::is_indirect(v)) {
         return 1;
     }
-    std::string ref = v->indir != nullptr ? v->indir : text;
+    std::string ref = v->indir != nullptr ? v->indir : static_cast<const char*>(v->value);
     std::string fetched;
     bool ok = false;
     if (ref.compare(0, 2, "))") == 0) {

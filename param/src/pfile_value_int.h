@@ -59,6 +59,10 @@ std::string shown_value(ParamFile* file, Parameter* p, const Value* v);
 /// Checks v (already of p's type) against p's enumeration or minimum and maximum.
 bool check_limits(ParamFile* file, Parameter* p, Value* v);
 
+/// True when v is indirect: it keeps a reference text, or its string data begins
+/// with ')' (a reference, or a "))" command, not yet followed).
+bool is_indirect(const Value* v);
+
 /// True once a reference cycle was met since the last clear; a query cannot mend it.
 bool cycle_met();
 void clear_cycle();
