@@ -42,7 +42,6 @@ extern int FITS_TABLE_FLAG;
 struct FITS_Dataset {
   fitsfile* fptr = nullptr;  // CFITSIO file
   int hdu_count = 0;         // HDUs stepped through or created; next block is hdu_count+1
-  int current_hdu = 0;       // HDU the file was last moved to
   Store* store = nullptr;    // values of every header card read from this file
 };
 

@@ -192,7 +192,6 @@ FITS_Block* FITS_BlockGetNext(FITS_Dataset* ds, char* name, int* blocktype) {
     return nullptr;
   }
   ds->hdu_count = next;
-  ds->current_hdu = next;
   FITS_Block* block = FITS_BlockAlloc(ds, hdutype, next, "R");
   if (blocktype != nullptr) *blocktype = FITS_GetBlockType(hdutype);
   if (block == nullptr) {
@@ -234,7 +233,6 @@ void* FITS_BlockCreate(void* kds, const char* name, int blocktype) {
   status = 0;
   ffcrhd(ds->fptr, &status);
   ds->hdu_count += 1;
-  ds->current_hdu = ds->hdu_count;
   FITS_Block* block = FITS_BlockAlloc(ds, hdutype, ds->hdu_count, "W");
   if (block == nullptr) return nullptr;
   FITS_CopyText(name != nullptr ? name : " ", block->name, sizeof block->name);
@@ -252,12 +250,8 @@ int FITS_MoveToBlock(void* kb) {
   int status = 0;
   int hdutype = 0;
   ffmahd(block->dataset->fptr, block->hdu, &hdutype, &status);
-  if (status != 0) {
-    dmkErrorSet(status);
-    return status;
-  }
-  block->dataset->current_hdu = block->hdu;
-  return 0;
+  if (status != 0) dmkErrorSet(status);
+  return status;
 }
 
 int FITS_BlockClose(void* kb) {

@@ -155,7 +155,6 @@ int FITS_HeaderOpen(FITS_Block* block) {
   int hdutype = 0;
   int ncards = 0;
   if (ffmahd(fptr, block->hdu, &hdutype, &status) == 0) {
-    ds->current_hdu = block->hdu;
     int position = 0;
     ffghps(fptr, &ncards, &position, &status);
     if (ncards < 0) ncards = 0;
@@ -433,6 +432,6 @@ int FITS_SelectHDU(FITS_Block* block) {
   if (now == block->hdu) return 0;
   int status = 0;
   int hdutype = 0;
-  if (ffmahd(ds->fptr, block->hdu, &hdutype, &status) == 0) ds->current_hdu = block->hdu;
+  ffmahd(ds->fptr, block->hdu, &hdutype, &status);
   return status;
 }
