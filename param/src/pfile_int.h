@@ -1,4 +1,6 @@
-// pfile_int.h -- helpers shared by the sources of the parameter-file library.
+// pfile_int.h -- helpers shared by the sources of the parameter-file library:
+// search defaults, mode letters, text copies and forms, and the file streams
+// of the two formats.
 #pragma once
 
 #include <cstdio>

@@ -1,5 +1,6 @@
 // Records of the parameter-file library: building and freeing parameter
-// lists, parameters and values; the type table; type words and mode letters.
+// lists, parameters and values; the type table; type words and mode letters;
+// the text forms of values and the bounded copy the other sources share.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
