@@ -55,6 +55,19 @@ int main(int argc, char** argv) {
   par_get(pars, "aspcols", "TIME,RA_SC,DEC_SC,ROAN_SC", aspcols);
   char** colnames = alloc_array_c(kFileLen, 4);
 
+  // The histogram bins are checked before any input, the position file included, is read.
+  const double ghist_default[3] = {3.0, 7.0, 0.05};
+  double ghist_spec[3];
+  par_get_vec_d(pars, "ghist", ghist_default, ghist_spec);
+  if (!ghist_valid(ghist_spec)) {
+    par_list(pars);
+    err_msg("Invalid ghist: the bin width must be above 0, the last centre not below the first,");
+    err_msg("and the bins at most 1000000");
+    free_array_c(colnames);
+    par_free(pars);
+    return 1;
+  }
+
   // 4. Source positions: a position file, or one position from xpos and ypos.
   char posfile[kFileLen + 1];
   par_get(pars, "pos", " ", posfile);
@@ -82,20 +95,10 @@ int main(int argc, char** argv) {
 
   // 7. Boresight offset and histogram bins, then the whole parameter table.
   const double bso_default[3] = {48.0, 40.0, 0.0};
-  const double ghist_default[3] = {3.0, 7.0, 0.05};
   double bso[3];
-  double ghist_spec[3];
   par_get_vec_d(pars, "bso", bso_default, bso);
   par_get_vec_d(pars, "ghist", ghist_default, ghist_spec);
   par_list(pars);
-  if (!ghist_valid(ghist_spec)) {
-    err_msg("Invalid ghist: the bin width must be above 0, the last centre not below the first,");
-    err_msg("and the bins at most 1000000");
-    free_source(src);
-    free_array_c(colnames);
-    par_free(pars);
-    return 1;
-  }
 
   // 8. The four aspect column names: time, then the three attitude columns.
   const char* cursor = aspcols;

@@ -54,9 +54,11 @@ TEST_F(DriverTest, parWordSelectsTheParameterFile) {
 
 TEST_F(DriverTest, invalidGhistIsRefusedBeforeAnyInputIsRead) {
   for (const char* bad : {"ghist=3,7,0", "ghist=3,7,-0.05", "'ghist=7 3 0.05'", "ghist=3,7,1e-12"}) {
-    const RunResult r = run(bad);
+    // The position file does not exist: it must not even be looked at.
+    const RunResult r = run(std::string(bad) + " pos=absent.txt");
     EXPECT_EQ(r.status, 1) << bad;
     EXPECT_TRUE(contains(r.err, "Invalid ghist")) << bad << r.err;
+    EXPECT_FALSE(contains(r.out, "Failed to open source file")) << bad;
     EXPECT_FALSE(contains(r.out, "Reading event file")) << bad;
     EXPECT_FALSE(contains(r.out, "SOURCE GAIN HISTOGRAM")) << bad;
   }
