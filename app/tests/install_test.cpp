@@ -1,0 +1,57 @@
+// Installing: the build installed into a temporary prefix runs on the sample
+// observation by itself and its manual page renders cleanly.
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "varto_helpers.h"
+
+namespace varto_test {
+namespace {
+
+class InstallTest : public AppTest {
+ protected:
+  // Runs a shell command with a bare environment in which only the installed
+  // programs and the system's are on PATH; stdout and stderr go to files.
+  int sh(const std::string& command) const {
+    const std::string full = "env -i HOME=\"$HOME\" PATH='" + path("prefix/bin") +
+                             ":/usr/bin:/bin' sh -c '" + command + "' >'" + path("sh.out") +
+                             "' 2>'" + path("sh.err") + "' </dev/null";
+    const int raw = std::system(full.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+};
+
+TEST_F(InstallTest, Install_temporaryPrefix_runsWithoutTheBuildTree) {
+  const std::string install = std::string("'") + VARTO_CMAKE_COMMAND + "' --install '" +
+                              VARTO_BINARY_DIR + "' --prefix '" + path("prefix") + "' >'" +
+                              path("install.log") + "' 2>&1";
+  ASSERT_EQ(std::system(install.c_str()), 0) << read_text("install.log");
+  for (const char* file : {"bin/varto", "bin/varto_make_sample", "share/man/man1/varto.1",
+                           "share/varto/varto.par", "share/doc/varto/README.md"}) {
+    EXPECT_TRUE(fs::exists(dir_ / "prefix" / file)) << file;
+  }
+
+  // The installed programs make the sample observation and run on it; the
+  // report is the build tree's report.
+  fs::create_directories(dir_ / "obs");
+  fs::create_directories(dir_ / "ref");
+  ASSERT_EQ(sh("varto_make_sample " + path("obs")), 0) << read_text("sh.err");
+  ASSERT_EQ(sh("cd " + path("obs") + " && varto"), 0) << read_text("sh.err");
+  ASSERT_TRUE(sample::write_sample_observation(path("ref"), sample::SampleOptions{}));
+  EXPECT_EQ(read_text("sh.out"), run_varto(path("ref"), "").out);
+
+  // The manual page: groff and man report no warnings.
+  const std::string page = path("prefix/share/man/man1/varto.1");
+  EXPECT_EQ(sh("groff -ww -z -man " + page), 0);
+  EXPECT_EQ(read_text("sh.err"), "");
+  if (std::system("command -v man >/dev/null 2>&1") == 0) {
+    EXPECT_EQ(sh("MANWIDTH=80 man --warnings -l " + page), 0);
+    EXPECT_EQ(read_text("sh.err"), "");
+    EXPECT_TRUE(contains(read_text("sh.out"), "EXIT STATUS"));
+  }
+}
+
+}  // namespace
+}  // namespace varto_test
