@@ -1,0 +1,48 @@
+// tools/varto_plot.py on the sample observation's result: a complete PNG of the
+// histogram with the nearest gain map beside it.
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "varto_helpers.h"
+
+namespace varto_test {
+namespace {
+
+class PlotTest : public AppTest {};
+
+// A PNG's 32-bit big-endian number at offset at.
+unsigned be32(const std::string& s, std::size_t at) {
+  unsigned v = 0;
+  for (std::size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(s[at + i]);
+  return v;
+}
+
+TEST_F(PlotTest, VartoPlot_sampleResultWithMap_writesAWholePng) {
+  const std::string python = VARTO_PYTHON;
+  if (std::system(("'" + python + "' -c 'import matplotlib' 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "matplotlib is not installed for " << python;
+  }
+  ASSERT_TRUE(sample::write_sample_observation(dir_.string(), sample::SampleOptions{}));
+  ASSERT_EQ(run_varto(dir_.string(), "").status, 0);
+  const std::string cmd = "cd '" + dir_.string() + "' && '" + python + "' '" + VARTO_SOURCE_DIR +
+                          "/tools/varto_plot.py' varto.fits --maps 'gain.fits[RHRI_GAIN]' "
+                          "--time 49176 -o plot.png >plot.out 2>&1";
+  const int raw = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << read_text("plot.out");
+  EXPECT_EQ(read_text("plot.out"), "plot.png\n");
+
+  // Signature, the IHDR chunk first with the figure's size in pixels (two
+  // panels of 640 x 480), and the IEND chunk last.
+  const std::string png = read_text("plot.png");
+  ASSERT_GT(png.size(), 1000u);
+  EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  EXPECT_EQ(png.substr(12, 4), "IHDR");
+  EXPECT_EQ(be32(png, 16), 1280u);
+  EXPECT_EQ(be32(png, 20), 480u);
+  EXPECT_EQ(png.substr(png.size() - 8, 4), "IEND");
+}
+
+}  // namespace
+}  // namespace varto_test
