@@ -156,6 +156,7 @@ int main(int argc, char** argv) {
       dmsg(1, "List times");
       varto_list_times(hist);
     }
+    varto_warn_off_detector(hist);
     dmsg(1, "Free structures");
     free_ghist(hist);
   }

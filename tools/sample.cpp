@@ -293,7 +293,10 @@ std::vector<AspectRow> sample_aspect_rdf(const EventFile& spec) {
     double ox = 0.0;
     double oy = 0.0;
     sky_offset(t, &ox, &oy);
-    rows.push_back({t, spec.ra_nom + ox / cos_dec, spec.dec_nom + oy, spec.roll + roll_jitter(t)});
+    double ra = spec.ra_nom + ox / cos_dec;
+    if (ra < 0.0) ra += 360.0;
+    if (ra >= 360.0) ra -= 360.0;
+    rows.push_back({t, ra, spec.dec_nom + oy, spec.roll + roll_jitter(t)});
   }
   return rows;
 }
@@ -336,7 +339,8 @@ double sample_gain(int ix, int iy, double t, double texture) {
 }  // namespace
 
 bool write_sample_observation(const std::string& dir, const SampleOptions& options) {
-  const EventFile events = sample_events(options.rev0);
+  EventFile events = sample_events(options.rev0);
+  events.ra_nom = options.ra_nom;
   if (write_event_file(dir + "/bas.fits", events) != 0) return false;
   const std::string aspect_name = options.rev0 ? "rev0.ao" : "anc.fits";
   const int aspect_status =

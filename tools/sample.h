@@ -58,6 +58,8 @@ bool write_steps_file(const std::string& path, const std::vector<double>& steps)
 /// Which layout the sample observation follows.
 struct SampleOptions {
   bool rev0 = false;
+  /// Nominal RA (degrees); every aspect RA follows it, kept within [0, 360).
+  double ra_nom = EventFile{}.ra_nom;
 };
 
 /// Writes the whole sample observation into dir: bas.fits, anc.fits (or

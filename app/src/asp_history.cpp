@@ -2,6 +2,7 @@
 // "ASPECT" table (sky angles, RDF layout) or from every "AO" block (pixel
 // offsets and roll in radians, REV0 layout), and turned into offset vectors
 // against the observation's nominal pointing after the boresight correction.
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -67,9 +68,17 @@ void free_asp(asp* history) {
   delete history;
 }
 
+double ra_difference(double ra, double ra0) {
+  // fmod leaves a difference already in range exactly as it is.
+  double d = std::fmod(ra - ra0, 360.0);
+  if (d < -180.0) d += 360.0;
+  if (d >= 180.0) d -= 360.0;
+  return d;
+}
+
 void point_to_asp(const double* attitude, const double* nominal, double pixsize,
                   double* offset) {
-  const double x = -((attitude[0] - nominal[0]) * dcosd(nominal[1])) / pixsize;
+  const double x = -(ra_difference(attitude[0], nominal[0]) * dcosd(nominal[1])) / pixsize;
   const double y = (attitude[1] - nominal[1]) / pixsize;
   offset[2] = attitude[2] - nominal[2];
   rotate2_d(x, y, nominal[2], &offset[0], &offset[1]);

@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kTimeFilterCapacity = 100;
 constexpr double kTimeTolerance = 0.5;  // seconds between ranges that still join
+constexpr int kOffGrid = -2;            // bin of a sample off the gain-map grid
 
 // Adds one sample to bin index of h (the index already checked). Shared by the
 // public routine and the binning loop so that both add the same numbers in the
@@ -292,6 +293,11 @@ void calc_plain(const source* src, const asp* history, const obs* observation,
         dmsg(2, line);
       }
       const double w = dt / npos;
+      if (off_grid(detx, dety)) {
+        ++h->off_count;
+        h->off_time += w;
+        continue;
+      }
       varto_accumulate_histogram(g, w, t0, t1, detx, dety, p, h, npos);
     }
   }
@@ -358,8 +364,16 @@ void varto_calc(const source* src, const asp* history, const obs* observation,
       const double g1 = bilinear(map1, gp);
       det_x[j] = detx;
       det_y[j] = dety;
-      bin[j] = same_time ? bins.exact((g0 + g1) / 2)
-                         : bins.find(after * g0 + before * g1, inv_span, span);
+      // A position off the grid was looked up at the clamped edge; it adds nothing.
+      bin[j] = off_grid(detx, dety) ? kOffGrid
+               : same_time        ? bins.exact((g0 + g1) / 2)
+                                  : bins.find(after * g0 + before * g1, inv_span, span);
+    }
+    // The weight off the grid, one sample at a time as the plain loop adds it.
+    for (int j = 0; j < npos; ++j) {
+      if (bin[j] != kOffGrid) continue;
+      ++h->off_count;
+      h->off_time += w;
     }
     if (npos == 1) {
       if (crosses_step) tmsg(kStepWarning);
@@ -373,4 +387,12 @@ void varto_calc(const source* src, const asp* history, const obs* observation,
     }
     add_interval(h, bin.data(), det_x.data(), det_y.data(), npos, w, t0, t1, p);
   }
+}
+
+void varto_warn_off_detector(const ghist* h) {
+  if (h == nullptr || h->off_count <= 0) return;
+  char line[128];
+  std::snprintf(line, sizeof line, "Warning: %ld samples off the detector (%.3f s of exposure not counted)",
+                h->off_count, h->off_time);
+  tmsg(line);
 }

@@ -3,6 +3,7 @@
 // between them.
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 #include "app/varto.h"
 #include "interp_int.h"
@@ -102,10 +103,16 @@ double do_interp(const gain_data* set, double mjd, double detx, double dety) {
     std::snprintf(line, sizeof line, "Time = %20.6f %d", mjd, k);
     dmsg(2, line);
   }
-  const double* maps = set->maps;
-  const double g0 = interp_gain(maps + static_cast<std::size_t>(k - 1) * GAIN_MAP_SIZE, gx, gy);
-  const double g1 = interp_gain(maps + static_cast<std::size_t>(k) * GAIN_MAP_SIZE, gx, gy);
-  const double g = lint_d(set->times[k - 1], set->times[k], g0, g1, mjd);
+  // Off the grid there is no gain: not a number, which falls in no bin.
+  double g0 = std::numeric_limits<double>::quiet_NaN();
+  double g1 = g0;
+  double g = g0;
+  if (!off_grid(detx, dety)) {
+    const double* maps = set->maps;
+    g0 = interp_gain(maps + static_cast<std::size_t>(k - 1) * GAIN_MAP_SIZE, gx, gy);
+    g1 = interp_gain(maps + static_cast<std::size_t>(k) * GAIN_MAP_SIZE, gx, gy);
+    g = lint_d(set->times[k - 1], set->times[k], g0, g1, mjd);
+  }
   if (dbg_level(1)) {
     std::snprintf(line, sizeof line, "BINS %d %d  TIME %f %f %f GAIN %f %f INTERP GAIN %f\n",
                   k - 1, k, mjd, set->times[k - 1], set->times[k], g0, g1, g);

@@ -18,6 +18,13 @@ void check_calibrated_period(const gain_data* set, double mjd);
 /// Text of the warning written when a step segment holds a single map.
 inline constexpr const char* kStepWarning = "Warning: interpolating across step boundary";
 
+/// True when the detector position (detx, dety) lies off the gain-map grid:
+/// below 256, at or above 8192 (grid coordinate below 1 or at or above 32), or
+/// not a number. No exposure is collected there, so no gain is looked up.
+inline bool off_grid(double detx, double dety) {
+  return !(detx >= 256.0 && detx < 8192.0 && dety >= 256.0 && dety < 8192.0);
+}
+
 /// Grid coordinate kept on the grid points 1..32 of the cells; a position off the
 /// grid (or not a number) takes the value of the nearest edge.
 inline double clamp_grid(double g) {

@@ -248,5 +248,33 @@ TEST_F(EndToEndTest, Varto_sampleObservationRev0_matchesTheRdfHistogram) {
   EXPECT_LT(avg_rdf, 7.0);
 }
 
+TEST_F(EndToEndTest, Varto_pointingAcrossRaZero_givesTheUnrotatedHistogram) {
+  const fs::path plain = dir_ / "plain";
+  const fs::path across = dir_ / "across";
+  fs::create_directories(plain);
+  fs::create_directories(across);
+  ASSERT_TRUE(sample::write_sample_observation(plain.string(), sample::SampleOptions{}));
+  sample::SampleOptions options;
+  options.ra_nom = 0.02;  // the wobble of 0.05 / cos Dec degrees crosses RA 0/360
+  ASSERT_TRUE(sample::write_sample_observation(across.string(), options));
+  ASSERT_EQ(run_varto(plain.string(), "").status, 0);
+  ASSERT_EQ(run_varto(across.string(), "").status, 0);
+  for (const char* column : {"GAIN", "WEIGHT", "EXPOSURE"}) {
+    const auto a = read_fits_column((plain / "varto.fits").string(), "GAIN_HIST", column);
+    const auto b = read_fits_column((across / "varto.fits").string(), "GAIN_HIST", column);
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t i = 0; i < a.size(); ++i) EXPECT_NEAR(b[i], a[i], 1e-9 * std::fabs(a[i])) << column << i;
+  }
+}
+
+TEST_F(EndToEndTest, Varto_sourceOffTheDetector_addsNothingAndWarns) {
+  ASSERT_TRUE(sample::write_sample_observation(dir_.string(), sample::SampleOptions{}));
+  const RunResult r = run_varto(dir_.string(), "xpos=9000 ypos=4097");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  for (double e : exposure()) EXPECT_EQ(e, 0.0);
+  EXPECT_TRUE(contains(r.out, " samples off the detector (")) << r.out;
+  EXPECT_TRUE(contains(r.out, " s of exposure not counted)\n")) << r.out;
+}
+
 }  // namespace
 }  // namespace varto_test

@@ -168,6 +168,8 @@ void expect_identical(const ghist* a, const ghist* b) {
   EXPECT_TRUE(same_array(a->sum_dety2, b->sum_dety2, n));
   EXPECT_TRUE(same_array(a->sum_asp, b->sum_asp, 3 * n));
   EXPECT_TRUE(same_array(a->sum_asp2, b->sum_asp2, 3 * n));
+  EXPECT_EQ(a->off_count, b->off_count);
+  EXPECT_TRUE(same_array(&a->off_time, &b->off_time, 1));
   for (int i = 0; i < n; ++i) {
     const gti* fa = a->time_filter[i];
     const gti* fb = b->time_filter[i];

@@ -100,9 +100,13 @@ TEST_F(InterpTest, InterpGain_offTheGridTakesTheEdgeCells) {
   EXPECT_DOUBLE_EQ(interp_gain(map, 31.5, 1.0), 32.0 * 30.5);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_DOUBLE_EQ(interp_gain(map, nan, 2.0), 1.0);
-  // Through do_interp, with detector positions.
+  // do_interp gives no gain off the grid (no exposure is collected there), and
+  // one on its first grid point.
   gain_data* two = make_set({100, 200}, cell_code);
-  EXPECT_DOUBLE_EQ(do_interp(two, 150, 100.0, 9000.0), 31.0 + 500.0);
+  EXPECT_TRUE(std::isnan(do_interp(two, 150, 100.0, 4096.0)));
+  EXPECT_TRUE(std::isnan(do_interp(two, 150, 4096.0, 8192.0)));
+  EXPECT_TRUE(std::isnan(do_interp(two, 150, nan, 4096.0)));
+  EXPECT_DOUBLE_EQ(do_interp(two, 150, 256.0, 256.0), 500.0);
   free_gain_data(two);
   free_gain_data(set);
 }

@@ -283,6 +283,30 @@ TEST_F(ReadersTest, PointToAsp_pixelOffsetsOfRaAndDec) {
   EXPECT_NEAR(off[2], 2.0, 1e-12);
 }
 
+TEST_F(ReadersTest, RaDifference_takesTheShorterWayRound) {
+  const struct {
+    double ra, ra0, want;
+  } cases[] = {{83.7, 83.6, 83.7 - 83.6}, {0.01, 359.99, 0.02}, {359.99, 0.01, -0.02},
+               {180.0, 0.0, -180.0},     {0.0, 180.0, -180.0}, {-0.5, 359.0, 0.5},
+               {720.25, 0.0, 0.25}};
+  for (const auto& c : cases) {
+    const double d = ra_difference(c.ra, c.ra0);
+    EXPECT_NEAR(d, c.want, 1e-9) << c.ra << " " << c.ra0;
+    EXPECT_TRUE(d >= -180.0 && d < 180.0) << d;
+  }
+  EXPECT_TRUE(std::isnan(ra_difference(std::nan(""), 10.0)));
+  // Across 0/360 the offset is that of the same step away from 0.
+  const double nominal[3] = {359.999, 22.0, 0.0};
+  const double across[3] = {0.001, 22.0, 0.0};
+  const double near[3] = {0.002, 22.0, 0.0};
+  const double zero[3] = {0.0, 22.0, 0.0};
+  double a[3];
+  double b[3];
+  point_to_asp(across, nominal, 1e-4, a);
+  point_to_asp(near, zero, 1e-4, b);
+  EXPECT_NEAR(a[0], b[0], 1e-6);
+}
+
 TEST_F(ReadersTest, VartoReadAspect_rdfAtNominalGivesTheBoresightVector) {
   const double nominal[3] = {83.0, 22.0, 30.0};
   ASSERT_EQ(sample::write_aspect_rdf(path("anc.fits"), {{10.0, 83.0, 22.0, 30.0}, {12.0, 83.0, 22.0, 30.0}}), 0);

@@ -86,6 +86,9 @@ asp* varto_read_aspect(const char* file, int rev0, char** cols, const double* bs
 /// Reads every aspect table ("ASPECT", else all blocks named "AO") of ds.
 asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double pixsize,
                  int rev0, char** cols);
+/// ra - ra0 in degrees, brought into [-180, 180): the shorter way round the sky,
+/// so that a pointing across RA 0/360 gives small offsets.
+double ra_difference(double ra, double ra0);
 /// Converts an attitude (RA, Dec, roll in degrees) to an offset vector.
 void point_to_asp(const double* attitude, const double* nominal, double pixsize,
                   double* offset);
@@ -181,6 +184,8 @@ struct ghist {
   double* sum_detx2 = nullptr;
   double* sum_dety2 = nullptr;
   double* sum_asp2 = nullptr;     // 3 * count
+  long off_count = 0;             // samples whose detector position fell off the gain maps
+  double off_time = 0.0;          // the weight those samples did not add, seconds
 };
 
 /// Histogram from (first centre, last centre, width).
@@ -191,6 +196,9 @@ void free_ghist(ghist* h);
 /// The binning loop: every aspect interval with good time, every position.
 void varto_calc(const source* src, const asp* history, const obs* observation,
                 const gain_data* set, ghist* h);
+/// The line on the terminal telling how many samples fell off the detector and
+/// the good time they did not add; nothing when none did.
+void varto_warn_off_detector(const ghist* h);
 /// Adds one sample of gain g and weight w over [t0, t1] to h.
 void varto_accumulate_histogram(double g, double w, double t0, double t1, double detx,
                                 double dety, const double* p, ghist* h, int npos);
