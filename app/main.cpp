@@ -30,6 +30,49 @@ bool ghist_valid(const double* g) {
   return bins <= static_cast<double>(kMaxBins);
 }
 
+// The provenance of the output: every parameter's effective value as
+// name=value, defaults included, then the input files, for the HISTORY cards.
+provenance* run_provenance(par_table* pars, int debug, const char* const* files,
+                           const char* aspcols, const char* mode, const source* src,
+                           const double* bso, const double* ghist, const char* evtext) {
+  provenance* prov = alloc_provenance();
+  prov->nsource = src->count;
+  std::snprintf(prov->event_file, sizeof prov->event_file, "%s", files[0]);
+  std::snprintf(prov->event_ext, sizeof prov->event_ext, "%s", evtext);
+  char text[PROV_LINE_LEN];
+  std::snprintf(text, sizeof text, "%d", debug);
+  provenance_add(prov, "d=", text);
+  const char* const file_names[] = {"events=", "aspect=", "maps=", "steps=", "outfile=", "pos="};
+  for (int k = 0; k < 6; ++k) provenance_add(prov, file_names[k], files[k]);
+  provenance_add(prov, "aspcols=", aspcols);
+  const bool one_position = cs_is_blank(files[5]);
+  char xpos[PAR_VALUE_LEN + 1];
+  char ypos[PAR_VALUE_LEN + 1];
+  par_get(pars, "xpos", "4096.0", xpos);
+  par_get(pars, "ypos", "4097.0", ypos);
+  if (one_position) {
+    std::snprintf(xpos, sizeof xpos, "%.15g", src->xs[0]);
+    std::snprintf(ypos, sizeof ypos, "%.15g", src->ys[0]);
+  }
+  provenance_add(prov, "xpos=", xpos);
+  provenance_add(prov, "ypos=", ypos);
+  provenance_add(prov, "mode=", mode);
+  std::snprintf(text, sizeof text, "%.15g,%.15g,%.15g", bso[0], bso[1], bso[2]);
+  provenance_add(prov, "bso=", text);
+  std::snprintf(text, sizeof text, "%.15g,%.15g,%.15g", ghist[0], ghist[1], ghist[2]);
+  provenance_add(prov, "ghist=", text);
+  par_get(pars, "par", "varto.par", text);
+  provenance_add(prov, "par=", text);
+  par_get(pars, "parkernel", "qel", text);
+  provenance_add(prov, "parkernel=", text);
+  const char* const inputs[] = {"Input event file ", "Input aspect file ", "Input gain maps ",
+                                "Input gain steps ", nullptr, "Input positions "};
+  for (int k = 0; k < 6; ++k) {
+    if (inputs[k] != nullptr && !cs_is_blank(files[k])) provenance_add(prov, inputs[k], files[k]);
+  }
+  return prov;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -38,7 +81,8 @@ int main(int argc, char** argv) {
 
   // 2. Parameters: command line, then the parameter file, then the command line again.
   par_table* pars = par_open("qel", "varto.par", argv, argc);
-  dbg_set(par_get_i(pars, "d", 0));
+  const int debug = par_get_i(pars, "d", 0);
+  dbg_set(debug);
 
   // 3. File names and aspect columns.
   char evtfile[kFileLen + 1];
@@ -149,7 +193,11 @@ int main(int argc, char** argv) {
     dmsg(1, "Run binning code");
     varto_calc(src, history, observation, maps, hist);
     dmsg(1, "Write FITS file");
-    varto_write(outfile, hist);
+    const char* const files[] = {evtfile, aspfile, mapspec, stepsfile, outfile, posfile};
+    provenance* prov =
+        run_provenance(pars, debug, files, aspcols, mode, src, bso, ghist_spec, evtext);
+    varto_write(outfile, hist, prov);
+    free_provenance(prov);
     dmsg(1, "List results");
     varto_list(hist);
     if (src->count <= 1) {

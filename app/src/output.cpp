@@ -38,7 +38,7 @@ void list_mean_gain(double mean) {
 
 }  // namespace
 
-void varto_write(const char* file, const ghist* h) {
+void varto_write(const char* file, const ghist* h, const provenance* prov) {
   char spec[512];
   std::snprintf(spec, sizeof spec, "%s[%s]", file, "GAIN_HIST");
   dmBlock* table = dmDatasetTableCreate(spec);
@@ -63,6 +63,7 @@ void varto_write(const char* file, const ghist* h) {
   dmDescriptorFree(dmKeyWrite_d(table, "AVG_GAIN", mean, " ", "Mean gain"));
   list_mean_gain(mean);
   dmDatasetTableClose(table);
+  varto_write_provenance(file, prov);
 }
 
 void varto_list(const ghist* h) {

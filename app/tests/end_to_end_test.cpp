@@ -220,6 +220,21 @@ TEST_F(EndToEndTest, Varto_sampleObservation_printsTheWholeReportInOrder) {
   int filled = 0;
   for (double e : exposure()) filled += e > 0 ? 1 : 0;
   EXPECT_GE(filled, 5);
+  // Provenance in the primary header and in GAIN_HIST: the program, the time,
+  // the mission, the positions, every parameter (defaults too) and the inputs.
+  for (int hdu : {1, 2}) {
+    const std::string header = read_fits_header(out_file(), hdu);
+    for (const char* card :
+         {"CREATOR = 'varto " VARTO_VERSION "'", "DATE    = '20", "TELESCOP= 'ROSAT   '",
+          "INSTRUME= 'HRI     '", "NSOURCE =                    1", "HISTORY d=0\n",
+          "HISTORY events=bas.fits\n", "HISTORY steps=gain.steps\n", "HISTORY pos=\n",
+          "HISTORY xpos=4096\n", "HISTORY mode=RDF\n", "HISTORY bso=48,40,0\n",
+          "HISTORY ghist=3,7,0.05\n", "HISTORY parkernel=qel\n",
+          "HISTORY Input event file bas.fits\n", "HISTORY Input gain maps gain.fits[RHRI_GAIN]\n"}) {
+      EXPECT_TRUE(contains(header, card)) << hdu << ": " << card << "\n" << header;
+    }
+  }
+  EXPECT_TRUE(contains(read_fits_header(out_file(), 2), "TUNIT3  = 's       '"));
   if (std::system("command -v fitsverify >/dev/null 2>&1") == 0) {
     const std::string cmd = "fitsverify -q '" + out_file() + "' >'" + path("verify.txt") + "' 2>&1";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << read_text("verify.txt");

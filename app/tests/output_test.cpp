@@ -26,7 +26,7 @@ ghist* half_in_one_bin() {
 TEST_F(OutputTest, VartoWrite_writesEveryBinAndTheMeanGain) {
   ghist* h = half_in_one_bin();
   testing::internal::CaptureStdout();
-  varto_write(path("out.fits").c_str(), h);
+  varto_write(path("out.fits").c_str(), h, nullptr);
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "\nMean Gain:       2.55\n\n");
   const std::vector<double> gain = read_fits_column(path("out.fits"), "GAIN_HIST", "GAIN");
@@ -46,7 +46,7 @@ TEST_F(OutputTest, VartoWrite_writesEveryBinAndTheMeanGain) {
 TEST_F(OutputTest, VartoWrite_noGoodTimeGivesZeroFractionsNotNan) {
   ghist* h = ghset(kDefaultGhist);
   testing::internal::CaptureStdout();
-  varto_write(path("out.fits").c_str(), h);
+  varto_write(path("out.fits").c_str(), h, nullptr);
   varto_list(h);
   const std::string out = testing::internal::GetCapturedStdout();
   const std::vector<double> weight = read_fits_column(path("out.fits"), "GAIN_HIST", "WEIGHT");

@@ -143,6 +143,23 @@ double read_fits_key(const std::string& file, const std::string& extname, const 
   return status == 0 ? value : -999.0;
 }
 
+std::string read_fits_header(const std::string& file, int hdu) {
+  std::string cards;
+  fitsfile* fptr = nullptr;
+  int status = 0;
+  fits_open_file(&fptr, file.c_str(), READONLY, &status);
+  fits_movabs_hdu(fptr, hdu, nullptr, &status);
+  int count = 0;
+  fits_get_hdrspace(fptr, &count, nullptr, &status);
+  char card[FLEN_CARD];
+  for (int k = 1; status == 0 && k <= count; ++k) {
+    if (fits_read_record(fptr, k, card, &status) == 0) cards += std::string(card) + "\n";
+  }
+  int close_status = 0;
+  if (fptr != nullptr) fits_close_file(fptr, &close_status);
+  return cards;
+}
+
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }

@@ -66,6 +66,9 @@ std::vector<double> read_fits_column(const std::string& file, const std::string&
 double read_fits_key(const std::string& file, const std::string& extname,
                      const std::string& key);
 
+/// Every card of HDU number hdu (1 is the primary header) of a FITS file, one a line.
+std::string read_fits_header(const std::string& file, int hdu);
+
 bool contains(const std::string& text, const std::string& part);
 
 }  // namespace varto_test

@@ -216,9 +216,40 @@ double psqrt(double x);
 // Output table and listings
 // ---------------------------------------------------------------------------
 
-/// Writes the table "GAIN_HIST" into file; "Failed to create output file" if it cannot.
-void varto_write(const char* file, const ghist* h);
+struct provenance;
+/// Writes the table "GAIN_HIST" into file, with the provenance keys of prov (null
+/// for none); "Failed to create output file" if it cannot.
+void varto_write(const char* file, const ghist* h, const provenance* prov);
 /// The histogram listing and the mean gain on the current output channel.
 void varto_list(const ghist* h);
 /// The time ranges of every bin with weight on the current output channel.
 void varto_list_times(const ghist* h);
+
+// ---------------------------------------------------------------------------
+// Provenance of the output file
+// ---------------------------------------------------------------------------
+
+constexpr int PROV_MAX_LINES = 40;   // HISTORY lines: every parameter and every input
+constexpr int PROV_LINE_LEN = 300;   // a label and a value of up to 255 characters
+
+/// Who made an output file, when and from what. Released with free_provenance.
+struct provenance {
+  int count = 0;                                    // HISTORY lines held
+  char lines[PROV_MAX_LINES][PROV_LINE_LEN + 1] = {};  // "name=value" and the input files
+  int nsource = 0;                                  // source positions of the run
+  char event_file[PROV_LINE_LEN + 1] = {};          // TELESCOP and INSTRUME come from it
+  char event_ext[PROV_LINE_LEN + 1] = {};           // its events block
+};
+
+/// An empty record.
+provenance* alloc_provenance(void);
+/// Releases the record; null is ignored.
+void free_provenance(provenance* p);
+/// Appends the HISTORY line label + value (the value without leading and
+/// trailing blanks). Lines beyond PROV_MAX_LINES are dropped.
+void provenance_add(provenance* p, const char* label, const char* value);
+/// Writes CREATOR ("varto " and the version), DATE (now, UTC), TELESCOP and
+/// INSTRUME (when the event file has them), NSOURCE and the HISTORY lines into
+/// the primary header and the GAIN_HIST table of the closed file. Returns
+/// CFITSIO's status, 0 on success; a null record writes nothing.
+int varto_write_provenance(const char* file, const provenance* p);
