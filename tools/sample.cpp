@@ -340,7 +340,9 @@ double sample_gain(int ix, int iy, double t, double texture) {
 
 bool write_sample_observation(const std::string& dir, const SampleOptions& options) {
   EventFile events = sample_events(options.rev0);
-  events.ra_nom = options.ra_nom;
+  events.ra_nom = options.ra_nom + 1.5 * options.seed;
+  events.dec_nom += 0.5 * options.seed;
+  events.roll += 7.0 * options.seed;
   if (write_event_file(dir + "/bas.fits", events) != 0) return false;
   const std::string aspect_name = options.rev0 ? "rev0.ao" : "anc.fits";
   const int aspect_status =
@@ -351,7 +353,7 @@ bool write_sample_observation(const std::string& dir, const SampleOptions& optio
   std::vector<double> times(kMaps);
   std::vector<double> maps(static_cast<std::size_t>(kMaps) * kMapCells);
   std::vector<double> texture(kMapCells);
-  Lcg rng(2024);
+  Lcg rng(2024 + static_cast<std::uint64_t>(options.seed));
   for (double& v : texture) v = 0.04 * (rng.uniform() - 0.5);
   for (int m = 0; m < kMaps; ++m) {
     times[m] = kFirstMap + kMapSpacing * m;

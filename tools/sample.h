@@ -60,6 +60,9 @@ struct SampleOptions {
   bool rev0 = false;
   /// Nominal RA (degrees); every aspect RA follows it, kept within [0, 360).
   double ra_nom = EventFile{}.ra_nom;
+  /// 0 is the sample observation; another number moves the pointing (RA, Dec
+  /// and roll) and changes the texture of the gain maps, for a different table.
+  int seed = 0;
 };
 
 /// Writes the whole sample observation into dir: bas.fits, anc.fits (or
