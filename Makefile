@@ -2,8 +2,9 @@
 #   make demo   installs what is missing, builds varto and the sample generator, runs varto on
 #               the sample observation and draws build/demo/varto.png
 #   make test   installs what is missing, builds everything and runs every test
-# and one more:
+# and two more:
 #   make install PREFIX=/opt/varto   builds and installs varto (default prefix /usr/local)
+#   make fuzz   installs clang, builds the fuzz targets and runs each FUZZ_SECONDS seconds
 # Run as root, or as a user who may use sudo for apt-get.
 
 BUILD    ?= build
@@ -16,16 +17,21 @@ PYTHON   ?= /usr/bin/python3
 # test (parallel) and the man page check (man-db, groff-base).
 PACKAGES := cmake g++ make pkg-config libcfitsio-dev googletest libgtest-dev fitsverify \
             python3-astropy python3-matplotlib parallel man-db groff-base
+# The fuzz targets alone need clang and its libFuzzer runtime.
+FUZZ_PACKAGES := cmake make pkg-config libcfitsio-dev clang libclang-rt-14-dev
+FUZZ_SECONDS ?= 60
+FUZZ_BUILD ?= build-fuzz
+FUZZ_TARGETS ?= iraf rdb args util spec fits text
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build demo test install sanitize clean
+.PHONY: all deps fuzz-deps configure build demo test install sanitize fuzz clean
 
 all: build
 
-deps:
-	@missing=""; for p in $(PACKAGES); do \
+deps fuzz-deps:
+	@missing=""; for p in $(if $(filter fuzz-deps,$@),$(FUZZ_PACKAGES),$(PACKAGES)); do \
 	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:$$missing"; \
@@ -56,5 +62,13 @@ install: configure
 sanitize:
 	$(MAKE) test BUILD=build-asan CMAKE_ARGS="-DVARTO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
 
+# Every fuzz target under AddressSanitizer and UndefinedBehaviorSanitizer, each for
+# FUZZ_SECONDS seconds; corpora and findings are kept in $(FUZZ_BUILD)/.
+fuzz: fuzz-deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DVARTO_FUZZ=ON -DVARTO_SANITIZE=ON \
+	  -DVARTO_TESTS=OFF -DVARTO_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz
