@@ -128,9 +128,15 @@ std::string leading_zero(std::string s) {
 
 enum class FmtKind { Int, Long, LongLong, Float, Bad };
 
+// Widest field width or precision a format may ask for: the formatted text goes
+// through a 128-byte buffer, and a huge width would make the formatter pad
+// billions of characters first.
+constexpr long kMaxFieldWidth = 127;
+
 // Classifies a caller's printf format by its one conversion, so that the value
 // is passed with the type the format expects. Formats with no conversion, more
-// than one, a '*' width or a non-numeric conversion are refused.
+// than one, a '*' width, a width or precision above kMaxFieldWidth or a
+// non-numeric conversion are refused.
 FmtKind fmt_kind(const char* fmt) {
   FmtKind kind = FmtKind::Bad;
   int conversions = 0;
@@ -139,7 +145,15 @@ FmtKind fmt_kind(const char* fmt) {
     ++p;
     if (*p == '%') continue;
     int longs = 0;
-    while (*p && std::strchr("-+ #0123456789.", *p)) ++p;
+    long number = 0;
+    for (; *p && std::strchr("-+ #0123456789.", *p); ++p) {
+      if (*p >= '0' && *p <= '9') {
+        number = number * 10 + (*p - '0');
+        if (number > kMaxFieldWidth) return FmtKind::Bad;
+      } else {
+        number = 0;
+      }
+    }
     while (*p && std::strchr("hlLqjzt", *p)) {
       if (*p == 'l') ++longs;
       else if (*p != 'h') return FmtKind::Bad;
