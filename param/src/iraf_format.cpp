@@ -37,6 +37,16 @@ public:
     // The next line is a struct text line (set by the parser after a struct parameter line).
     void expect_struct_text() { struct_next_ = true; }
     bool empty() const { return buf_.empty(); }
+    // Line of the first NUL byte, or 0 when there is none. Names and values are
+    // kept as C strings, so a NUL would silently cut them (an empty name cannot
+    // even be written back).
+    int nul_line() const {
+        std::size_t at = buf_.find('\0');
+        if (at == std::string::npos) {
+            return 0;
+        }
+        return 1 + static_cast<int>(std::count(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+    }
 
     Token next() {
         Token t;
@@ -249,6 +259,11 @@ public:
         if (list == nullptr) {
             return nullptr;
         }
+        if (int line = scan_.nul_line()) {
+            std::fprintf(stderr, "Error in parameter file: line %d: NUL byte\n", line);
+            PListFree(list);
+            return nullptr;
+        }
         Token t = scan_.next();
         if (t.kind == Tok::End) {
             report(t);  // a file needs at least one line
@@ -285,6 +300,13 @@ public:
                 return nullptr;
             }
             t = scan_.next();
+        }
+        if (list->nparam == 0) {
+            // Every line was dropped: the file would be written back empty, which
+            // no longer reads, so it is refused like an empty file.
+            std::fprintf(stderr, "Error in parameter file: no parameter line\n");
+            PListFree(list);
+            return nullptr;
         }
         return list;
     }

@@ -4,6 +4,7 @@
 // blank lines have no form here.
 #include "param/rdb_format.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -147,6 +148,12 @@ LineResult readRecord(std::string_view line, const Header& h, ParamList* list) {
 // Parses a whole stream; null when the header is bad or no parameter line remains.
 ParamList* RDBParFile(FILE* stream) {
   std::string text = pfile_detail::read_stream(stream);
+  // Fields are kept as C strings, which a NUL byte would silently cut.
+  if (size_t at = text.find('\0'); at != std::string::npos) {
+    std::fprintf(stderr, "Error in parameter file: line %d: NUL byte\n",
+                 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n')));
+    return nullptr;
+  }
   std::vector<std::string_view> lines = splitLines(text);
   Header h;
   if (lines.empty() || !parseHeader(lines[0], h)) return nullptr;
