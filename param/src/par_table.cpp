@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "util/util.h"
 
@@ -19,10 +20,28 @@ bool table_key(const char* name, char* key) {
   return true;
 }
 
+// Entry of each upper-cased name (trailing blanks removed, as comparisons ignore
+// them), one index per table made by par_alloc. A file of a million lines would
+// otherwise compare every line's name with every entry of a full table.
+using NameIndex = std::unordered_map<std::string, int>;
+std::unordered_map<const par_table*, NameIndex> indexes;
+
+std::string index_key(const char* key) {
+  std::string k(key);
+  while (!k.empty() && k.back() == ' ') k.pop_back();
+  return k;
+}
+
+int index_find(const par_table* table, const char* key) {
+  const NameIndex& index = indexes[table];
+  auto it = index.find(index_key(key));
+  return it == index.end() ? -1 : it->second;
+}
+
 int table_find(const par_table* table, const char* name) {
   char key[PAR_NAME_LEN + 1];
   if (table == nullptr || name == nullptr || !table_key(name, key)) return -1;
-  return cmatch_c(key, table->names, table->count);
+  return index_find(table, key);
 }
 
 }  // namespace
@@ -40,6 +59,7 @@ void par_free(par_table* table) {
   if (table == nullptr) return;
   free_array_c(table->names);
   free_array_c(table->values);
+  indexes.erase(table);
   delete table;
 }
 
@@ -60,11 +80,12 @@ void par_set(par_table* table, const char* name, const char* value) {
     err_msg(line);
     return;
   }
-  int i = cmatch_c(key, table->names, table->count);
+  int i = index_find(table, key);
   if (i < 0) {
     if (table->count >= table->capacity) return;
     i = table->count++;
     cs_copy_siz(key, table->names[i], PAR_NAME_LEN);
+    indexes[table][index_key(key)] = i;
   }
   cs_copy_siz(value, table->values[i], PAR_VALUE_LEN);
 }
