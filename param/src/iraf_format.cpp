@@ -313,6 +313,11 @@ public:
 
 private:
     bool add(ParamList* list, Parameter* p) {
+        if (p != nullptr && list->nparam >= pfile_detail::MaxFileRecords) {
+            ParamFree(p);
+            std::fprintf(stderr, "Error in parameter file: more than %d lines\n", pfile_detail::MaxFileRecords);
+            return false;
+        }
         if (p == nullptr || PListAdd(list, p) != 0) {
             ParamFree(p);
             std::fprintf(stderr, "Error in parameter file: out of memory\n");

@@ -14,6 +14,11 @@ namespace pfile_detail {
 /// The extensions and the directory list a task's parameter file is searched with.
 constexpr const char* DefaultExtensions = ".par .rdb $PFEXTN";
 constexpr const char* DefaultSearchPath = "$PDIRS $PFILES $UPARM .";
+/// Most records (lines) a parameter file may give. Real files hold hundreds; a
+/// file of millions would take hundreds of megabytes to hold, and getting every
+/// parameter by name (as the parameter table's hand-off does) grows with the
+/// square of the count.
+constexpr int MaxFileRecords = 5000;
 
 /// True when v (may be null) holds data or an indirect reference.
 inline bool is_present(const Value* v) { return v != nullptr && (v->value != nullptr || v->indir != nullptr); }

@@ -163,6 +163,11 @@ ParamList* RDBParFile(FILE* stream) {
   if (list == nullptr) return nullptr;
   for (size_t i = 2; i < lines.size(); ++i) {
     if (lines[i].empty()) continue;
+    if (list->nparam >= pfile_detail::MaxFileRecords) {
+      std::fprintf(stderr, "Error in parameter file: more than %d lines\n", pfile_detail::MaxFileRecords);
+      PListFree(list);
+      return nullptr;
+    }
     if (readRecord(lines[i], h, list) == LineResult::Failed) {
       PListFree(list);
       return nullptr;
