@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -169,8 +170,9 @@ void util_numbers(const std::string& text, uint8_t opt) {
   if (read_s(buf) != s) fail("util", "write_s round trip of " + text);
   (void)read_q(text.c_str());
 
-  // Formatted writers with the input as the format, into a buffer of n+1 bytes.
-  std::vector<char> out(static_cast<size_t>(n) + 1);
+  // Formatted writers with the input as the format, into a buffer of n+1 bytes,
+  // or the 14 bytes that the short form written for a refused format needs.
+  std::vector<char> out(std::max<size_t>(static_cast<size_t>(n) + 1, 14));
   writef_d(d, text.c_str(), out.data(), n);
   writef_r(r, text.c_str(), out.data(), n);
   writef_i(i, text.c_str(), out.data(), n);

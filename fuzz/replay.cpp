@@ -2,7 +2,7 @@
 // libFuzzer: every regular file under each folder named on the command line
 // (absent folders are skipped), in name order. A failing input aborts, so the
 // test that runs this driver fails and its output names the file.
-//   varto_fuzz_replay TARGET DIR...
+//   varto_fuzz_replay TARGET PATH...
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: varto_fuzz_replay TARGET DIR...\n");
+    std::fprintf(stderr, "usage: varto_fuzz_replay TARGET PATH...\n");
     return 2;
   }
   const varto_fuzz::Target* target = varto_fuzz::find_target(argv[1]);
@@ -29,6 +29,10 @@ int main(int argc, char** argv) {
   std::vector<fs::path> files;
   for (int k = 2; k < argc; ++k) {
     std::error_code ec;
+    if (fs::is_regular_file(argv[k], ec)) {
+      files.emplace_back(argv[k]);
+      continue;
+    }
     if (!fs::is_directory(argv[k], ec)) {
       std::fprintf(stderr, "varto_fuzz_replay: %s absent, skipped\n", argv[k]);
       continue;
