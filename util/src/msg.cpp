@@ -1,6 +1,6 @@
 // msg.cpp -- message routines, debug levels with per-package levels and the
 // stack of active routines, the registry of package versions, and the
-// library's start-up. Messages only choose a channel; chan.cpp writes them.
+// library's start-up. Messages only choose a channel; the channel files write them.
 #include "util/util.h"
 
 #include <array>

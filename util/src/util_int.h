@@ -1,6 +1,6 @@
 // util_int.h -- state shared between the utility library's source files:
-// the message channels (tops of the channel stacks), the terminal line writer
-// and small string helpers. Not part of the public interface.
+// the message channels (tops of the channel stacks, io_stack.cpp) and small
+// string helpers. Not part of the public interface.
 #pragma once
 
 #include <cstddef>

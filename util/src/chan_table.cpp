@@ -1,17 +1,17 @@
-// chan.cpp -- numbered file and terminal channels: the process-wide channel
-// table with its mode names, the QELPATH directory search, line reading and
-// writing, the terminal pager, the retry prompt and the stacks of current input
-// and output channels that the message routines write through.
+// chan_table.cpp -- numbered file channels: the process-wide table of 100
+// channels with its mode names, opening and closing, line reading and writing,
+// and the queries on an entry. Channel 0, the terminal, is written through the
+// pager; files opened for reading are looked for along the search path.
 #include "util/util.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstring>
 #include <string>
 
+#include "chan_int.h"
 #include "util_int.h"
 
 namespace {
@@ -19,9 +19,9 @@ namespace {
 constexpr std::size_t kNameLen = 256;
 constexpr std::size_t kTypeLen = 12;
 constexpr std::size_t kPiece = 1023;  // a long line is written in pieces of this size
-constexpr int kTermIn = 5;
-constexpr int kTermOut = 6;
-constexpr int kTermErr = 7;
+using util_int::kTermErr;
+using util_int::kTermIn;
+using util_int::kTermOut;
 
 struct Channel {
   char name[kNameLen] = " ";
@@ -69,35 +69,6 @@ Channel* entry(int ch) {
 
 bool is_std_stream(const FILE* fp) { return fp == stdin || fp == stdout || fp == stderr; }
 
-// Terminal (channel 0) and pager state.
-struct Terminal {
-  int pos = 0;
-  bool pager_on = false;
-  int page_len = 40;
-  int line = 0;
-  bool quiet = false;
-};
-Terminal term;
-
-// Message channel stacks.
-struct IoStacks {
-  std::array<int, UTIL_IO_STACK> input{};
-  std::array<int, UTIL_IO_STACK> output{};
-  int ilevel = 1;
-  int olevel = 1;
-  int err = 0;
-};
-IoStacks io;
-
-// Search path and open options.
-struct PathState {
-  char entries[UTIL_MAX_PATH][UTIL_LINE_LEN + 1] = {};
-  int npath = 0;
-  std::string dir;  // current directory string of fio_change_dir
-  int retry = 0;
-};
-PathState paths;
-
 struct Mode {
   const char* name;
   const char* stream_mode;  // null for a descriptor (CIO) mode
@@ -117,11 +88,6 @@ const Mode* find_mode(const char* name) {
   for (const Mode& m : kModes)
     if (cs_eq(name, m.name)) return &m;
   return nullptr;
-}
-
-bool exists(const std::string& path) {
-  struct stat st;
-  return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
 bool write_all(int fd, const char* p, std::size_t n) {
@@ -181,31 +147,18 @@ void set_blank(char* buf, int size) {
   else if (size == 1) buf[0] = '\0';
 }
 
-// The pager's view of one full terminal line; false when the write failed.
-bool term_line(const char* text, std::size_t n) {
-  if (term.quiet) return true;
-  bool ok = std::fwrite(text, 1, n, stdout) == n && std::fputc('\n', stdout) != EOF;
-  ok = std::fflush(stdout) == 0 && ok;
-  term.pos = 0;
-  term.line = (term.line + 1) % term.page_len;
-  if (term.pager_on && term.line == 0) {
-    std::fputs("--Press Return to Continue--", stdout);
-    std::fflush(stdout);
-    int c = std::getc(stdin);
-    if (c == 'q' || c == 'Q') term.quiet = true;
-    // The reply is one character; the rest of its line is not a later answer.
-    while (c != '\n' && c != EOF) c = std::getc(stdin);
-  }
-  return ok;
+int open_bracketed(const char* routine, const char* name, const char* mode, int recl) {
+  dbg_push("UTILS IO", routine);
+  int ch = fio_open_retry(name, mode, recl);
+  dbg_pop();
+  return ch;
 }
 
-bool is_terminal_name(const char* name) {
-  return cs_is_blank(name) || cs_eq(name, "*");
-}
+}  // namespace
 
-enum class OpenResult { Opened, Failed, BadMode, Overflow };
+bool util_int::is_terminal_name(const char* name) { return cs_is_blank(name) || cs_eq(name, "*"); }
 
-OpenResult open_once(const char* name, const char* mode_name, int recl, int* chan) {
+util_int::OpenResult util_int::open_once(const char* name, const char* mode_name, int recl, int* chan) {
   *chan = 0;
   std::string nm = util_int::trimmed(name, UTIL_LINE_LEN);
   const Mode* mode = find_mode(mode_name);
@@ -215,7 +168,8 @@ OpenResult open_once(const char* name, const char* mode_name, int recl, int* cha
     return OpenResult::BadMode;
   }
   std::string full = nm;
-  if (!paths.dir.empty() && !nm.empty() && nm[0] != '/') full = paths.dir + "/" + nm;
+  const std::string& dir = current_dir();
+  if (!dir.empty() && !nm.empty() && nm[0] != '/') full = dir + "/" + nm;
   std::string path = full;
   if (mode->searched) {
     char found[kNameLen * 2];
@@ -257,83 +211,6 @@ OpenResult open_once(const char* name, const char* mode_name, int recl, int* cha
   return OpenResult::Opened;
 }
 
-int open_bracketed(const char* routine, const char* name, const char* mode, int recl) {
-  dbg_push("UTILS IO", routine);
-  int ch = fio_open_retry(name, mode, recl);
-  dbg_pop();
-  return ch;
-}
-
-}  // namespace
-
-namespace util_int {
-int cur_output() { return io.output[static_cast<std::size_t>(io.olevel - 1)]; }
-int cur_input() { return io.input[static_cast<std::size_t>(io.ilevel - 1)]; }
-int err_channel() { return io.err; }
-}  // namespace util_int
-
-// ----- message channels -----
-
-void io_init(void) {
-  io.ilevel = 1;
-  io.olevel = 1;
-  io.input[0] = kTermIn;
-  io.output[0] = kTermOut;
-  io.err = kTermErr;
-}
-
-void io_out(int ch) { io.output[static_cast<std::size_t>(io.olevel - 1)] = ch == 0 ? kTermOut : ch; }
-void io_in(int ch) { io.input[static_cast<std::size_t>(io.ilevel - 1)] = ch == 0 ? kTermIn : ch; }
-void io_err(int ch) { io.err = ch == 0 ? kTermErr : ch; }
-int io_chan(int flag) { return flag ? util_int::cur_output() : util_int::cur_input(); }
-int io_input(char* buf, int size) { return fio_read(util_int::cur_input(), buf, size); }
-int tty_input(char* buf, int size) { return fio_read(0, buf, size); }
-
-void io_print_state(void) {
-  char line[64];
-  msg(" ");
-  dashline(40);
-  msg(" RIRADE Basic IO (BIO) Status ");
-  dashline(40);
-  std::snprintf(line, sizeof line, "  Input Channel:  %ld", static_cast<long>(util_int::cur_input()));
-  msg(line);
-  std::snprintf(line, sizeof line, "  Output Channel: %ld", static_cast<long>(util_int::cur_output()));
-  msg(line);
-  std::snprintf(line, sizeof line, "  Error Channel:  %ld", static_cast<long>(io.err));
-  msg(line);
-}
-
-void io_ipush(int ch) {
-  if (io.ilevel >= UTIL_IO_STACK) err_msg("Too many files on input IO stack");
-  else ++io.ilevel;
-  io.input[static_cast<std::size_t>(io.ilevel - 1)] = ch;
-}
-
-void io_opush(int ch) {
-  if (io.olevel >= UTIL_IO_STACK) err_msg("Too many files on output IO stack");
-  else ++io.olevel;
-  io.output[static_cast<std::size_t>(io.olevel - 1)] = ch;
-}
-
-void io_ipop(void) {
-  int cur = util_int::cur_input();
-  if (!fio_int(cur)) fio_close(cur);
-  if (--io.ilevel < 1) {
-    io.ilevel = 1;
-    io.input[0] = kTermIn;
-  }
-}
-
-void io_opop(void) {
-  int cur = util_int::cur_output();
-  if (!fio_int(cur)) fio_close(cur);
-  if (--io.olevel < 1) {
-    io.olevel = 1;
-    io.output[0] = kTermOut;
-    dmsg(1, "Output to *");
-  }
-}
-
 // ----- opening and closing -----
 
 int fio_open_r(const char* name) { return open_bracketed("FIO OPEN R", name, "SEQ R", 0); }
@@ -343,34 +220,10 @@ int fio_open_a(const char* name) { return open_bracketed("FIO OPEN W", name, "SE
 // Direct access has no mode in the table: the open is refused like any unknown mode.
 int fio_open_d(const char* name, int recl) { return fio_open_file(name, "SEQ D", recl); }
 
-int fio_open_retry(const char* name, const char* mode, int recl) {
-  if (is_terminal_name(name)) return 0;
-  dbg_push("UTILS IO", "FIO OPEN RETRY");
-  std::string current = util_int::trimmed(name, UTIL_LINE_LEN);
-  int ch = 0;
-  for (;;) {
-    OpenResult r = open_once(current.c_str(), mode, recl, &ch);
-    if (r != OpenResult::Failed || !paths.retry) break;
-    fio_write_prompt(util_int::err_channel(), "OPEN RETRY: Try again, full filename (Q to quit): ");
-    char reply[kNameLen];
-    bool got = fio_read(0, reply, sizeof reply) == 1;
-    // An end of input abandons too: there is no one left to answer.
-    if (!got || cs_eq(reply, "Q") || cs_eq(reply, "q")) {
-      std::string text = "OPEN RETRY: Abandoning attempt to open file " + current;
-      err_msg(text.c_str());
-      break;
-    }
-    if (is_terminal_name(reply)) break;
-    current = util_int::trimmed(reply, UTIL_LINE_LEN);
-  }
-  dbg_pop();
-  return ch;
-}
-
 int fio_open_file(const char* name, const char* mode, int recl) {
-  if (is_terminal_name(name)) return 0;
+  if (util_int::is_terminal_name(name)) return 0;
   int ch = 0;
-  open_once(name, mode, recl, &ch);
+  util_int::open_once(name, mode, recl, &ch);
   return ch;
 }
 
@@ -390,8 +243,7 @@ void fio_close(int ch) {
 
 int fio_read(int ch, char* buf, int size) {
   if (ch == 0) {
-    term.line = 0;
-    term.quiet = false;
+    util_int::term_read_started();
     if (get_line(stdin, -1, buf, size)) return 1;
     set_blank(buf, size);
     return 0;
@@ -415,7 +267,7 @@ int fio_read(int ch, char* buf, int size) {
 int fio_write(int ch, const char* text) {
   const char* t = text ? text : "";
   std::size_t n = util_int::trimmed_len(t);
-  if (ch == 0) return term_line(t, n) ? 1 : 0;
+  if (ch == 0) return util_int::term_line(t, n) ? 1 : 0;
   Channel* c = entry(ch);
   if (c == nullptr) return 0;
   bool ok = true;
@@ -434,13 +286,7 @@ int fio_write(int ch, const char* text) {
 int fio_write_prompt(int ch, const char* text) {
   const char* t = text ? text : "";
   std::size_t n = std::strlen(t);
-  if (ch == 0) {
-    if (term.quiet) return 1;
-    bool ok = std::fwrite(t, 1, n, stdout) == n;
-    ok = std::fflush(stdout) == 0 && ok;
-    term.pos += static_cast<int>(n);
-    return ok ? 1 : 0;
-  }
+  if (ch == 0) return util_int::term_prompt(t, n) ? 1 : 0;
   Channel* c = entry(ch);
   if (c == nullptr) return 0;
   if (!finish_write(*c, put_bytes(*c, t, n))) return 0;
@@ -449,10 +295,7 @@ int fio_write_prompt(int ch, const char* text) {
 }
 
 int fio_write_eol(int ch) {
-  if (ch == 0) {
-    if (term.pos > 0) return term_line("", 0) ? 1 : 0;
-    return 1;
-  }
+  if (ch == 0) return util_int::term_eol() ? 1 : 0;
   Channel* c = entry(ch);
   if (c == nullptr) return 0;
   if (c->pos <= 0) return 1;
@@ -475,7 +318,7 @@ const char* fio_get_type(int ch) {
 }
 
 int fio_get_pos(int ch) {
-  if (ch == 0) return term.pos;
+  if (ch == 0) return util_int::term_pos();
   Channel* c = entry(ch);
   return c ? c->pos : 0;
 }
@@ -510,8 +353,6 @@ int fio_get_cfd(int ch) {
   return c ? c->fd : -1;
 }
 
-bool fio_inquire(const char* name) { return exists(util_int::trimmed(name)); }
-
 bool fio_int(int ch) { return ch == 0 || ch == kTermIn || ch == kTermOut; }
 
 void fio_set_recl(int ch, int recl) {
@@ -521,82 +362,4 @@ void fio_set_recl(int ch, int recl) {
 int fio_get_recl(int ch) {
   Channel* c = entry(ch);
   return c ? c->recl : 0;
-}
-
-void fio_set_retry(int flag) { paths.retry = flag; }
-int fio_get_retry(void) { return paths.retry; }
-
-// The directory is put in front of relative names by later opens.
-void fio_change_dir(const char* dir) { paths.dir = util_int::trimmed(dir, UTIL_VALUE_LEN); }
-
-// ----- search path -----
-
-void fio_path_init(void) {
-  const char* v = std::getenv("QELPATH");
-  fio_path_set(v ? v : "");
-}
-
-// Only the first 20 words are kept; more are reported once and ignored.
-void fio_path_set(const char* text) {
-  char* slots[UTIL_MAX_PATH];
-  for (int k = 0; k < UTIL_MAX_PATH; ++k) slots[k] = paths.entries[k];
-  int n = list_parse(text, slots, UTIL_LINE_LEN, UTIL_MAX_PATH);
-  // One more word would mean the list was cut.
-  char extra[UTIL_LINE_LEN + 1];
-  char* extra_slot[UTIL_MAX_PATH + 1];
-  for (int k = 0; k <= UTIL_MAX_PATH; ++k) extra_slot[k] = extra;
-  if (list_parse(text, extra_slot, UTIL_LINE_LEN, UTIL_MAX_PATH + 1) > UTIL_MAX_PATH)
-    err_msg("RIRADE WARNING: QELPATH holds more than 20 directories; the rest are ignored");
-  for (int k = 0; k < n; ++k) {
-    if (paths.entries[k][0] != '$') continue;
-    const char* v = std::getenv(paths.entries[k] + 1);
-    util_int::copy_bounded(v ? v : "", paths.entries[k], UTIL_LINE_LEN + 1);
-  }
-  paths.npath = n;
-}
-
-void fio_path_list(void) {
-  msg("RIRADE directory search path:");
-  for (int k = 0; k < paths.npath; ++k) msg(paths.entries[k]);
-}
-
-bool fio_inquire_path(const char* name, char* out, int room) {
-  std::string nm = util_int::trimmed(name);
-  std::size_t size = room > 0 ? static_cast<std::size_t>(room) : 0;
-  util_int::copy_bounded(nm, out, size);
-  if (nm.empty()) return false;
-  // A name that does not fit the caller's buffer could only be reported cut.
-  if (exists(nm)) return nm.size() < size;
-  if (nm[0] == '/') return false;
-  for (int k = 0; k < paths.npath; ++k) {
-    std::string dir = util_int::trimmed(paths.entries[k]);
-    std::string cand = dir.empty() ? nm : dir + "/" + nm;
-    if (cand.size() + 1 > size) continue;
-    if (exists(cand)) {
-      util_int::copy_bounded(cand, out, size);
-      return true;
-    }
-  }
-  return false;
-}
-
-// ----- pager -----
-
-void pager_set(int flag) { term.pager_on = flag != 0; }
-
-// A page length below 1 is ignored: the line counter runs modulo it.
-void pager_set_length(int n) {
-  if (n >= 1) term.page_len = n;
-}
-
-void pager_print_state(void) {
-  char line[64];
-  std::snprintf(line, sizeof line, "  Pager:       %s", term.pager_on ? "ON" : "OFF");
-  msg(line);
-  std::snprintf(line, sizeof line, "  Page length: %d", term.page_len);
-  msg(line);
-  std::snprintf(line, sizeof line, "  Line:        %d", term.line);
-  msg(line);
-  std::snprintf(line, sizeof line, "  Quiet:       %s", term.quiet ? "ON" : "OFF");
-  msg(line);
 }
