@@ -51,8 +51,11 @@ int sys(const char* command) {
   return std::system(command);
 }
 
+// A bare "cat" would wait on standard input: without a name nothing is run.
 int sys_type(const char* path) {
-  std::string cmd = "cat " + util_int::trimmed(path);
+  std::string p = util_int::trimmed(path);
+  if (p.empty()) return -1;
+  std::string cmd = "cat " + p;
   return sys(cmd.c_str());
 }
 

@@ -71,6 +71,7 @@ TEST_F(SysTest, Sys_runsShellCommands) {
     EXPECT_EQ(sys("true"), 0);
     EXPECT_NE(sys("exit 3"), 0);
     EXPECT_EQ(sys_type(p.c_str()), 0);
+    EXPECT_EQ(sys_type("  "), -1);  // never a bare cat waiting on standard input
   });
   EXPECT_EQ(c.out, "catted\n");
 }
