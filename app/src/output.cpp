@@ -1,6 +1,13 @@
 // Results: the "GAIN_HIST" table of the output file, the histogram listing with
 // the mean detector and aspect positions per bin, and the time ranges per bin.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <string>
 
 #include "app/varto.h"
@@ -11,6 +18,7 @@ namespace {
 
 constexpr std::size_t kTimeLineLimit = 491;  // longest time-filter line written
 constexpr int kMaxListedRanges = 10;
+constexpr std::size_t kSpecLen = 4200;      // output name, temporary prefix and block
 
 double bin_centre(const ghist* h, int i) { return h->low + (i + 0.5) * h->width; }
 
@@ -36,15 +44,96 @@ void list_mean_gain(double mean) {
   msg(" ");
 }
 
+// The output name taken apart: a leading '!' (replace; the file is always
+// replaced) is dropped, the block suffix ("[...]") is kept for the table, and
+// a plain file is written to a temporary file beside its target. A name ending
+// ".gz" keeps that ending on the temporary file, so it is written compressed.
+struct OutputName {
+  std::string target;  // file named by the user
+  std::string suffix;  // "[...]" and anything after it
+  std::string temp;    // temporary file in the target's folder
+  bool direct = false; // not a plain file: written in place
+};
+
+OutputName split_output_name(const char* file) {
+  OutputName out;
+  std::string name(file != nullptr ? file : "");
+  while (!name.empty() && name.front() == ' ') name.erase(0, 1);
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  if (!name.empty() && name.front() == '!') name.erase(0, 1);
+  const std::size_t open = name.find('[');
+  if (open != std::string::npos) {
+    out.suffix = name.substr(open);
+    name.erase(open);
+  }
+  out.target = name;
+  out.direct = name.empty() || name == "-" || name == "stdout" ||
+               name.find("://") != std::string::npos;
+  if (out.direct) return out;
+  const std::size_t slash = name.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string(".") : name.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+  out.temp = folder + (slash == std::string::npos ? "/" : "") + ".varto-" +
+             std::to_string(static_cast<long>(::getpid())) + "-" + base;
+  return out;
+}
+
+// The temporary output of the write in progress: removed by the handler of
+// SIGINT, SIGTERM and SIGHUP, which then lets the signal take its course.
+char g_temp_path[kSpecLen] = "";
+volatile std::sig_atomic_t g_temp_live = 0;
+constexpr int kCaughtSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void remove_temp_and_reraise(int sig) {
+  if (g_temp_live != 0) ::unlink(g_temp_path);
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+// Owns the temporary file for one write: the signal handlers are in place while
+// it lives, and the file is removed unless release() says it was renamed.
+class TempFileGuard {
+ public:
+  explicit TempFileGuard(const std::string& path) : active_(!path.empty()) {
+    if (!active_) return;
+    std::snprintf(g_temp_path, sizeof g_temp_path, "%s", path.c_str());
+    g_temp_live = 1;
+    struct sigaction action {};
+    action.sa_handler = remove_temp_and_reraise;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t k = 0; k < std::size(kCaughtSignals); ++k) {
+      ::sigaction(kCaughtSignals[k], &action, &saved_[k]);
+    }
+  }
+  ~TempFileGuard() {
+    if (!active_) return;
+    if (g_temp_live != 0) ::unlink(g_temp_path);
+    g_temp_live = 0;
+    for (std::size_t k = 0; k < std::size(kCaughtSignals); ++k) {
+      ::sigaction(kCaughtSignals[k], &saved_[k], nullptr);
+    }
+  }
+  TempFileGuard(const TempFileGuard&) = delete;
+  TempFileGuard& operator=(const TempFileGuard&) = delete;
+  void release() { g_temp_live = 0; }
+
+ private:
+  bool active_;
+  struct sigaction saved_[std::size(kCaughtSignals)] {};
+};
+
 }  // namespace
 
-void varto_write(const char* file, const ghist* h, const provenance* prov) {
-  char spec[512];
-  std::snprintf(spec, sizeof spec, "%s[%s]", file, "GAIN_HIST");
+int varto_write(const char* file, const ghist* h, const provenance* prov) {
+  const OutputName out = split_output_name(file);
+  char spec[kSpecLen];
+  std::snprintf(spec, sizeof spec, "%s%s[%s]", out.direct ? out.target.c_str() : out.temp.c_str(),
+                out.suffix.c_str(), "GAIN_HIST");
+  TempFileGuard guard(out.direct ? std::string() : out.temp);
   dmBlock* table = dmDatasetTableCreate(spec);
   if (table == nullptr) {
     tmsg("Failed to create output file");
-    return;
+    return 1;
   }
   dmDescriptor* gain_col = dmColumnCreate(table, "GAIN", DM_TYPE_D, 0, " ", "Gain");
   dmDescriptor* weight_col = dmColumnCreate(table, "WEIGHT", DM_TYPE_D, 0, " ", "Gain histogram");
@@ -62,8 +151,35 @@ void varto_write(const char* file, const ghist* h, const provenance* prov) {
   }
   dmDescriptorFree(dmKeyWrite_d(table, "AVG_GAIN", mean, " ", "Mean gain"));
   list_mean_gain(mean);
-  dmDatasetTableClose(table);
-  varto_write_provenance(file, prov);
+  // The kernel's close status covers every write into the file.
+  int status = dmDatasetClose(dmBlockGetDataset(table));
+  if (status == 0) {
+    // The provenance keys are added to the closed file. CFITSIO cannot update
+    // a compressed file, and a block name other than GAIN_HIST leaves the table
+    // unfound: those files keep the table without the keys, as before.
+    const bool updatable = !out.direct && out.suffix.empty() && !out.target.ends_with(".gz");
+    const int prov_status = varto_write_provenance(out.direct ? file : out.temp.c_str(), prov);
+    if (updatable) status = prov_status;
+  }
+  char line[kSpecLen + 80];
+  if (status != 0) {
+    tmsg("Failed to create output file");
+    std::snprintf(line, sizeof line, "Writing %s failed (CFITSIO status %d)", out.target.c_str(),
+                  status);
+    tmsg(line);
+    return 1;
+  }
+  if (out.direct) return 0;
+  if (std::rename(out.temp.c_str(), out.target.c_str()) != 0) {
+    const int err = errno;
+    tmsg("Failed to create output file");
+    std::snprintf(line, sizeof line, "Cannot rename %s to %s: %s", out.temp.c_str(),
+                  out.target.c_str(), std::strerror(err));
+    tmsg(line);
+    return 1;
+  }
+  guard.release();
+  return 0;
 }
 
 void varto_list(const ghist* h) {

@@ -43,6 +43,7 @@ struct FITS_Dataset {
   fitsfile* fptr = nullptr;  // CFITSIO file
   int hdu_count = 0;         // HDUs stepped through or created; next block is hdu_count+1
   Store* store = nullptr;    // values of every header card read from this file
+  int write_status = 0;      // first CFITSIO status of a failed write, returned at close
 };
 
 /// One header card.

@@ -171,6 +171,8 @@ int FITS_DatasetClose(void* kds) {
   dmsg(1, "Close FITS file");
   int status = 0;
   ffclos(ds->fptr, &status);
+  // A write that failed earlier (a full disk) makes the whole file unusable.
+  if (status == 0) status = ds->write_status;
   FITS_DatasetFree(ds);
   if (status != 0) dmkErrorSet(status);
   return status;
@@ -399,6 +401,7 @@ int FITS_BlockInit(FITS_Block* block) {
     ffphbn(fptr, block->nrows, block->ncols, block->ttype, block->tform, block->tunit, extname,
            block->heap, &status);
   }
+  if (status != 0 && block->dataset->write_status == 0) block->dataset->write_status = status;
   dmsg(1, "Init flag cleared after flush");
   block->header_written = 1;
   return status;
@@ -472,6 +475,7 @@ int FITS_ColumnWrite_d(void* kb, int col, int firstrow, int nrows, const double*
   // CFITSIO only reads from the array it is given.
   ffpcld(block->dataset->fptr, col, firstrow, 1, static_cast<long long>(nrows) * nelem,
          const_cast<double*>(values), &status);
+  if (status != 0 && block->dataset->write_status == 0) block->dataset->write_status = status;
   return nrows;
 }
 
@@ -488,6 +492,7 @@ int FITS_KeyWrite_d(void* kb, const char* name, double value, const char* unit,
   FITS_SelectHDU(block);
   int status = 0;
   ffpkyd(block->dataset->fptr, name, value, 8, card_comment, &status);
+  if (status != 0 && block->dataset->write_status == 0) block->dataset->write_status = status;
   return 0;
 }
 
