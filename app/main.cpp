@@ -3,10 +3,13 @@
 // then runs the readers, the binning, the output table and the listings.
 #include <cmath>
 #include <cstdio>
+#include <iterator>
+#include <string>
 
 #include "app/varto.h"
 #include "dm/dm.h"
 #include "param/par.h"
+#include "param/pfile.h"
 #include "util/util.h"
 
 namespace {
@@ -73,15 +76,43 @@ provenance* run_provenance(par_table* pars, int debug, const char* const* files,
   return prov;
 }
 
+// True when text (blanks aside) is made only of the IRAF task-mode letters.
+bool task_mode_letters(const char* text) {
+  bool any = false;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p == ' ') continue;
+    if (*p != 'a' && *p != 'h' && *p != 'l' && *p != 'q') return false;
+    any = true;
+  }
+  return any;
+}
+
+// Ends a run refused before any input was read, with exit status 1.
+int refuse_run(par_table* pars, char** colnames) {
+  free_array_c(colnames);
+  par_free(pars);
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The usage text and the version read and write nothing.
+  const int asked = varto_usage_or_version(argc, argv);
+  if (asked >= 0) return asked;
+
   // 1. Start the utility library, then the data model.
   dmInit(rirade_init());
 
   // 2. Parameters: command line, then the parameter file, then the command line again.
   par_table* pars = par_open("qel", "varto.par", argv, argc);
-  const int debug = par_get_i(pars, "d", 0);
+  varto_warn_unknown(pars);
+  int debug = 0;
+  if (!varto_get_integer(pars, "d", 0, &debug)) {
+    par_list(pars);
+    par_free(pars);
+    return 1;
+  }
   dbg_set(debug);
 
   // 3. File names and aspect columns.
@@ -99,49 +130,69 @@ int main(int argc, char** argv) {
   par_get(pars, "aspcols", "TIME,RA_SC,DEC_SC,ROAN_SC", aspcols);
   char** colnames = alloc_array_c(kFileLen, 4);
 
-  // The histogram bins are checked before any input, the position file included, is read.
+  char posfile[kFileLen + 1];
+  par_get(pars, "pos", " ", posfile);
+
+  // An output naming an input is refused before anything is read or written.
+  char parfile[kFileLen + 1];
+  par_get(pars, "par", "varto.par", parfile);
+  const char* found_par = c_paramfind(parfile, "r", ".par .rdb $PFEXTN", "$PDIRS $PFILES $UPARM .");
+  const std::string found_parfile = found_par != nullptr ? found_par : "";
+  const char* inputs[] = {evtfile, aspfile, mapspec, stepsfile, posfile, parfile,
+                          found_parfile.c_str()};
+  const char* roles[] = {"event", "aspect", "gain-map", "steps", "position", "parameter",
+                         "parameter"};
+  if (varto_output_is_input(outfile, inputs, roles, static_cast<int>(std::size(inputs)))) {
+    par_list(pars);
+    return refuse_run(pars, colnames);
+  }
+
+  // Numeric parameters and the histogram bins are checked before any input,
+  // the position file included, is read.
   const double ghist_default[3] = {3.0, 7.0, 0.05};
   double ghist_spec[3];
-  par_get_vec_d(pars, "ghist", ghist_default, ghist_spec);
+  const double bso_default[3] = {48.0, 40.0, 0.0};
+  double bso[3];
+  double position[2] = {4096.0, 4097.0};
+  bool numbers = varto_get_vector(pars, "ghist", ghist_default, ghist_spec);
+  numbers = varto_get_vector(pars, "bso", bso_default, bso) && numbers;
+  if (cs_is_blank(posfile)) {
+    numbers = varto_get_number(pars, "xpos", 4096.0, &position[0]) && numbers;
+    numbers = varto_get_number(pars, "ypos", 4097.0, &position[1]) && numbers;
+  }
+  if (!numbers) {
+    par_list(pars);
+    return refuse_run(pars, colnames);
+  }
   if (!ghist_valid(ghist_spec)) {
     par_list(pars);
     err_msg("Invalid ghist: the bin width must be above 0, the last centre not below the first,");
     err_msg("and the bins at most 1000000");
-    free_array_c(colnames);
-    par_free(pars);
-    return 1;
+    return refuse_run(pars, colnames);
   }
 
   // 4. Source positions: a position file, or one position from xpos and ypos.
-  char posfile[kFileLen + 1];
-  par_get(pars, "pos", " ", posfile);
   source* src = nullptr;
   if (cs_is_blank(posfile)) {
     src = alloc_source(1);
     dmsg(1, "No position file: using xpos and ypos parameters");
-    src->xs[0] = par_get_d(pars, "xpos", 4096.0);
-    src->ys[0] = par_get_d(pars, "ypos", 4097.0);
+    src->xs[0] = position[0];
+    src->ys[0] = position[1];
   } else {
     src = source_read(posfile, 1000);
-    if (src == nullptr) {
-      free_array_c(colnames);
-      par_free(pars);
-      return 1;
-    }
+    if (src == nullptr) return refuse_run(pars, colnames);
   }
 
   // 5-6. Archival data type: RDF, or REV0 for an aspect file ending in ".ao".
+  // The IRAF task mode ("ql" and the like) of a parameter file is no data type.
   char mode[kFileLen + 1];
   par_get(pars, "mode", " ", mode);
+  if (task_mode_letters(mode)) cs_copy(" ", mode);
   if (cs_is_blank(mode)) cs_copy(cs_eq(aspfile + last_dot(aspfile), ".ao") ? "REV0" : "RDF", mode);
   const int layout = cs_eq(mode, "RDF") ? 0 : 1;
   const char* evtext = layout == 0 ? "STDEVT" : "EVENTS";
 
-  // 7. Boresight offset and histogram bins, then the whole parameter table.
-  const double bso_default[3] = {48.0, 40.0, 0.0};
-  double bso[3];
-  par_get_vec_d(pars, "bso", bso_default, bso);
-  par_get_vec_d(pars, "ghist", ghist_default, ghist_spec);
+  // 7. The whole parameter table.
   par_list(pars);
 
   // 8. The four aspect column names: time, then the three attitude columns.
@@ -184,8 +235,10 @@ int main(int argc, char** argv) {
     if (!cs_is_blank(stepsfile)) {
       std::snprintf(line, sizeof line, "Reading gain steps file %s", stepsfile);
       tmsg(line);
-      read_gain_steps_file(maps, stepsfile);
+      status = read_gain_steps_file(maps, stepsfile);
     }
+  }
+  if (status == 0) {
 
     // 14-18. Histogram, binning, output table and listings.
     ghist* hist = ghset(ghist_spec);
@@ -196,7 +249,8 @@ int main(int argc, char** argv) {
     const char* const files[] = {evtfile, aspfile, mapspec, stepsfile, outfile, posfile};
     provenance* prov =
         run_provenance(pars, debug, files, aspcols, mode, src, bso, ghist_spec, evtext);
-    varto_write(outfile, hist, prov);
+    // An output that cannot be written fails the run; the listings still show the result.
+    status = varto_write(outfile, hist, prov);
     free_provenance(prov);
     dmsg(1, "List results");
     varto_list(hist);

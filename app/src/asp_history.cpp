@@ -115,11 +115,19 @@ asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double
     dmDescriptor* att_cols[3];
     for (int m = 0; m < 3; ++m) att_cols[m] = dmTableOpenColumn(block, cols[m + 1]);
     if (time_col == nullptr) std::printf("Error opening aspect table column %s\n", cols[0]);
-    if (att_cols[0] == nullptr) {
-      std::printf("Error opening table columns %s\n", cols[1]);
-    } else {
-      std::printf("Reading columns %s %s %s\n", cols[1], cols[2], cols[3]);
+    bool missing = time_col == nullptr;
+    for (int m = 0; m < 3; ++m) {
+      if (att_cols[m] != nullptr) continue;
+      std::printf("Error opening table columns %s\n", cols[m + 1]);
+      missing = true;
     }
+    // Without its time or an attitude the history would be read as zeros.
+    if (missing) {
+      dmBlockClose(block);
+      free_asp(history);
+      return nullptr;
+    }
+    std::printf("Reading columns %s %s %s\n", cols[1], cols[2], cols[3]);
     char line[64];
     std::snprintf(line, sizeof line, "Read Aspect table %d\n", table_no);
     dmsg(1, line);
@@ -164,7 +172,7 @@ asp* varto_read_aspect(const char* file, int rev0, char** cols, const double* bs
   }
   dmsg(1, "Opened Aspect DS");
   asp* history = aspect_read(ds, bso, nominal, pixsize, rev0, cols);
-  if (history->count == 0) tmsg("Failed to read aspect");
+  if (history != nullptr && history->count == 0) tmsg("Failed to read aspect");
   dmDatasetClose(ds);
   return history;
 }

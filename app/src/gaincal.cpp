@@ -73,14 +73,14 @@ gain_data* varto_cal_read(const char* spec) {
   return set;
 }
 
-void read_gain_steps_file(gain_data* set, const char* file) {
-  if (set == nullptr || file == nullptr || cs_is_blank(file)) return;
+int read_gain_steps_file(gain_data* set, const char* file) {
+  if (set == nullptr || file == nullptr || cs_is_blank(file)) return 0;
   char line[320];
   const int ch = fio_open_r(file);
   if (ch == 0) {
     std::snprintf(line, sizeof line, "Failed to open steps file %s", file);
     tmsg(line);
-    return;
+    return 1;
   }
   bool warned = false;
   char text[81];
@@ -105,6 +105,7 @@ void read_gain_steps_file(gain_data* set, const char* file) {
   fio_close(ch);
   std::snprintf(line, sizeof line, "Read %d steps from gain steps file\n", set->step_count);
   tmsg(line);
+  return 0;
 }
 
 void time_slice(const gain_data* set) {

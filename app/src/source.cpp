@@ -2,6 +2,7 @@
 // file of "x y" lines. With several positions each aspect interval's time is
 // shared equally among them.
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/varto.h"
 #include "util/util.h"
@@ -29,6 +30,20 @@ void free_source(source* list) {
   delete list;
 }
 
+namespace {
+
+// True when token is one number and nothing else.
+bool position_number(const char* token, double* value) {
+  if (cs_is_blank(token)) return false;
+  char* end = nullptr;
+  *value = std::strtod(token, &end);
+  if (end == token) return false;
+  while (*end == ' ') ++end;
+  return *end == '\0';
+}
+
+}  // namespace
+
 source* source_read(const char* file, int capacity) {
   char line[320];
   const int ch = fio_open_r(file);
@@ -38,24 +53,43 @@ source* source_read(const char* file, int capacity) {
     return nullptr;
   }
   source* list = alloc_source(capacity);
-  int lines = 0;
+  int positions = 0;
+  int line_no = 0;
   char text[81];
   while (fio_read(ch, text, sizeof text) != 0) {
-    ++lines;
-    // The line numbered capacity would not fit: the region is refused whole.
-    if (lines >= capacity) {
+    ++line_no;
+    // Blank lines and lines whose first word begins with '#' hold no position.
+    if (cs_is_blank(text)) continue;
+    char x_token[sizeof text] = "";
+    char y_token[sizeof text] = "";
+    const char* cursor = text;
+    cs_get_c(&cursor, x_token, sizeof text - 1);
+    if (x_token[0] == '#') continue;
+    ++positions;
+    // The position numbered capacity would not fit: the region is refused whole.
+    if (positions >= capacity) {
       tmsg("Too many pixels in region");
       fio_close(ch);
-      list->count = 0;
-      return list;
+      free_source(list);
+      return nullptr;
     }
-    const char* cursor = text;
-    list->xs[lines - 1] = cs_get_d(&cursor);
-    list->ys[lines - 1] = cs_get_d(&cursor);
+    cs_get_c(&cursor, y_token, sizeof text - 1);
+    double x = 0.0;
+    double y = 0.0;
+    if (!position_number(x_token, &x) || !position_number(y_token, &y)) {
+      std::snprintf(line, sizeof line, "Bad position in %s line %d: x and y must be numbers",
+                    file, line_no);
+      tmsg(line);
+      fio_close(ch);
+      free_source(list);
+      return nullptr;
+    }
+    list->xs[positions - 1] = x;
+    list->ys[positions - 1] = y;
   }
   fio_close(ch);
-  std::snprintf(line, sizeof line, "Read %d pixel positions", lines);
+  std::snprintf(line, sizeof line, "Read %d pixel positions", positions);
   tmsg(line);
-  list->count = lines;
+  list->count = positions;
   return list;
 }

@@ -7,6 +7,7 @@
 
 struct dmDataset;
 struct dmBlock;
+struct par_table;
 
 // ---------------------------------------------------------------------------
 // Good time intervals (also the per-bin time filters of the histogram)
@@ -80,10 +81,12 @@ void free_asp(asp* history);
 /// Reads the aspect history of file. rev0 is 0 for the RDF layout, 1 for REV0;
 /// cols are the time column and three attitude columns; nominal is (RA, Dec,
 /// roll) in degrees. Null, after "Failed to open aspect file", when the file
-/// cannot be opened.
+/// cannot be opened, and null when a named column is missing.
 asp* varto_read_aspect(const char* file, int rev0, char** cols, const double* bso,
                        const double* nominal, double pixsize);
-/// Reads every aspect table ("ASPECT", else all blocks named "AO") of ds.
+/// Reads every aspect table ("ASPECT", else all blocks named "AO") of ds. Null,
+/// after the message naming the column, when the time column or an attitude
+/// column is missing from a table.
 asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double pixsize,
                  int rev0, char** cols);
 /// ra - ra0 in degrees, brought into [-180, 180): the shorter way round the sky,
@@ -121,8 +124,9 @@ void free_gain_data(gain_data* set);
 /// columns, or holds fewer than two maps.
 gain_data* varto_cal_read(const char* spec);
 /// Appends the steps listed in file (one MJD a line, '#' comments); a blank name
-/// does nothing. At most step_capacity steps are kept.
-void read_gain_steps_file(gain_data* set, const char* file);
+/// does nothing. At most step_capacity steps are kept. 1, after "Failed to open
+/// steps file", when the file cannot be opened; else 0.
+int read_gain_steps_file(gain_data* set, const char* file);
 /// Writes the centre gain, mean and variance of every map to the file "gain.time".
 void time_slice(const gain_data* set);
 
@@ -143,8 +147,11 @@ struct source {
 /// capacity < 2: one position (0, 0) held in the record; else empty arrays.
 source* alloc_source(int capacity);
 void free_source(source* list);
-/// Reads "x y" lines of file; null when it cannot be opened. The line numbered
-/// capacity ends the reading with "Too many pixels in region" and count 0.
+/// Reads "x y" (or "x,y") lines of file, skipping blank lines and lines whose
+/// first word begins with '#'. Null, after a message, when the file cannot be
+/// opened, when it holds capacity positions or more ("Too many pixels in
+/// region"), or when a line's x or y is not a number (the message names the
+/// file and the line number).
 source* source_read(const char* file, int capacity);
 
 // ---------------------------------------------------------------------------
@@ -217,9 +224,16 @@ double psqrt(double x);
 // ---------------------------------------------------------------------------
 
 struct provenance;
-/// Writes the table "GAIN_HIST" into file, with the provenance keys of prov (null
-/// for none); "Failed to create output file" if it cannot.
-void varto_write(const char* file, const ghist* h, const provenance* prov);
+/// Writes the table "GAIN_HIST" into file: into a temporary file in the same
+/// folder, renamed over file only when the table and its keys are complete, so
+/// an earlier file survives any failure. A leading '!' is accepted (the file is
+/// always replaced); a block name in brackets names the table instead of
+/// "GAIN_HIST"; a name ending ".gz" is written compressed. The provenance keys of
+/// prov (null for none) are added before the rename. Names CFITSIO treats
+/// as other than a plain file ("-", "stdout", "mem://...") are written directly.
+/// 1, after "Failed to create output file" (and a line with the reason when one
+/// is known), when the table cannot be written; else 0.
+int varto_write(const char* file, const ghist* h, const provenance* prov);
 /// The histogram listing and the mean gain on the current output channel.
 void varto_list(const ghist* h);
 /// The time ranges of every bin with weight on the current output channel.
@@ -253,3 +267,27 @@ void provenance_add(provenance* p, const char* label, const char* value);
 /// the primary header and the GAIN_HIST table of the closed file. Returns
 /// CFITSIO's status, 0 on success; a null record writes nothing.
 int varto_write_provenance(const char* file, const provenance* p);
+
+// ---------------------------------------------------------------------------
+// Driver checks before a run
+// ---------------------------------------------------------------------------
+
+/// With a word --help, -h, -? or help among argv[1..argc-1], prints the usage
+/// text; with --version, "varto <version>" and CFITSIO's version. Returns 0 when
+/// it printed, -1 when there is no such word.
+int varto_usage_or_version(int argc, char** argv);
+/// One line "Warning: varto has no parameter NAME" on the error channel for each
+/// table entry varto never reads, with " (did you mean NAME?)" for a close one.
+void varto_warn_unknown(const par_table* table);
+/// The value of name as an integer, a real or three reals (def when absent).
+/// False, after the reader's own error line and one naming the parameter, when
+/// the value is not wholly a number (for a vector: not exactly three finite
+/// numbers separated by blanks, commas or semicolons).
+bool varto_get_integer(par_table* table, const char* name, int def, int* out);
+bool varto_get_number(par_table* table, const char* name, double def, double* out);
+bool varto_get_vector(par_table* table, const char* name, const double* def, double* out);
+/// True, after a message naming both, when outfile (without '!' or a [block])
+/// is the same file (device and inode) as one of the n inputs; roles[k] says
+/// what inputs[k] is.
+bool varto_output_is_input(const char* outfile, const char* const* inputs,
+                           const char* const* roles, int n);
