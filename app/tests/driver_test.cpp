@@ -64,6 +64,19 @@ TEST_F(DriverTest, invalidGhistIsRefusedBeforeAnyInputIsRead) {
   }
 }
 
+TEST_F(DriverTest, unknownNamesAreWarnedWithTheClosestKnownName) {
+  write_text("varto.par", "evnets bas.fits\nGHIST 3,7,0.05\n");
+  const RunResult r = run("Xpoz=10 verbose mpas=gain.fits");
+  EXPECT_TRUE(contains(r.err, "Warning: varto has no parameter xpoz (did you mean xpos?)\n")) << r.err;
+  EXPECT_TRUE(contains(r.err, "Warning: varto has no parameter verbose\n")) << r.err;
+  EXPECT_TRUE(contains(r.err, "Warning: varto has no parameter mpas (did you mean maps?)\n")) << r.err;
+  EXPECT_TRUE(contains(r.err, "Warning: varto has no parameter evnets (did you mean events?)\n"))
+      << r.err;
+  EXPECT_FALSE(contains(r.err, "parameter ghist")) << r.err;
+  // The names still go into the table.
+  EXPECT_TRUE(contains(r.out, "XPOZ" + std::string(28, ' ') + " 10\n")) << r.out;
+}
+
 TEST_F(DriverTest, debugLevelShowsTheParameterInterfaceAndLevelLine) {
   const RunResult r = run("d=1");
   EXPECT_TRUE(contains(r.err, "QEL parameter interface")) << r.err;

@@ -127,28 +127,32 @@ TEST_F(EndToEndTest, Varto_stepsFile_keepsBothMapsOnOneSideOfTheStep) {
   EXPECT_DOUBLE_EQ(exposure()[20], 400.0);
 }
 
-TEST_F(EndToEndTest, Varto_positionFiles_take999LinesAndRefuse1000) {
+TEST_F(EndToEndTest, Varto_positionFiles_take999Lines) {
   write_hand_observation(dir_.string(), HandObservation{});
   std::string lines;
   for (int i = 0; i < 999; ++i) lines += "4096 4096\n";
   write_text("p999.txt", lines);
-  write_text("p1000.txt", lines + "4096 4096\n");
 
   RunResult r = run_varto(dir_.string(), kPlain + "pos=p999.txt");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_TRUE(contains(r.out, "Read 999 pixel positions\n"));
   EXPECT_NEAR(exposure()[40], 400.0, 1e-9);
   EXPECT_FALSE(contains(r.out, "Time filter"));
+}
 
-  // The 1000th line ends the reading: no positions, no weight, status 0.
-  r = run_varto(dir_.string(), kPlain + "pos=p1000.txt");
+TEST_F(EndToEndTest, Varto_positionComments_giveTheTableOfThePlainFile) {
+  write_hand_observation(dir_.string(), HandObservation{});
+  write_text("plain.txt", "4096 4096\n4352,4096\n");
+  write_text("commented.txt", "# region\n\n4096 4096\n   \n#4352 4352\n4352,4096\n\n");
+  ASSERT_EQ(run_varto(dir_.string(), kPlain + "pos=plain.txt outfile=plain.fits").status, 0);
+  const RunResult r = run_varto(dir_.string(), kPlain + "pos=commented.txt outfile=commented.fits");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_TRUE(contains(r.out, "Too many pixels in region\n"));
-  const std::vector<double> exp = exposure();
-  ASSERT_EQ(exp.size(), 82u);
-  for (double e : exp) EXPECT_EQ(e, 0.0);
-  EXPECT_EQ(read_fits_key(out_file(), "GAIN_HIST", "AVG_GAIN"), 0.0);
-  EXPECT_TRUE(contains(r.out, "\nMean Gain:       0.00\n"));
+  EXPECT_TRUE(contains(r.out, "Read 2 pixel positions\n"));
+  for (const char* column : {"GAIN", "WEIGHT", "EXPOSURE"}) {
+    const std::vector<double> plain = read_fits_column(path("plain.fits"), "GAIN_HIST", column);
+    ASSERT_EQ(plain.size(), 82u);
+    EXPECT_EQ(read_fits_column(path("commented.fits"), "GAIN_HIST", column), plain) << column;
+  }
 }
 
 TEST_F(EndToEndTest, Varto_timeOutsideCalibratedPeriod_stopsWithoutOutput) {
@@ -188,14 +192,37 @@ TEST_F(EndToEndTest, Varto_missingInput_exitsWithStatus1) {
   EXPECT_FALSE(fs::exists(out_file()));
 }
 
-TEST_F(EndToEndTest, Varto_outputFolderMissing_reportsAndCarriesOn) {
+TEST_F(EndToEndTest, Varto_outputFolderMissing_reportsListsAndFails) {
   write_hand_observation(dir_.string(), HandObservation{});
   const RunResult r = run_varto(dir_.string(), kPlain + "xpos=4096 ypos=4096 outfile=nodir/out.fits");
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(contains(r.out, "Failed to create output file\n")) << r.out;
   EXPECT_TRUE(contains(r.out, kOneBinLine));
   EXPECT_TRUE(contains(r.out, "  5.00  (100.00:300.00,400.00:600.00)\n"));
   EXPECT_FALSE(fs::exists(path("nodir")));
+}
+
+TEST_F(EndToEndTest, Varto_outputNames_replaceAnEarlierFileAndLeaveNoTemporaryFile) {
+  write_hand_observation(dir_.string(), HandObservation{});
+  write_text("old.fits", "an earlier result");
+  // A leading '!', a compressed name and a block name, as CFITSIO reads them.
+  const struct {
+    const char* word;
+    const char* file;
+    const char* table;
+  } names[] = {{"'outfile=!old.fits'", "old.fits", "GAIN_HIST"},
+               {"outfile=out.fits.gz", "out.fits.gz", "GAIN_HIST"},
+               {"'outfile=blk.fits[HIST]'", "blk.fits", "HIST"}};
+  for (const auto& n : names) {
+    const RunResult r = run_varto(dir_.string(), kPlain + "xpos=4096 ypos=4096 " + n.word);
+    ASSERT_EQ(r.status, 0) << n.word << r.out << r.err;
+    const std::vector<double> exp = read_fits_column(path(n.file), n.table, "EXPOSURE");
+    ASSERT_EQ(exp.size(), 82u) << n.word;
+    EXPECT_DOUBLE_EQ(exp[40], 400.0) << n.word;
+  }
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    EXPECT_NE(entry.path().filename().string().rfind(".varto-", 0), 0u) << entry.path();
+  }
 }
 
 TEST_F(EndToEndTest, Varto_sampleObservation_printsTheWholeReportInOrder) {

@@ -77,6 +77,21 @@ TEST_F(PfileVartoTest, Varto_irafParameterFileGivesSameListing) {
     EXPECT_TRUE(contains(got, "GHIST                            3.5,4.5,0.1\n")) << got;
 }
 
+TEST_F(PfileVartoTest, Varto_irafTaskModeLineIsNoArchivalDataType) {
+    write_hand_observation(dir_.string(), HandObservation{});
+    write_text("varto.par", PlainPar);
+    ASSERT_EQ(run_varto(dir_.string(), "").status, 0);
+    const std::vector<double> plain_weights = read_fits_column(path("hist.fits"), "GAIN_HIST", "WEIGHT");
+    ASSERT_FALSE(plain_weights.empty());
+
+    // Most IRAF-syntax files end with the task mode: it must not select REV0.
+    write_text("varto.par", std::string(IrafPar) + "mode,s,h,\"ql\",,,\"\"\n");
+    RunResult r = run_varto(dir_.string(), "");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "Archival data type: RDF\n")) << r.out;
+    EXPECT_EQ(read_fits_column(path("hist.fits"), "GAIN_HIST", "WEIGHT"), plain_weights);
+}
+
 TEST_F(PfileVartoTest, Varto_missingIrafFileLeavesTableEmpty) {
     write_hand_observation(dir_.string(), HandObservation{});
     RunResult run = run_varto(dir_.string(), "parkernel=iraf par=none.par xpos=1280 bso=0,0,0 outfile=h.fits");

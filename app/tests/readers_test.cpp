@@ -88,39 +88,56 @@ class ReadersTest : public AppTest {
 // Source positions
 // ---------------------------------------------------------------------------
 
-TEST_F(ReadersTest, SourceRead_separatorsBlankLinesAndCount) {
-  write_text("pos.txt", "4100.5,4090\n4100.5 4090\n\n4000;3000 extra words\n");
+TEST_F(ReadersTest, SourceRead_separatorsCommentsAndBlankLinesAndCount) {
+  write_text("pos.txt", "# region\n4100.5,4090\n\n   \n4100.5 4090\n#4 4\n4000;3000 extra words\n");
   testing::internal::CaptureStdout();
   source* list = source_read(path("pos.txt").c_str(), 1000);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Read 4 pixel positions\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Read 3 pixel positions\n");
   ASSERT_NE(list, nullptr);
-  ASSERT_EQ(list->count, 4);
-  EXPECT_EQ(list->xs[0], 4100.5);
-  EXPECT_EQ(list->ys[0], 4090.0);
-  EXPECT_EQ(list->xs[1], 4100.5);
-  EXPECT_EQ(list->ys[1], 4090.0);
-  EXPECT_EQ(list->xs[2], 0.0);  // a blank line is a position at (0, 0)
-  EXPECT_EQ(list->ys[2], 0.0);
-  EXPECT_EQ(list->xs[3], 4000.0);
-  EXPECT_EQ(list->ys[3], 3000.0);
-  free_source(list);
-}
-
-TEST_F(ReadersTest, SourceRead_capacityLineEndsTheReadingAndEmptyFileGivesNone) {
-  write_text("three.txt", "1 2\n3 4\n5 6\n");
-  testing::internal::CaptureStdout();
-  source* list = source_read(path("three.txt").c_str(), 3);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Too many pixels in region\n");
-  ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->count, 0);
+  ASSERT_EQ(list->count, 3);
+  const double want[3][2] = {{4100.5, 4090.0}, {4100.5, 4090.0}, {4000.0, 3000.0}};
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(list->xs[k], want[k][0]) << k;
+    EXPECT_EQ(list->ys[k], want[k][1]) << k;
+  }
   free_source(list);
 
-  write_text("empty.txt", "");
+  write_text("empty.txt", "# nothing\n");
   testing::internal::CaptureStdout();
   list = source_read(path("empty.txt").c_str(), 1000);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Read 0 pixel positions\n");
+  ASSERT_NE(list, nullptr);
   EXPECT_EQ(list->count, 0);
   free_source(list);
+}
+
+TEST_F(ReadersTest, SourceRead_refusesTooManyPositionsBadNumbersAndMissingFiles) {
+  // Capacity 3 holds two positions; comment lines do not count against it.
+  write_text("two.txt", "# a\n1 2\n# b\n3 4\n");
+  testing::internal::CaptureStdout();
+  source* list = source_read(path("two.txt").c_str(), 3);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Read 2 pixel positions\n");
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->count, 2);
+  free_source(list);
+
+  const struct {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"1 2\n3 4\n5 6\n", "Too many pixels in region\n"},
+      {"1 2\n\n3 y\n", " line 3: x and y must be numbers\n"},
+      {"1\n", " line 1: x and y must be numbers\n"},
+      {"1.5e 2\n", " line 1: x and y must be numbers\n"},
+      {"1 2\n, 2\n", " line 2: x and y must be numbers\n"},
+  };
+  for (const auto& c : cases) {
+    write_text("bad.txt", c.text);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(source_read(path("bad.txt").c_str(), 3), nullptr) << c.text;
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(contains(out, c.message)) << c.text << out;
+  }
 
   testing::internal::CaptureStdout();
   EXPECT_EQ(source_read(path("none.txt").c_str(), 1000), nullptr);

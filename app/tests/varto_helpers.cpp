@@ -97,10 +97,10 @@ void write_hand_observation(const std::string& dir, const HandObservation& obs) 
   ASSERT_EQ(sample::write_gain_table(dir + "/gain.fits", obs.map_times, maps), 0);
 }
 
-RunResult run_varto(const std::string& dir, const std::string& words) {
+RunResult run_varto(const std::string& dir, const std::string& words, const std::string& shell) {
   const char* bin = std::getenv("VARTO_BIN");
   const std::string binary = bin != nullptr ? bin : std::string(VARTO_BINARY_DIR) + "/app/varto";
-  const std::string cmd = "cd '" + dir + "' && '" + binary + "' " + words +
+  const std::string cmd = "cd '" + dir + "' && " + shell + " '" + binary + "' " + words +
                           " >run_stdout.txt 2>run_stderr.txt </dev/null";
   RunResult r;
   const int raw = std::system(cmd.c_str());

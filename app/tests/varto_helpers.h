@@ -57,8 +57,10 @@ struct RunResult {
   std::string err;
 };
 
-/// Runs the varto binary in dir with the given (shell-quoted) words.
-RunResult run_varto(const std::string& dir, const std::string& words);
+/// Runs the varto binary in dir with the given (shell-quoted) words, after the
+/// shell commands of shell (limits, traps) when given.
+RunResult run_varto(const std::string& dir, const std::string& words,
+                    const std::string& shell = "");
 
 /// A column of 64-bit reals of the table extname of a FITS file, and a key.
 std::vector<double> read_fits_column(const std::string& file, const std::string& extname,
