@@ -239,7 +239,6 @@ int main(int argc, char** argv) {
     }
   }
   if (status == 0) {
-
     // 14-18. Histogram, binning, output table and listings.
     ghist* hist = ghset(ghist_spec);
     hist->total_time = observation->gtis->total;
