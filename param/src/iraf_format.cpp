@@ -514,7 +514,9 @@ std::string record_text(const Parameter* p) {
         return pfile_detail::value_text(&p->pvalue) + "\n";
     }
     const char* name = p->pname ? p->pname : "";
-    std::string line = std::string(name) + "," + pfile_detail::type_word(p->ptype) + ","
+    // A name read after leading blanks may begin with '#'; written at the start
+    // of the line it would read back as a comment, so its blank is kept.
+    std::string line = std::string(name[0] == '#' ? " " : "") + name + "," + pfile_detail::type_word(p->ptype) + ","
                        + pfile_detail::mode_letters(p->pmode) + ",";
     bool is_struct = p->ptype == StructType;
     if (is_struct) {
