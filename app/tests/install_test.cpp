@@ -1,5 +1,6 @@
 // Installing: the build installed into a temporary prefix runs on the sample
-// observation by itself and its manual page renders cleanly.
+// observation by itself, its manual page renders cleanly, and its IRAF-syntax
+// parameter file, found through PFILES, gives the plain file's table.
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -50,6 +51,21 @@ TEST_F(InstallTest, Install_temporaryPrefix_runsWithoutTheBuildTree) {
     EXPECT_EQ(sh("MANWIDTH=80 man --warnings -l " + page), 0);
     EXPECT_EQ(read_text("sh.err"), "");
     EXPECT_TRUE(contains(read_text("sh.out"), "EXIT STATUS"));
+  }
+
+  // The installed IRAF file through PFILES: its defaults plus the sample's steps
+  // file give the plain file's table; events and outfile, given here, are not asked.
+  ASSERT_EQ(sh("cd " + path("obs") + " && PFILES=" + path("prefix/share/varto") +
+               " varto parkernel=iraf steps=gain.steps events=bas.fits outfile=iraf.fits"),
+            0)
+      << read_text("sh.out") << read_text("sh.err");
+  const std::string listing = read_text("sh.out");
+  EXPECT_TRUE(contains(listing, "GHIST                            3,7,0.05\n")) << listing;
+  EXPECT_TRUE(contains(listing, "Archival data type: RDF\n")) << listing;
+  for (const char* column : {"GAIN", "WEIGHT", "EXPOSURE"}) {
+    EXPECT_EQ(read_fits_column(path("obs/iraf.fits"), "GAIN_HIST", column),
+              read_fits_column(path("obs/varto.fits"), "GAIN_HIST", column))
+        << column;
   }
 }
 
