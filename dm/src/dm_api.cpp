@@ -418,6 +418,8 @@ int dmTableNextRow(dmBlock* block) {
 
 // --- writing values --------------------------------------------------------
 
+// The second argument is kept in the signature because callers pass it (as 0);
+// a row is always added at the end.
 int dmTablePutRow(dmBlock* block, int /*unused*/) {
   dmKernel* k = liveKernel(block);
   if (!k || block->type != DM_BLOCK_TABLE) return -1;
@@ -465,6 +467,8 @@ dmDescriptor* dmKeyRead_d(dmBlock* block, const char* name, double* value) {
   } else {
     tmsg("Bad key datatype");
   }
+  // The key is returned even when its type did not fit: it exists, and callers
+  // test the result for presence; the message says the value was not taken.
   return key;
 }
 
@@ -483,6 +487,8 @@ dmDescriptor* dmDescriptorGetCoord(dmDescriptor* col) { return col ? col->coord 
 
 int dmCoordGetTransform_d(dmDescriptor* coord, double* refpix, double* refval, double* delta,
                           int naxes) {
+  // A column's coordinate holds one axis; a two-axis request has no transform
+  // of that shape here, and callers that ask for one keep their own values.
   if (naxes == 2) return 0;
   double t[3] = {0.0, 0.0, 0.0};
   if (coord && coord->kind == DM_KIND_COORD && coord->transform) {

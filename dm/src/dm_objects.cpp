@@ -84,6 +84,8 @@ dmKernel* dmiKernelNo(int n) {
 
 // --- specifications ------------------------------------------------------------
 
+// The block part is always a name, never a number: "[2]" looks for a block
+// named 2, so a block whose name is made of digits is still found by it.
 void dmiSyntaxParse(const char* spec, char* dsname, char* blockname) {
   if (!dsname || !blockname) return;
   const char* s = spec ? spec : "";
@@ -130,6 +132,8 @@ dmDataset* dmiDatasetAlloc(const char* name, dmKernel* kernel, void* kds, const 
     delete ds;
     return nullptr;
   }
+  // Slots are handed out in increasing order and not reused, so a slot number
+  // names one dataset for the whole run, even after it is closed.
   context->count++;
   ds->slot = context->count;
   context->datasets[ds->slot - 1] = ds;

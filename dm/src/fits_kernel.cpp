@@ -284,6 +284,9 @@ int FITS_TableOpen(void* kb, int* ncols, int* nrows) {
   if (block == nullptr || block->dataset == nullptr) return 0;
   FITS_HeaderOpen(block);
   dmsg(1, "Search Columns");
+  // Only binary tables are read column by column: an ASCII table is found and
+  // named but offers no columns, so a reader reports a column missing rather
+  // than misread text fields as numbers.
   if (block->hdutype != FITS_HDU_BINARY) return 0;
 
   fitsfile* fptr = block->dataset->fptr;

@@ -520,6 +520,9 @@ std::string record_text(const Parameter* p) {
                        + pfile_detail::mode_letters(p->pmode) + ",";
     bool is_struct = p->ptype == StructType;
     if (is_struct) {
+        // A struct's value field is a placeholder the reader skips (the text is
+        // the next line); the fixed 160 keeps rewritten files identical to the
+        // ones users already hold.
         line += "160";
     } else {
         line += field_text(pfile_detail::value_text(&p->pvalue), p->ptype == StringType, true);

@@ -163,6 +163,8 @@ util_int::OpenResult util_int::open_once(const char* name, const char* mode_name
   std::string nm = util_int::trimmed(name, UTIL_LINE_LEN);
   const Mode* mode = find_mode(mode_name);
   if (mode == nullptr) {
+    // The line names every refused mode "x", not the caller's text: scripts that
+    // watch the log match this exact line, so it stays as it has always read.
     std::printf("FIO OPEN FILE: Bad mode %s %d\n", "x", recl);
     std::fflush(stdout);
     return OpenResult::BadMode;
@@ -215,6 +217,8 @@ util_int::OpenResult util_int::open_once(const char* name, const char* mode_name
 
 int fio_open_r(const char* name) { return open_bracketed("FIO OPEN R", name, "SEQ R", 0); }
 int fio_open_w(const char* name) { return open_bracketed("FIO OPEN W", name, "SEQ W", 0); }
+// An append is stacked under the routine name of a write: debug listings that
+// follow opens have always shown the two as one routine.
 int fio_open_a(const char* name) { return open_bracketed("FIO OPEN W", name, "SEQ A", 0); }
 
 // Direct access has no mode in the table: the open is refused like any unknown mode.

@@ -13,7 +13,9 @@ namespace {
 
 constexpr const char* kLibVersion = "CV1.4";
 constexpr const char* kLibPackage = "RIRADE UTILS";
-constexpr int kVerUsed = UTIL_MAX_VER - 1;  // the last slot is never filled
+// The last slot is never filled: when 39 packages are held, each new one takes
+// entry 39 over, so the first 38 registrations (the libraries) always stay listed.
+constexpr int kVerUsed = UTIL_MAX_VER - 1;
 
 struct DebugState {
   long global = 0;
@@ -180,6 +182,7 @@ void dbg_trace(int flag) { dbg.trace = flag != 0; }
 void dbg_listpkg(void) {
   char line[96];
   err_msg("[*] DEBUG PACKAGES ACTIVE");
+  // The header's own newline leaves an empty line under it in the listing.
   std::snprintf(line, sizeof line, "%-32s%s\n", "*Package*", "Level");
   err_msg(line);
   std::snprintf(line, sizeof line, "%-32s%s", "GLOBAL", tag_of(dbg.global).c_str());
@@ -229,6 +232,8 @@ int ver_init(const char* package, const char* version) {
   for (int k = 0; k < ver.nver; ++k) {
     if (!cs_eq(pkg.c_str(), ver.program[k])) continue;
     if (!cs_eq(version, ver.version[k]))
+      // The text ends in a blank and err_msg1 adds one: the warning shows two
+      // blanks before the name, the line users have always seen.
       err_msg1("RIRADE WARNING: Package version mismatch ", pkg.c_str());
     return 1;
   }
@@ -237,6 +242,8 @@ int ver_init(const char* package, const char* version) {
   util_int::copy_bounded(pkg, ver.program[slot], UTIL_VALUE_LEN + 1);
   util_int::copy_bounded(util_int::trimmed(version, UTIL_NAME_LEN), ver.version[slot],
                          UTIL_NAME_LEN + 1);
+  // The trailing newline gives each registration an empty line after it in a
+  // debug log, which sets the start-up lines apart from what follows.
   std::string text = "Init " + pkg + " " + ver.version[slot] + "\n";
   dmsg(1, text.c_str());
   return 0;

@@ -274,6 +274,8 @@ int32_t read_i(const char* s) {
   char* end = nullptr;
   long v = std::strtol(s, &end, 10);
   if (!rest_blank(end)) {
+    // Unlike the other readers, an integer complains on the terminal, in two
+    // lines with a numbered code, as users of the integer reader have always seen.
     tmsg("READ_I ERROR 101");
     tmsg(end);
   }
@@ -318,6 +320,8 @@ void write_d(double v, char* buf, int n) {
     put_nan(buf, n);
     return;
   }
+  // n only switches writing off: the short form is at most 13 characters, which
+  // every caller's buffer holds, and a cut would change the number shown.
   if (n <= 0) return;
   std::string s = v == 0.0 ? std::string("0") : short_form(v);
   util_int::copy_bounded(s, buf, s.size() + 1);

@@ -173,6 +173,7 @@ int cs_begs(const char* s) {
   if (len == 0) return 1;
   for (std::size_t k = 0; k < len; ++k)
     if (s[k] != ' ') return static_cast<int>(k + 1);
+  // A blank string gives its last position, so that cs_begs..cs_ends is empty.
   return static_cast<int>(len);
 }
 
@@ -409,6 +410,8 @@ void cs_put_token(const char* text, char** cursor, char sep, int* room) {
     *(*cursor)++ = *t++;
     --*room;
   }
+  // The room counts text only: the routine-stack display breaks its line exactly
+  // when a name's own characters run out of room, not one separator earlier.
   if (*room > 0 && sep != '\0') *(*cursor)++ = sep;
   **cursor = '\0';
 }
