@@ -26,7 +26,7 @@ FUZZ_TARGETS ?= iraf rdb args util spec fits text
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps fuzz-deps configure build demo test install sanitize fuzz clean
+.PHONY: all deps fuzz-deps configure build demo test install sanitize tsan fuzz clean
 
 all: build
 
@@ -70,5 +70,13 @@ fuzz: fuzz-deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
 	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
+# The tests that run the binning on several threads, under ThreadSanitizer;
+# only the binaries they need are built.
+TSAN_TESTS := VartoCalc_|anyThreadCount
+tsan: deps
+	cmake -S . -B build-tsan -DVARTO_TSAN=ON $(CMAKE_ARGS)
+	cmake --build build-tsan -j $(JOBS) --target varto varto_app_tests
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-fuzz build-tsan

@@ -1,8 +1,18 @@
 // Gain histogram: the binning loop that follows every source position through
 // the aspect history, looks up the gain it met and adds the interval's good time
 // to the bin of that gain, with per-bin position sums and time filters.
+#include <immintrin.h>
+#include <sched.h>
+
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "app/varto.h"
@@ -15,6 +25,8 @@ namespace {
 constexpr int kTimeFilterCapacity = 100;
 constexpr double kTimeTolerance = 0.5;  // seconds between ranges that still join
 constexpr int kOffGrid = -2;            // bin of a sample off the gain-map grid
+constexpr int kExact = -3;              // bin the quotients must decide (near an edge)
+constexpr int kMaxThreads = 256;
 
 // Adds one sample to bin index of h (the index already checked). Shared by the
 // public routine and the binning loop so that both add the same numbers in the
@@ -77,44 +89,6 @@ struct BinSums {
   }
 };
 
-// Adds the samples of one interval of a several-position run (no time filters):
-// position j fell into bin[j] (-1: none) at (det_x[j], det_y[j]).
-void add_interval(ghist* h, const int* bin, const double* det_x, const double* det_y, int npos,
-                  double w, double t0, double t1, const double* p) {
-  // w p[m] and w p[m] p[m], as add_sample forms them.
-  double wp[3];
-  double wp2[3];
-  for (int m = 0; m < 3; ++m) {
-    wp[m] = w * p[m];
-    wp2[m] = wp[m] * p[m];
-  }
-  BinSums s{};
-  int current = -1;
-  for (int j = 0; j < npos; ++j) {
-    const int i = bin[j];
-    if (i < 0) continue;
-    if (i != current) {
-      if (current >= 0) s.store(h, current);
-      s.load(h, i);
-      current = i;
-    }
-    const double detx = det_x[j];
-    const double dety = det_y[j];
-    s.weight += w;
-    if (s.first_start < 1 || t0 < s.first_start) s.first_start = t0;
-    if (t1 > s.last_stop) s.last_stop = t1;
-    s.detx += w * detx;
-    s.dety += w * dety;
-    s.detx2 += w * detx * detx;
-    s.dety2 += w * dety * dety;
-    for (int m = 0; m < 3; ++m) {
-      s.asp[m] += wp[m];
-      s.asp2[m] += wp2[m];
-    }
-  }
-  if (current >= 0) s.store(h, current);
-}
-
 // Bin of gain g in count bins of width from low, or -1 when it falls in bin 0,
 // below it, at or above the top edge, or is not a number. Bin 0 never receives
 // weight.
@@ -149,7 +123,9 @@ struct BinFinder {
 
   int exact(double g) const { return bin_index(g, low, width, count); }
 
-  int find(double weighted_sum, double inv_span, double span) const {
+  // The bin from the products, or kExact when it lies near an edge (or is not
+  // a number) and the quotients must decide it.
+  int guess(double weighted_sum, double inv_span) const {
     const double g = weighted_sum * inv_span;
     const double q = (g - low) * inv_width;
     const double tol = kTolerance + kRelativeTolerance * (std::fabs(g) + abs_low) * inv_width;
@@ -160,8 +136,7 @@ struct BinFinder {
     } else if (q < 1.0 - tol || q >= count + tol) {
       return -1;
     }
-    // Near an edge, or not a number.
-    return exact(weighted_sum / span);
+    return kExact;
   }
 };
 
@@ -303,6 +278,466 @@ void calc_plain(const source* src, const asp* history, const obs* observation,
   }
 }
 
+namespace {
+
+// What depends only on the aspect interval, worked out once per interval and
+// kept in one streaming array per block: the times and the weight, the
+// rotation, the pair of maps and its time weights.
+struct Step {
+  double t0;
+  double t1;
+  double w;       // good time shared among the positions
+  double px;      // aspect offset X, Y
+  double py;
+  double cos_r;   // cos and sin of the roll, as the rotation computes them
+  double sin_r;
+  double after;   // weight of the earlier map
+  double before;  // weight of the later map
+  double span;
+  double inv_span;
+  const double* map0;
+  const double* map1;
+  const double* p;  // the aspect vector, for the sums
+  bool same_time;   // the two maps share one time: their mean
+  bool crosses_step;
+};
+
+// Fills step for interval k; false when the interval has no good time. Stops
+// the run (check_calibrated_period) when its time is outside the calibrated
+// period.
+bool make_step(const asp* history, const obs* observation, const gain_data* set, int npos, int k,
+               Step* step) {
+  const auto [t0, t1, dt, mjd, p] = interval_at(history, observation, k);
+  if (dt <= 0) return false;
+  check_calibrated_period(set, mjd);
+  bool crosses_step = false;
+  const int km =
+      select_map_pair(mjd, set->times, set->count, set->steps, set->step_count, &crosses_step);
+  const double* map0 = set->maps + static_cast<std::size_t>(km - 1) * GAIN_MAP_SIZE;
+  const double tm0 = set->times[km - 1];
+  const double tm1 = set->times[km];
+  double cos_r = 0.0;
+  double sin_r = 0.0;
+  rotate2_d(1.0, 0.0, p[2], &cos_r, &sin_r);
+  *step = Step{t0,        t1,          dt / npos, p[0], p[1], cos_r,         sin_r,
+               tm1 - mjd, mjd - tm0,   tm1 - tm0, 1.0 / (tm1 - tm0),     map0,
+               map0 + GAIN_MAP_SIZE,   p,         tm0 == tm1,            crosses_step};
+  return true;
+}
+
+// The fixed layout of the sources: positions relative to the detector centre.
+struct Geometry {
+  double x0;
+  double y0;
+  std::vector<double> rel_x;
+  std::vector<double> rel_y;
+};
+
+// The detector position and bin of positions [first, npos) in one interval:
+// the arithmetic of unaspect, interp_gain and lint_d, term for term. Off-grid
+// positions are looked up at the clamped edge and marked kOffGrid; bins too near
+// an edge for the product form are marked kExact and settled by the caller from
+// wsum.
+void locate_scalar(const Step& s, const BinFinder& bins, const Geometry& geo, int first, int npos,
+                   double* det_x, double* det_y, int* bin, double* wsum) {
+  for (int j = first; j < npos; ++j) {
+    const double dx = geo.rel_x[j] - s.px;
+    const double dy = geo.rel_y[j] - s.py;
+    const double detx = geo.x0 + (dx * s.cos_r - dy * s.sin_r);
+    const double dety = geo.y0 + (dx * s.sin_r + dy * s.cos_r);
+    det_x[j] = detx;
+    det_y[j] = dety;
+    const GridPoint gp = grid_point(detx / 256.0, dety / 256.0);
+    const double sum = s.after * bilinear(s.map0, gp) + s.before * bilinear(s.map1, gp);
+    wsum[j] = sum;
+    const int i = bins.guess(sum, s.inv_span);
+    bin[j] = off_grid(detx, dety) ? kOffGrid : i;
+  }
+}
+
+// The bilinear interpolation of four positions in one map: cells gathered at
+// the lower corners cell, weighted as bilinear weights them, summed in its order.
+__attribute__((target("avx2"), always_inline)) inline __m256d bilinear_avx2(
+    const double* map, __m128i cell, __m256d wa, __m256d wb, __m256d wc, __m256d wd) {
+  // Gathers that keep every lane (the unmasked form trips a false warning of GCC 12).
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+  const __m256d a = _mm256_mask_i32gather_pd(zero, map, cell, all, 8);
+  const __m256d b = _mm256_mask_i32gather_pd(zero, map + GAIN_MAP_SIDE, cell, all, 8);
+  const __m256d c = _mm256_mask_i32gather_pd(zero, map + GAIN_MAP_SIDE + 1, cell, all, 8);
+  const __m256d d = _mm256_mask_i32gather_pd(zero, map + 1, cell, all, 8);
+  return _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(wa, a), _mm256_mul_pd(wb, b)),
+                                     _mm256_mul_pd(wc, c)),
+                       _mm256_mul_pd(wd, d));
+}
+
+// The same, four positions at a time with AVX2 (the map cells gathered); the
+// same operations in the same order on each lane, without fused multiply-adds,
+// so every number equals the scalar one. Returns how many positions it did.
+__attribute__((target("avx2"))) int locate_avx2(const Step& s, const BinFinder& bins,
+                                                const Geometry& geo, int npos, double* det_x,
+                                                double* det_y, int* bin, double* wsum) {
+  const __m256d x0 = _mm256_set1_pd(geo.x0);
+  const __m256d y0 = _mm256_set1_pd(geo.y0);
+  const __m256d px = _mm256_set1_pd(s.px);
+  const __m256d py = _mm256_set1_pd(s.py);
+  const __m256d cos_r = _mm256_set1_pd(s.cos_r);
+  const __m256d sin_r = _mm256_set1_pd(s.sin_r);
+  const __m256d after = _mm256_set1_pd(s.after);
+  const __m256d before = _mm256_set1_pd(s.before);
+  const __m256d inv_span = _mm256_set1_pd(s.inv_span);
+  const __m256d low = _mm256_set1_pd(bins.low);
+  const __m256d abs_low = _mm256_set1_pd(bins.abs_low);
+  const __m256d inv_width = _mm256_set1_pd(bins.inv_width);
+  const __m256d count = _mm256_set1_pd(static_cast<double>(bins.count));
+  const __m256d one = _mm256_set1_pd(1.0);
+  const __m256d top = _mm256_set1_pd(32.0);
+  const __m256d grid_scale = _mm256_set1_pd(1.0 / 256.0);  // exact: a power of two
+  const __m256d det_low = _mm256_set1_pd(256.0);
+  const __m256d det_high = _mm256_set1_pd(8192.0);
+  const __m256d sign = _mm256_set1_pd(-0.0);
+  const __m256d abs_tol = _mm256_set1_pd(BinFinder::kTolerance);
+  const __m256d rel_tol = _mm256_set1_pd(BinFinder::kRelativeTolerance);
+  const __m256d mark_exact = _mm256_set1_pd(kExact);
+  const __m256d mark_none = _mm256_set1_pd(-1.0);
+  const __m256d mark_off = _mm256_set1_pd(kOffGrid);
+  const __m128i last_cell = _mm_set1_epi32(GAIN_MAP_SIDE - 1);
+  const __m128i corner = _mm_set1_epi32(GAIN_MAP_SIDE + 1);
+  const double* map0 = s.map0;
+  const double* map1 = s.map1;
+  int j = 0;
+  for (; j + 4 <= npos; j += 4) {
+    const __m256d dx = _mm256_sub_pd(_mm256_loadu_pd(&geo.rel_x[j]), px);
+    const __m256d dy = _mm256_sub_pd(_mm256_loadu_pd(&geo.rel_y[j]), py);
+    const __m256d detx =
+        _mm256_add_pd(x0, _mm256_sub_pd(_mm256_mul_pd(dx, cos_r), _mm256_mul_pd(dy, sin_r)));
+    const __m256d dety =
+        _mm256_add_pd(y0, _mm256_add_pd(_mm256_mul_pd(dx, sin_r), _mm256_mul_pd(dy, cos_r)));
+    _mm256_storeu_pd(det_x + j, detx);
+    _mm256_storeu_pd(det_y + j, dety);
+    __m256d gx = _mm256_mul_pd(detx, grid_scale);
+    __m256d gy = _mm256_mul_pd(dety, grid_scale);
+    // Kept on the grid: below 1 (or not a number) becomes 1, above 32 becomes 32.
+    gx = _mm256_blendv_pd(one, gx, _mm256_cmp_pd(gx, one, _CMP_GE_OQ));
+    gy = _mm256_blendv_pd(one, gy, _mm256_cmp_pd(gy, one, _CMP_GE_OQ));
+    gx = _mm256_blendv_pd(gx, top, _mm256_cmp_pd(gx, top, _CMP_GT_OQ));
+    gy = _mm256_blendv_pd(gy, top, _mm256_cmp_pd(gy, top, _CMP_GT_OQ));
+    const __m128i ix = _mm_min_epi32(_mm256_cvttpd_epi32(gx), last_cell);
+    const __m128i iy = _mm_min_epi32(_mm256_cvttpd_epi32(gy), last_cell);
+    const __m256d fx = _mm256_sub_pd(gx, _mm256_cvtepi32_pd(ix));
+    const __m256d fy = _mm256_sub_pd(gy, _mm256_cvtepi32_pd(iy));
+    const __m128i cell = _mm_sub_epi32(_mm_add_epi32(_mm_slli_epi32(ix, 5), iy), corner);
+    const __m256d gx1 = _mm256_sub_pd(one, fx);
+    const __m256d gy1 = _mm256_sub_pd(one, fy);
+    const __m256d wa = _mm256_mul_pd(gx1, gy1);
+    const __m256d wb = _mm256_mul_pd(fx, gy1);
+    const __m256d wc = _mm256_mul_pd(fx, fy);
+    const __m256d wd = _mm256_mul_pd(gx1, fy);
+    const __m256d sum = _mm256_add_pd(_mm256_mul_pd(after, bilinear_avx2(map0, cell, wa, wb, wc, wd)),
+                                      _mm256_mul_pd(before, bilinear_avx2(map1, cell, wa, wb, wc, wd)));
+    _mm256_storeu_pd(wsum + j, sum);
+    const __m256d g = _mm256_mul_pd(sum, inv_span);
+    const __m256d q = _mm256_mul_pd(_mm256_sub_pd(g, low), inv_width);
+    const __m256d tol = _mm256_add_pd(
+        abs_tol,
+        _mm256_mul_pd(_mm256_mul_pd(rel_tol, _mm256_add_pd(_mm256_andnot_pd(sign, g), abs_low)),
+                      inv_width));
+    const __m256d inside = _mm256_and_pd(_mm256_cmp_pd(q, _mm256_add_pd(one, tol), _CMP_GE_OQ),
+                                         _mm256_cmp_pd(q, _mm256_sub_pd(count, tol), _CMP_LT_OQ));
+    const __m256d qi = _mm256_blendv_pd(one, q, inside);
+    const __m256d whole = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(qi));
+    const __m256d frac = _mm256_sub_pd(qi, whole);
+    const __m256d clear = _mm256_and_pd(
+        inside, _mm256_and_pd(_mm256_cmp_pd(frac, tol, _CMP_GT_OQ),
+                              _mm256_cmp_pd(frac, _mm256_sub_pd(one, tol), _CMP_LT_OQ)));
+    const __m256d outside = _mm256_or_pd(_mm256_cmp_pd(q, _mm256_sub_pd(one, tol), _CMP_LT_OQ),
+                                         _mm256_cmp_pd(q, _mm256_add_pd(count, tol), _CMP_GE_OQ));
+    const __m256d on = _mm256_and_pd(
+        _mm256_and_pd(_mm256_cmp_pd(detx, det_low, _CMP_GE_OQ),
+                      _mm256_cmp_pd(detx, det_high, _CMP_LT_OQ)),
+        _mm256_and_pd(_mm256_cmp_pd(dety, det_low, _CMP_GE_OQ),
+                      _mm256_cmp_pd(dety, det_high, _CMP_LT_OQ)));
+    const __m256d settled =
+        _mm256_blendv_pd(_mm256_blendv_pd(mark_exact, mark_none, outside), whole, clear);
+    const __m256d result = _mm256_blendv_pd(mark_off, settled, on);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bin + j), _mm256_cvttpd_epi32(result));
+  }
+  return j;
+}
+
+// Detector positions and bins of one interval, every mark but kOffGrid settled.
+void locate(const Step& s, const BinFinder& bins, const Geometry& geo, int npos, double* det_x,
+            double* det_y, int* bin, double* wsum) {
+  if (s.same_time) {
+    for (int j = 0; j < npos; ++j) {
+      const double detx = geo.x0 + ((geo.rel_x[j] - s.px) * s.cos_r - (geo.rel_y[j] - s.py) * s.sin_r);
+      const double dety = geo.y0 + ((geo.rel_x[j] - s.px) * s.sin_r + (geo.rel_y[j] - s.py) * s.cos_r);
+      const GridPoint gp = grid_point(detx / 256.0, dety / 256.0);
+      det_x[j] = detx;
+      det_y[j] = dety;
+      bin[j] = off_grid(detx, dety) ? kOffGrid
+                                    : bins.exact((bilinear(s.map0, gp) + bilinear(s.map1, gp)) / 2);
+    }
+    return;
+  }
+  static const bool use_avx2 = __builtin_cpu_supports("avx2");
+  const int done = use_avx2 ? locate_avx2(s, bins, geo, npos, det_x, det_y, bin, wsum) : 0;
+  locate_scalar(s, bins, geo, done, npos, det_x, det_y, bin, wsum);
+  for (int j = 0; j < npos; ++j) {
+    if (bin[j] == kExact) bin[j] = bins.exact(wsum[j] / s.span);
+  }
+}
+
+// The bin sums being added to, carried from sample to sample while the samples
+// stay in one bin, across intervals too: each sum still receives its addends
+// one by one in interval and position order.
+class Adder {
+ public:
+  explicit Adder(ghist* h) : h_(h) {}
+  ~Adder() { flush(); }
+  Adder(const Adder&) = delete;
+  Adder& operator=(const Adder&) = delete;
+
+  // Adds the samples of one interval whose bins pass owns (bin >= 0 only).
+  template <typename Owns>
+  void add(const Step& s, const int* bin, const double* det_x, const double* det_y, int npos,
+           Owns owns) {
+    const double w = s.w;
+    const double t0 = s.t0;
+    const double t1 = s.t1;
+    double wp[3];
+    double wp2[3];
+    for (int m = 0; m < 3; ++m) {
+      wp[m] = w * s.p[m];
+      wp2[m] = wp[m] * s.p[m];
+    }
+    // Local copies, so that the sums stay in registers.
+    BinSums b = sums_;
+    int current = current_;
+    for (int j = 0; j < npos; ++j) {
+      const int i = bin[j];
+      if (i < 0 || !owns(i)) continue;
+      if (i != current) {
+        if (current >= 0) b.store(h_, current);
+        b.load(h_, i);
+        current = i;
+      }
+      const double detx = det_x[j];
+      const double dety = det_y[j];
+      b.weight += w;
+      if (b.first_start < 1 || t0 < b.first_start) b.first_start = t0;
+      if (t1 > b.last_stop) b.last_stop = t1;
+      const double wx = w * detx;
+      const double wy = w * dety;
+      b.detx += wx;
+      b.dety += wy;
+      b.detx2 += wx * detx;
+      b.dety2 += wy * dety;
+      for (int m = 0; m < 3; ++m) {
+        b.asp[m] += wp[m];
+        b.asp2[m] += wp2[m];
+      }
+    }
+    sums_ = b;
+    current_ = current;
+  }
+
+  void flush() {
+    if (current_ >= 0) sums_.store(h_, current_);
+    current_ = -1;
+  }
+
+ private:
+  ghist* h_;
+  BinSums sums_{};
+  int current_ = -1;
+};
+
+// Adds the weight of the off-grid samples of one interval, one sample at a time
+// as the plain loop adds it.
+void count_off_grid(const Step& s, const int* bin, int npos, ghist* h) {
+  for (int j = 0; j < npos; ++j) {
+    if (bin[j] != kOffGrid) continue;
+    ++h->off_count;
+    h->off_time += s.w;
+  }
+}
+
+// Threads to use: VARTO_THREADS when it is a positive number, else the cores
+// this process may run on.
+int thread_count() {
+  const char* text = std::getenv("VARTO_THREADS");
+  if (text != nullptr && *text != '\0') {
+    char* end = nullptr;
+    const long n = std::strtol(text, &end, 10);
+    if (*end == '\0' && n >= 1) return n > kMaxThreads ? kMaxThreads : static_cast<int>(n);
+  }
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int n = CPU_COUNT(&set);
+    if (n >= 1) return n > kMaxThreads ? kMaxThreads : n;
+  }
+  return 1;
+}
+
+// A fixed crew of threads that run one job together and wait for each other:
+// the calling thread is member 0, the others are started once and reused.
+class Crew {
+ public:
+  explicit Crew(int size) : size_(size) {
+    for (int t = 1; t < size; ++t) threads_.emplace_back([this, t] { serve(t); });
+  }
+  ~Crew() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    start_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+  Crew(const Crew&) = delete;
+  Crew& operator=(const Crew&) = delete;
+
+  int size() const { return size_; }
+
+  // Runs job(member) on every member and returns when all have finished.
+  void run(const std::function<void(int)>& job) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      job_ = &job;
+      pending_ = size_ - 1;
+      ++generation_;
+    }
+    start_.notify_all();
+    job(0);
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return pending_ == 0; });
+  }
+
+ private:
+  void serve(int member) {
+    long seen = 0;
+    for (;;) {
+      const std::function<void(int)>* job = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        start_.wait(lock, [&] { return stop_ || generation_ != seen; });
+        if (stop_) return;
+        seen = generation_;
+        job = job_;
+      }
+      (*job)(member);
+      {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        --pending_;
+      }
+      done_.notify_one();
+    }
+  }
+
+  int size_;
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable start_;
+  std::condition_variable done_;
+  const std::function<void(int)>* job_ = nullptr;
+  long generation_ = 0;
+  int pending_ = 0;
+  bool stop_ = false;
+};
+
+// One position: every interval in turn, its warning and its sample (with the
+// time filter) before the next, as the plain loop.
+void calc_one_position(const source* src, const asp* history, const obs* observation,
+                       const gain_data* set, const BinFinder& bins, const Geometry& geo,
+                       ghist* h) {
+  double det_x = 0.0;
+  double det_y = 0.0;
+  int bin = 0;
+  double wsum = 0.0;
+  for (int k = 0; k + 1 < history->count; ++k) {
+    Step s{};
+    if (!make_step(history, observation, set, src->count, k, &s)) continue;
+    locate(s, bins, geo, 1, &det_x, &det_y, &bin, &wsum);
+    count_off_grid(s, &bin, 1, h);
+    if (s.crosses_step) tmsg(kStepWarning);
+    if (bin >= 0) add_sample(bin, s.w, s.t0, s.t1, det_x, det_y, s.p, h, 1);
+  }
+}
+
+// Several positions, in blocks of intervals. For each block the calling thread
+// works out the interval constants in order (and writes the step warnings,
+// which for several positions may all come before the sums); then the crew
+// locates the positions, each member a run of intervals; then the crew adds,
+// each member the bins it owns, every bin's sums in interval and position order.
+// Which member computed what never changes a number.
+void calc_positions(const source* src, const asp* history, const obs* observation,
+                    const gain_data* set, const BinFinder& bins, const Geometry& geo, int threads,
+                    ghist* h) {
+  const int npos = src->count;
+  // About a megabyte of positions and bins per block, at least one interval.
+  const int block = std::max(16, (1 << 16) / npos) * threads;
+  const std::size_t cells = static_cast<std::size_t>(block) * static_cast<std::size_t>(npos);
+  std::vector<Step> steps(static_cast<std::size_t>(block));
+  std::vector<double> det_x(cells);
+  std::vector<double> det_y(cells);
+  std::vector<int> bin(cells);
+  std::vector<std::vector<double>> wsum(static_cast<std::size_t>(threads),
+                                        std::vector<double>(static_cast<std::size_t>(npos)));
+  std::vector<std::unique_ptr<Adder>> adders;
+  for (int t = 0; t < threads; ++t) adders.push_back(std::make_unique<Adder>(h));
+  // Bin i belongs to member i mod threads: neighbouring gains, often met
+  // together, go to different members.
+  std::vector<int> owner(static_cast<std::size_t>(h->count));
+  for (int i = 0; i < h->count; ++i) owner[i] = i % threads;
+  int filled = 0;
+  const auto at = [npos](int n) { return static_cast<std::size_t>(n) * static_cast<std::size_t>(npos); };
+  const auto locate_share = [&](int member) {
+    const int first = filled * member / threads;
+    const int last = filled * (member + 1) / threads;
+    for (int n = first; n < last; ++n) {
+      locate(steps[n], bins, geo, npos, &det_x[at(n)], &det_y[at(n)], &bin[at(n)],
+             wsum[member].data());
+    }
+  };
+  const auto add_share = [&](int member) {
+    Adder& adder = *adders[member];
+    const auto owns = [&owner, member](int i) { return owner[i] == member; };
+    for (int n = 0; n < filled; ++n) {
+      adder.add(steps[n], &bin[at(n)], &det_x[at(n)], &det_y[at(n)], npos, owns);
+    }
+    adder.flush();
+    if (member == 0) {
+      for (int n = 0; n < filled; ++n) count_off_grid(steps[n], &bin[at(n)], npos, h);
+    }
+  };
+  std::unique_ptr<Crew> crew;
+  if (threads > 1) crew = std::make_unique<Crew>(threads);
+  const std::function<void(int)> locate_job = locate_share;
+  const std::function<void(int)> add_job = add_share;
+  int k = 0;
+  while (k + 1 < history->count) {
+    filled = 0;
+    for (; k + 1 < history->count && filled < block; ++k) {
+      if (!make_step(history, observation, set, npos, k, &steps[filled])) continue;
+      if (steps[filled].crosses_step) {
+        for (int j = 0; j < npos; ++j) tmsg(kStepWarning);
+      }
+      ++filled;
+    }
+    if (crew) {
+      crew->run(locate_job);
+      crew->run(add_job);
+    } else {
+      locate_share(0);
+      add_share(0);
+    }
+  }
+}
+
+}  // namespace
+
 void varto_calc(const source* src, const asp* history, const obs* observation,
                 const gain_data* set, ghist* h) {
   tmsg(" ");
@@ -311,82 +746,21 @@ void varto_calc(const source* src, const asp* history, const obs* observation,
     calc_plain(src, history, observation, set, h);
     return;
   }
-  // What depends only on the interval is worked out once per interval: the good
-  // time, the time, the pair of maps and its weights, and the rotation. The
-  // arithmetic per position is that of unaspect, interp_gain and lint_d, term
-  // for term, so the sums come out as in the traced loop.
   const int npos = src->count;
   if (npos <= 0) return;
-  const double x0 = observation->x0;
-  const double y0 = observation->y0;
-  const BinFinder bins(h);
-  std::vector<double> rel_x(static_cast<std::size_t>(npos));
-  std::vector<double> rel_y(static_cast<std::size_t>(npos));
-  std::vector<double> det_x(static_cast<std::size_t>(npos));
-  std::vector<double> det_y(static_cast<std::size_t>(npos));
-  std::vector<int> bin(static_cast<std::size_t>(npos));
+  Geometry geo{observation->x0, observation->y0, std::vector<double>(static_cast<std::size_t>(npos)),
+               std::vector<double>(static_cast<std::size_t>(npos))};
   for (int j = 0; j < npos; ++j) {
-    rel_x[j] = src->xs[j] - x0;
-    rel_y[j] = src->ys[j] - y0;
+    geo.rel_x[j] = src->xs[j] - geo.x0;
+    geo.rel_y[j] = src->ys[j] - geo.y0;
   }
-  for (int k = 0; k + 1 < history->count; ++k) {
-    const auto [t0, t1, dt, mjd, p] = interval_at(history, observation, k);
-    if (dt <= 0) continue;
-    check_calibrated_period(set, mjd);
-    bool crosses_step = false;
-    const int km = select_map_pair(mjd, set->times, set->count, set->steps, set->step_count,
-                                   &crosses_step);
-    const double* map0 = set->maps + static_cast<std::size_t>(km - 1) * GAIN_MAP_SIZE;
-    const double* map1 = map0 + GAIN_MAP_SIZE;
-    const double tm0 = set->times[km - 1];
-    const double tm1 = set->times[km];
-    const bool same_time = tm0 == tm1;
-    const double after = tm1 - mjd;   // weight of the earlier map
-    const double before = mjd - tm0;  // weight of the later map
-    const double span = tm1 - tm0;
-    const double inv_span = 1.0 / span;
-    // cos and sin of the roll exactly as the rotation computes them.
-    double cos_r = 0.0;
-    double sin_r = 0.0;
-    rotate2_d(1.0, 0.0, p[2], &cos_r, &sin_r);
-    const double px = p[0];
-    const double py = p[1];
-    const double w = dt / npos;
-    // First the detector position and bin of every position, then the sums in
-    // position order: two short loops keep their values in registers.
-    for (int j = 0; j < npos; ++j) {
-      const double dx = rel_x[j] - px;
-      const double dy = rel_y[j] - py;
-      const double detx = x0 + (dx * cos_r - dy * sin_r);
-      const double dety = y0 + (dx * sin_r + dy * cos_r);
-      const GridPoint gp = grid_point(detx / 256.0, dety / 256.0);
-      const double g0 = bilinear(map0, gp);
-      const double g1 = bilinear(map1, gp);
-      det_x[j] = detx;
-      det_y[j] = dety;
-      // A position off the grid was looked up at the clamped edge; it adds nothing.
-      bin[j] = off_grid(detx, dety) ? kOffGrid
-               : same_time        ? bins.exact((g0 + g1) / 2)
-                                  : bins.find(after * g0 + before * g1, inv_span, span);
-    }
-    // The weight off the grid, one sample at a time as the plain loop adds it.
-    for (int j = 0; j < npos; ++j) {
-      if (bin[j] != kOffGrid) continue;
-      ++h->off_count;
-      h->off_time += w;
-    }
-    if (npos == 1) {
-      if (crosses_step) tmsg(kStepWarning);
-      if (bin[0] >= 0) add_sample(bin[0], w, t0, t1, det_x[0], det_y[0], p, h, npos);
-      continue;
-    }
-    // Several positions write nothing while adding, so their warnings, one per
-    // lookup, can all come first.
-    if (crosses_step) {
-      for (int j = 0; j < npos; ++j) tmsg(kStepWarning);
-    }
-    add_interval(h, bin.data(), det_x.data(), det_y.data(), npos, w, t0, t1, p);
+  const BinFinder bins(h);
+  if (npos == 1) {
+    calc_one_position(src, history, observation, set, bins, geo, h);
+    return;
   }
+  const int threads = std::min(thread_count(), npos);
+  calc_positions(src, history, observation, set, bins, geo, threads, h);
 }
 
 void varto_warn_off_detector(const ghist* h) {

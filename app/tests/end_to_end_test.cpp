@@ -318,5 +318,35 @@ TEST_F(EndToEndTest, Varto_sourceOffTheDetector_addsNothingAndWarns) {
   EXPECT_TRUE(contains(r.out, " s of exposure not counted)\n")) << r.out;
 }
 
+TEST_F(EndToEndTest, Varto_anyThreadCount_givesTheSameTableAndReport) {
+  ASSERT_TRUE(sample::write_sample_observation(dir_.string(), sample::SampleOptions{}));
+  // Several positions (two of them off the detector, for the warning), and one
+  // position with its time-filter listing.
+  std::string positions;
+  for (int j = 0; j < 60; ++j)
+    positions += std::to_string(3900 + 13 * (j % 12)) + " " + std::to_string(3950 + 41 * (j / 12)) + "\n";
+  write_text("region.txt", positions + "100 4000\n4000 8300\n");
+  for (const std::string words : {"pos=region.txt", "xpos=4100 ypos=4050"}) {
+    std::string first_out;
+    std::string first_table;
+    for (const char* threads : {"1", "2", "7"}) {
+      ::setenv("VARTO_THREADS", threads, 1);
+      const RunResult r = run_varto(dir_.string(), words);
+      ::unsetenv("VARTO_THREADS");
+      ASSERT_EQ(r.status, 0) << words << " " << threads << r.out << r.err;
+      const std::string table = read_text("varto.fits");
+      if (first_out.empty()) {
+        first_out = r.out;
+        first_table = table;
+        continue;
+      }
+      EXPECT_EQ(r.out, first_out) << words << " " << threads;
+      EXPECT_TRUE(table == first_table) << words << " " << threads;
+    }
+    EXPECT_TRUE(contains(first_out, words[0] == 'p' ? "samples off the detector" : "Gain   Time filter"))
+        << first_out;
+  }
+}
+
 }  // namespace
 }  // namespace varto_test
