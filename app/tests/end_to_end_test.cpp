@@ -334,7 +334,10 @@ TEST_F(EndToEndTest, Varto_anyThreadCount_givesTheSameTableAndReport) {
       const RunResult r = run_varto(dir_.string(), words);
       ::unsetenv("VARTO_THREADS");
       ASSERT_EQ(r.status, 0) << words << " " << threads << r.out << r.err;
-      const std::string table = read_text("varto.fits");
+      // The table without its creation date, the one card that may differ.
+      std::string table = read_text("varto.fits");
+      for (std::size_t at = 0; at + 80 <= table.size(); at += 80)
+        if (table.compare(at, 10, "DATE    = ") == 0) table.replace(at, 80, 80, ' ');
       if (first_out.empty()) {
         first_out = r.out;
         first_table = table;
