@@ -27,7 +27,10 @@ Specials specials;
 constexpr const char* kNanString = "  -  ";
 constexpr std::size_t kNanLen = 5;
 
+// Leading blanks are skipped too, so that the null text "  -  " that the
+// writers put out reads back as the null value.
 bool is_nancode(const char* s) {
+  while (*s == ' ') ++s;
   return cs_eq(s, "-") || cs_eq(s, "NA") || cs_eq(s, "NAN") || cs_eq(s, "NaN");
 }
 
