@@ -1,7 +1,10 @@
 // Gain calibration: the table of 32 x 32 gain maps against MJD, the optional
 // list of gain steps (MJDs of abrupt gain changes), and the debug listing of the
 // maps in the file "gain.time".
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/varto.h"
 #include "dm/dm.h"
@@ -75,7 +78,7 @@ gain_data* varto_cal_read(const char* spec) {
 
 int read_gain_steps_file(gain_data* set, const char* file) {
   if (set == nullptr || file == nullptr || cs_is_blank(file)) return 0;
-  char line[320];
+  char line[1400];
   const int ch = fio_open_r(file);
   if (ch == 0) {
     std::snprintf(line, sizeof line, "Failed to open steps file %s", file);
@@ -83,12 +86,24 @@ int read_gain_steps_file(gain_data* set, const char* file) {
     return 1;
   }
   bool warned = false;
+  int line_no = 0;
   char text[81];
   while (fio_read(ch, text, sizeof text) != 0) {
-    char token[32] = "";
+    ++line_no;
+    char token[sizeof text] = "";
     const char* cursor = text;
-    cs_get_c(&cursor, token, 31);
+    cs_get_c(&cursor, token, sizeof text - 1);
     if (token[0] == '#' || cs_is_blank(token)) continue;
+    // A step that is not a finite MJD would place the map selection nowhere.
+    char* end = nullptr;
+    const double step = std::strtod(token, &end);
+    if (end == token || *end != '\0' || !std::isfinite(step)) {
+      std::snprintf(line, sizeof line, "Bad gain step in %s line %d: %s is not a finite MJD",
+                    file, line_no, token);
+      tmsg(line);
+      fio_close(ch);
+      return 1;
+    }
     if (set->step_count >= set->step_capacity) {
       // The record holds a fixed number of steps; later ones are refused.
       if (!warned) {
@@ -100,9 +115,17 @@ int read_gain_steps_file(gain_data* set, const char* file) {
       }
       continue;
     }
-    set->steps[set->step_count++] = read_d(token);
+    set->steps[set->step_count++] = step;
   }
   fio_close(ch);
+  double* first = set->steps;
+  double* last = set->steps + set->step_count;
+  if (!std::is_sorted(first, last)) {
+    std::sort(first, last);
+    std::snprintf(line, sizeof line, "Warning: gain steps in %s were not in time order: sorted",
+                  file);
+    tmsg(line);
+  }
   std::snprintf(line, sizeof line, "Read %d steps from gain steps file\n", set->step_count);
   tmsg(line);
   return 0;

@@ -1,6 +1,7 @@
 // Gain interpolation: bilinear in one 32 x 32 map at a detector position, linear
 // in time between two maps chosen so that, where possible, no gain step lies
 // between them.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -37,7 +38,8 @@ int select_map_pair(double t, const double* times, int n, const double* steps, i
     lo = 0.0;
     hi = steps[0];
   } else {
-    const int j = find_entry_d(t, steps, m);
+    // Steps that are not numbers or not in order can leave no later step.
+    const int j = std::max(1, find_entry_d(t, steps, m));
     lo = steps[j - 1];
     hi = steps[j];
   }
@@ -48,7 +50,9 @@ int select_map_pair(double t, const double* times, int n, const double* steps, i
     a = a - 1;
     *crosses_step = true;
   }
-  return a + find_entry_d(t, times + a, b - a + 1);
+  // Sorted finite steps always give a pair inside the maps; any other steps
+  // must not make the caller read outside them.
+  return std::clamp(a + find_entry_d(t, times + a, b - a + 1), 1, n - 1);
 }
 
 int find_entry_and_step_d(double t, const double* times, int n, const double* steps, int m) {

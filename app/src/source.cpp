@@ -3,6 +3,7 @@
 // shared equally among them.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/varto.h"
 #include "util/util.h"
@@ -32,6 +33,8 @@ void free_source(source* list) {
 
 namespace {
 
+constexpr std::size_t kPositionLineLimit = 255;  // characters of a position line
+
 // True when token is one number and nothing else.
 bool position_number(const char* token, double* value) {
   if (cs_is_blank(token)) return false;
@@ -45,7 +48,7 @@ bool position_number(const char* token, double* value) {
 }  // namespace
 
 source* source_read(const char* file, int capacity) {
-  char line[320];
+  char line[1400];
   const int ch = fio_open_r(file);
   if (ch == 0) {
     std::snprintf(line, sizeof line, "Failed to open source file %s\n", file);
@@ -55,9 +58,18 @@ source* source_read(const char* file, int capacity) {
   source* list = alloc_source(capacity);
   int positions = 0;
   int line_no = 0;
-  char text[81];
+  // One character more than the longest line, so that a longer one shows.
+  char text[kPositionLineLimit + 2];
   while (fio_read(ch, text, sizeof text) != 0) {
     ++line_no;
+    if (std::strlen(text) > kPositionLineLimit) {
+      std::snprintf(line, sizeof line, "Position line too long in %s line %d (more than %zu characters)",
+                    file, line_no, kPositionLineLimit);
+      tmsg(line);
+      fio_close(ch);
+      free_source(list);
+      return nullptr;
+    }
     // Blank lines and lines whose first word begins with '#' hold no position.
     if (cs_is_blank(text)) continue;
     char x_token[sizeof text] = "";

@@ -52,6 +52,24 @@ TEST_F(InterpTest, FindEntryAndStepD_choosesMapsInsideTheStepSegment) {
   EXPECT_EQ(find_entry_and_step_d(120, times, 4, two_steps, 2), 1);
 }
 
+TEST_F(InterpTest, FindEntryAndStepD_anyStepsKeepThePairInsideTheMaps) {
+  // Steps that are not numbers, not in order or far outside the maps: the pair
+  // (k-1, k) must stay inside the maps (the sanitizer build catches a stray read).
+  const double times[] = {100, 200, 300, 400};
+  const double nan = std::nan("");
+  const std::vector<std::vector<double>> step_lists = {
+      {nan}, {nan, 250}, {250, nan}, {350, 150}, {350, 250, 150}, {-1e300, 1e300}, {250, 250}};
+  testing::internal::CaptureStdout();
+  for (const auto& steps : step_lists) {
+    for (double t : {-1e9, 50.0, 150.0, 250.0, 260.0, 350.0, 1e9, nan}) {
+      const int k = find_entry_and_step_d(t, times, 4, steps.data(), static_cast<int>(steps.size()));
+      EXPECT_GE(k, 1) << t;
+      EXPECT_LE(k, 3) << t;
+    }
+  }
+  testing::internal::GetCapturedStdout();
+}
+
 TEST_F(InterpTest, FindEntryAndStepD_singleMapSegmentWarnsAndReachesBack) {
   const double times[] = {100, 200, 300};
   const double step[] = {250};

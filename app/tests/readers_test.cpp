@@ -122,7 +122,7 @@ TEST_F(ReadersTest, SourceRead_refusesTooManyPositionsBadNumbersAndMissingFiles)
   free_source(list);
 
   const struct {
-    const char* text;
+    std::string text;
     const char* message;
   } cases[] = {
       {"1 2\n3 4\n5 6\n", "Too many pixels in region\n"},
@@ -130,6 +130,7 @@ TEST_F(ReadersTest, SourceRead_refusesTooManyPositionsBadNumbersAndMissingFiles)
       {"1\n", " line 1: x and y must be numbers\n"},
       {"1.5e 2\n", " line 1: x and y must be numbers\n"},
       {"1 2\n, 2\n", " line 2: x and y must be numbers\n"},
+      {"1 2 " + std::string(252, '0') + "\n", " line 1 (more than 255 characters)\n"},
   };
   for (const auto& c : cases) {
     write_text("bad.txt", c.text);
@@ -158,6 +159,19 @@ TEST_F(ReadersTest, ReadGainStepsFile_skipsCommentsAndBlankLines) {
   ASSERT_EQ(set->step_count, 2);
   EXPECT_EQ(set->steps[0], 49500.0);
   EXPECT_EQ(set->steps[1], 49800.5);
+  free_gain_data(set);
+}
+
+TEST_F(ReadersTest, ReadGainStepsFile_sortsUnsortedStepsWithOneWarning) {
+  write_text("steps.txt", "49800.5\n49500\n49600\n");
+  gain_data* set = alloc_gain_data(2, GAIN_STEP_CAPACITY);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(read_gain_steps_file(set, path("steps.txt").c_str()), 0);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(contains(out, "steps.txt were not in time order: sorted\nRead 3 steps")) << out;
+  ASSERT_EQ(set->step_count, 3);
+  EXPECT_EQ(set->steps[0], 49500.0);
+  EXPECT_EQ(set->steps[2], 49800.5);
   free_gain_data(set);
 }
 

@@ -124,8 +124,10 @@ void free_gain_data(gain_data* set);
 /// columns, or holds fewer than two maps.
 gain_data* varto_cal_read(const char* spec);
 /// Appends the steps listed in file (one MJD a line, '#' comments); a blank name
-/// does nothing. At most step_capacity steps are kept. 1, after "Failed to open
-/// steps file", when the file cannot be opened; else 0.
+/// does nothing. At most step_capacity steps are kept; steps out of time order
+/// are sorted, with one warning. 1, after "Failed to open steps file" or a line
+/// naming the bad line, when the file cannot be opened or a line's first word
+/// is not a finite number; else 0.
 int read_gain_steps_file(gain_data* set, const char* file);
 /// Writes the centre gain, mean and variance of every map to the file "gain.time".
 void time_slice(const gain_data* set);
@@ -150,8 +152,8 @@ void free_source(source* list);
 /// Reads "x y" (or "x,y") lines of file, skipping blank lines and lines whose
 /// first word begins with '#'. Null, after a message, when the file cannot be
 /// opened, when it holds capacity positions or more ("Too many pixels in
-/// region"), or when a line's x or y is not a number (the message names the
-/// file and the line number).
+/// region"), or when a line's x or y is not a number or the line is longer than
+/// 255 characters (the message names the file and the line number).
 source* source_read(const char* file, int capacity);
 
 // ---------------------------------------------------------------------------
