@@ -41,7 +41,7 @@ int select_map_pair(double t, const double* times, int n, const double* steps, i
     // Steps that are not numbers or not in order can leave no later step.
     const int j = std::max(1, find_entry_d(t, steps, m));
     lo = steps[j - 1];
-    hi = steps[j];
+    hi = steps[std::min(j, m - 1)];
   }
   int a = times[0] > lo ? 0 : find_entry_d(lo, times, n);
   int b = times[n - 1] < hi ? n - 1 : find_entry_d(hi, times, n) - 1;
