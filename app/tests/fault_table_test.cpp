@@ -68,6 +68,8 @@ std::vector<FaultRow> fault_rows() {
        [](const fs::path& d) { write_file(d / "long.txt", "4096 4097" + std::string(100000, '7')); }},
       {"bso not finite", "bso=48,40,nan", 1, "Parameter bso: \"48,40,nan\" holds a number"},
       {"ghist infinite", "ghist=3,inf,0.05", 1, "Parameter ghist: \"3,inf,0.05\" holds a number"},
+      {"event file truncated in its header", "", 1, "Failed to open GTI",
+       [](const fs::path& d) { fs::resize_file(d / "bas.fits", 2880 + 1000); }},
       {"help", "--help", 0, "Exit status:"},
       {"version", "--version", 0, "varto " VARTO_VERSION "\nCFITSIO "},
   };
