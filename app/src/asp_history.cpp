@@ -15,6 +15,9 @@ namespace {
 // Radians per degree; a REV0 roll is divided by it.
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 
+// The data model's error code for a file with more blocks than it holds.
+constexpr int kTooManyBlocks = 3;
+
 // One aspect table found in the file.
 struct AspectTable {
   int block_no = 0;
@@ -35,6 +38,9 @@ std::vector<AspectTable> find_aspect_tables(dmDataset* ds) {
   }
   const int nblocks = dmDatasetGetNoBlocks(ds);
   std::printf("ASPECT dataset has %d blocks\n", nblocks);
+  // A file with more blocks than the data model holds would lose its later
+  // "AO" blocks: the data model has said so, and no table is offered.
+  if (dmiErrorGet() == kTooManyBlocks) return tables;
   for (int n = 1; n <= nblocks; ++n) {
     block = dmDatasetMoveToBlock(ds, n);
     char name[81] = "";
@@ -155,8 +161,14 @@ asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double
       rotate2_d(offset[0], offset[1], -nominal[2], &stored[0], &stored[1]);
       stored[2] = offset[2] + nominal[2];
     }
+    const int read_error = dmBlockGetReadError(block);
     dmsg(1, "Close Aspect table");
     dmBlockClose(block);
+    if (read_error != 0) {
+      // The data model has reported the failed read; no history is kept.
+      free_asp(history);
+      return nullptr;
+    }
     history->count += rows;
   }
   std::printf("Aspect records: %d\n", history->count);
@@ -168,11 +180,21 @@ asp* varto_read_aspect(const char* file, int rev0, char** cols, const double* bs
   dmDataset* ds = dmDatasetOpen(file);
   if (ds == nullptr) {
     tmsg("Failed to open aspect file");
+    print_open_reason();
     return nullptr;
   }
   dmsg(1, "Opened Aspect DS");
   asp* history = aspect_read(ds, bso, nominal, pixsize, rev0, cols);
-  if (history != nullptr && history->count == 0) tmsg("Failed to read aspect");
+  if (history == nullptr) {
+    dmDatasetClose(ds);
+    return nullptr;
+  }
   dmDatasetClose(ds);
+  if (history->count == 0) {
+    // Without a single pointing there is nothing to follow the source with.
+    tmsg("Failed to read aspect");
+    free_asp(history);
+    return nullptr;
+  }
   return history;
 }

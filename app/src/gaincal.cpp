@@ -33,6 +33,7 @@ gain_data* varto_cal_read(const char* spec) {
   dmBlock* table = dmDatasetTableOpen(spec);
   if (table == nullptr) {
     tmsg("Failed to open gain calibration dataset");
+    print_open_reason();
     return nullptr;
   }
   const int n = dmTableGetNoRows(table);
@@ -58,6 +59,12 @@ gain_data* varto_cal_read(const char* spec) {
       dmsg(1, line);
     }
     dmTableNextRow(table);
+  }
+  if (dmBlockGetReadError(table) != 0) {
+    // The data model has reported the failed read; no maps are kept.
+    dmDatasetTableClose(table);
+    free_gain_data(set);
+    return nullptr;
   }
   std::printf("Read %d maps from gain calibration table\n", set->count);
   dmDatasetTableClose(table);

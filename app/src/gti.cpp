@@ -37,6 +37,12 @@ gti* read_gti(dmBlock* block) {
     dmGetScalars_d(start_col, list->starts, 1, n);
     dmGetScalars_d(stop_col, list->stops, 1, n);
   }
+  // A table that could not be read whole gives no list at all (the data model
+  // has said why).
+  if (dmBlockGetReadError(block) != 0) {
+    free_gti(list);
+    return nullptr;
+  }
   list->count = n;
   dmsg(1, "Got GTI");
   return list;
@@ -53,6 +59,7 @@ gti* dataset_get_gti(dmDataset* ds) {
   dmsg(1, "Read GTI");
   gti* list = read_gti(block);
   dmBlockClose(block);
+  if (list == nullptr) return nullptr;
   list->total = sum_gti(list);
   char line[128];
   std::snprintf(line, sizeof line, "GTI records: %6d Total time %f", list->count, list->total);

@@ -93,9 +93,9 @@ obs* varto_read_event_file(const char* file, const char* extname) {
   dmsg1(1, "Open DS ", file);
   dmDataset* ds = dmDatasetOpen(file);
   if (ds == nullptr) {
-    char line[320];
-    std::snprintf(line, sizeof line, "Failed to open event file %s", file);
-    tmsg(line);
+    const std::string line = std::string("Failed to open event file ") + file;
+    tmsg(line.c_str());
+    print_open_reason();
   } else {
     dmsg(1, "Open DS OK, now get GTI");
   }
@@ -112,6 +112,14 @@ obs* varto_read_event_file(const char* file, const char* extname) {
   dmDatasetClose(ds);
   if (dbg_level(1)) obs_print(record);
   return record;
+}
+
+void print_open_reason(void) {
+  char reason[DM_ERROR_TEXT_LEN + 1];
+  dmErrorGetText(reason, sizeof reason);
+  if (cs_is_blank(reason)) return;
+  const std::string line = std::string("Reason: ") + reason;
+  tmsg(line.c_str());
 }
 
 void obs_print(const obs* record) {

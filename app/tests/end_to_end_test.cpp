@@ -104,6 +104,29 @@ TEST_F(EndToEndTest, Varto_rev0Layout_readsAoBlocksAndGivesTheRdfResult) {
   EXPECT_TRUE(contains(r.out, "  5.00  (100.00:300.00,400.00:600.00)\n"));
 }
 
+TEST_F(EndToEndTest, Varto_rev0With150AoBlocks_givesTheHistogramOfTheSameRecordsIn3Blocks) {
+  HandObservation obs;
+  obs.rev0 = true;
+  write_hand_observation(dir_.string(), obs);
+  // 300 records over the whole observation, drifting across gain-map cells.
+  std::vector<sample::AspectRow> rows;
+  for (int k = 0; k < 300; ++k) rows.push_back({2.5 * k, -400.0 + 2.0 * k, 0.0, 0.0});
+  const std::string words =
+      kPlain + "xpos=4096 ypos=4096 aspect=asp.ao aspcols=TIME,ASP_DX,ASP_DY,ASP_ROLL";
+  std::vector<double> hist[2];
+  const int nblocks[2] = {3, 150};
+  for (int i = 0; i < 2; ++i) {
+    std::vector<std::vector<sample::AspectRow>> blocks(static_cast<size_t>(nblocks[i]));
+    for (int k = 0; k < 300; ++k) blocks[static_cast<size_t>(k * nblocks[i] / 300)].push_back(rows[k]);
+    ASSERT_EQ(sample::write_aspect_rev0(path("asp.ao"), blocks), 0);
+    const RunResult r = run_varto(dir_.string(), words);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "Aspect records: 300\n")) << r.out;
+    hist[i] = exposure();
+  }
+  EXPECT_EQ(hist[0], hist[1]);
+}
+
 TEST_F(EndToEndTest, Varto_stepsFile_keepsBothMapsOnOneSideOfTheStep) {
   // Maps 4, 4, 6, 6 at MJD 49000, 49040, 49060, 49100; observation at MJD 49045.
   HandObservation obs;

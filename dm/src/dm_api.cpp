@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "util/util.h"
 
@@ -47,6 +48,20 @@ dmBlock* columnBlock(dmDescriptor* col, const char* unsupported) {
   return col->block;
 }
 
+// Notes a failed column read on the column's block. The first failure is
+// reported with the file, the column and the kernel's reason; later ones only
+// keep the block marked, so that a damaged table gives one message.
+void readFailed(dmDescriptor* col) {
+  dmBlock* block = col->block;
+  if (block->read_error != 0) return;
+  block->read_error = dmiErrorGet() != 0 ? dmiErrorGet() : 1;
+  char reason[DM_ERROR_TEXT_LEN + 1];
+  dmErrorGetText(reason, sizeof reason);
+  std::string line = std::string("Failed to read column ") + col->name + " of " +
+                     block->dataset->name + ": " + reason;
+  tmsg(line.c_str());
+}
+
 dmDescriptor* findKey(dmBlock* block, const char* name) {
   if (!block || !block->keys || !name || cs_is_blank(name)) return nullptr;
   for (int i = 0; i < block->nkeys; i++) {
@@ -67,7 +82,14 @@ dmBlock* openSpec(const char* spec) {
   dmDataset* ds = dmDatasetOpen(dsname);
   if (!ds) return nullptr;
   dmBlock* block = dmBlockOpen(ds, blockname);
-  if (!block) dmDatasetClose(ds);
+  if (!block) {
+    // A block that was found but could not be read has its own reason already.
+    if (!dmiDatasetGetBlock(ds, blockname)) {
+      const std::string reason = std::string("the file has no block ") + blockname;
+      dmiErrorReport(dmiErrorGet(), reason.c_str());
+    }
+    dmDatasetClose(ds);
+  }
   return block;
 }
 
@@ -270,6 +292,8 @@ int dmBlockPrint(dmBlock* block, const char* what) {
   return 0;
 }
 
+int dmBlockGetReadError(dmBlock* block) { return block ? block->read_error : 0; }
+
 int dmBlockPrintKernel(dmBlock* block) {
   dmKernel* k = liveKernel(block);
   return k ? k->BlockPrintKernel(block->kernel_block) : 0;
@@ -360,8 +384,10 @@ double dmGetScalar_d(dmDescriptor* col) {
   dmBlock* block = columnBlock(col, "Unsupported");
   if (!block) return 0.0;
   double value = 0.0;
-  block->dataset->kernel->ColumnRead_d(block->kernel_block, col->kernel_index, block->row, 1,
-                                       &value, 1);
+  if (block->dataset->kernel->ColumnRead_d(block->kernel_block, col->kernel_index, block->row,
+                                           1, &value, 1) < 0) {
+    readFailed(col);
+  }
   return value;
 }
 
@@ -369,8 +395,10 @@ float dmGetScalar_r(dmDescriptor* col) {
   dmBlock* block = columnBlock(col, "Unsupported");
   if (!block) return 0.0F;
   float value = 0.0F;
-  block->dataset->kernel->ColumnRead_r(block->kernel_block, col->kernel_index, block->row, 1,
-                                       &value, 1);
+  if (block->dataset->kernel->ColumnRead_r(block->kernel_block, col->kernel_index, block->row,
+                                           1, &value, 1) < 0) {
+    readFailed(col);
+  }
   return value;
 }
 
@@ -389,13 +417,19 @@ int dmGetScalars_d(dmDescriptor* col, double* values, int firstrow, int nrows) {
   if (col->ndims > 0 && col->dims[0] > 1) {
     // The kernel reads elements consecutively across rows; for a vector column
     // each row's first element is fetched on its own.
-    while (got < nrows &&
-           k->ColumnRead_d(block->kernel_block, col->kernel_index, firstrow + got, 1,
-                           values + got, 1) == 1) {
+    while (got < nrows) {
+      const int r = k->ColumnRead_d(block->kernel_block, col->kernel_index, firstrow + got, 1,
+                                    values + got, 1);
+      if (r < 0) readFailed(col);
+      if (r != 1) break;
       got++;
     }
   } else {
     got = k->ColumnRead_d(block->kernel_block, col->kernel_index, firstrow, nrows, values, 1);
+    if (got < 0) {
+      readFailed(col);
+      got = 0;
+    }
   }
   block->row = firstrow + got - 1;
   return got;
@@ -405,8 +439,10 @@ dmDescriptor* dmGetStaticArray_d(dmDescriptor* col, double* values, int n) {
   if (!col) return nullptr;
   dmBlock* block = columnBlock(col, "Unsupported 2");
   if (!block || block->type != DM_BLOCK_TABLE || !values || n < 1) return col;
-  block->dataset->kernel->ColumnRead_d(block->kernel_block, col->kernel_index, block->row, 1,
-                                       values, n);
+  if (block->dataset->kernel->ColumnRead_d(block->kernel_block, col->kernel_index, block->row,
+                                           1, values, n) < 0) {
+    readFailed(col);
+  }
   return col;
 }
 

@@ -77,3 +77,6 @@ int FITS_SetKernelOption(const char* option);
 /// kernels (dmkErrorSet). Never cleared except by dmInit.
 void dmiErrorSet(int code);
 void dmkErrorSet(int code);
+/// Sets the error code and the text that dmErrorGetText hands out (the
+/// reason of the failure, in the kernel's own words).
+void dmiErrorReport(int code, const char* text);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "util/util.h"
@@ -36,6 +37,11 @@ dmBlock* scanNext(dmDataset* ds) {
     return nullptr;
   }
   dmBlock* block = dmiBlockAlloc(ds, kb, name, type);
+  if (!block && ds->nblocks >= DM_MAX_BLOCKS) {
+    const std::string line = std::string("File ") + ds->name + " holds more than " +
+                             std::to_string(DM_MAX_BLOCKS) + " blocks; the rest are not read";
+    tmsg(line.c_str());
+  }
   if (!block) {
     // A block that cannot be recorded is out of reach: release it and stop
     // scanning so that later blocks are not numbered wrongly.
@@ -69,7 +75,7 @@ void dmiInit(void) {
   context = &g_context;
   context->count = 0;
   for (dmDataset*& slot : context->datasets) slot = nullptr;
-  dmiErrorSet(0);
+  dmiErrorReport(0, "");
   CreateKernel = dmKernelGet("FITS");
 }
 
@@ -305,10 +311,25 @@ int dmiBlockOpen(dmBlock* block) {
   if (!block->kernel_block) return 1;
   if (dmiBlockStructAlloc(block)) return 1;
   block->row = 1;
+  block->read_error = 0;
   dmKernel* k = ds->kernel;
+  int ncols = 0;
+  int nrows = 0;
+  const int failed = block->type != DM_BLOCK_TABLE
+                         ? k->ImageOpen(block->kernel_block)
+                         : k->TableOpen(block->kernel_block, &ncols, &nrows);
+  if (failed) {
+    // A block whose header cannot be read whole is not offered at all.
+    char reason[DM_ERROR_TEXT_LEN + 1];
+    dmErrorGetText(reason, sizeof reason);
+    std::string line = std::string("Cannot read block ") + block->name + " of " + ds->name +
+                       ": " + reason;
+    tmsg(line.c_str());
+    dmiBlockStructFree(block);
+    return 1;
+  }
 
   if (block->type != DM_BLOCK_TABLE) {
-    k->ImageOpen(block->kernel_block);
     // The kernel gives no name, type or shape for the pixel array: the block's
     // one column is described by the block name with no data type and no axes.
     dmDescriptor* pix = dmiDescriptorAlloc(block, block->name, DM_TYPE_NONE, DM_KIND_COLUMN, 1);
@@ -317,9 +338,6 @@ int dmiBlockOpen(dmBlock* block) {
     block->ncols = 1;
     block->nrows = 1;
   } else {
-    int ncols = 0;
-    int nrows = 0;
-    k->TableOpen(block->kernel_block, &ncols, &nrows);
     if (ncols < 0) ncols = 0;
     if (ncols > DM_MAX_DESCRIPTORS) ncols = DM_MAX_DESCRIPTORS;
     for (int n = 1; n <= ncols; n++) {

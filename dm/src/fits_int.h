@@ -73,6 +73,7 @@ struct FITS_Block {
   char** tform = nullptr;
   int* datatype = nullptr;        // data-model type code per column
   int* nelem = nullptr;           // element count per column
+  int* scaled = nullptr;          // 1 for a column with TSCALn other than 1 or TZEROn other than 0
   long heap = 0;                  // PCOUNT of a binary table; 0 when created
   int naxis = 2;                  // image shape
   long naxes[DM_MAX_DIMS] = {0, 0};
@@ -92,17 +93,20 @@ FITS_Block* FITS_BlockAlloc(FITS_Dataset* ds, int hdutype, int hdu, const char* 
 /// Frees the header cards, the column lists and the record. Null ignored.
 void FITS_BlockFree(FITS_Block* block);
 
-/// Makes the five column lists for n columns (FITS_DEFAULT_COLS when n is 0);
+/// Makes the six column lists for n columns (FITS_DEFAULT_COLS when n is 0);
 /// any previous lists are freed first. 0, or 1 when memory runs out.
 int FITS_AllocCols(FITS_Block* block, int n);
 void FITS_FreeCols(FITS_Block* block);
 
-/// Reads every card of the block's HDU into memory, values into the store. 0.
+/// Reads every card of the block's HDU into memory, values into the store. 0,
+/// or the CFITSIO status when the HDU or one of its cards cannot be read (the
+/// block then holds no header).
 int FITS_HeaderOpen(FITS_Block* block);
 void FITS_HeaderClose(FITS_Block* block);
 /// Reads card k: keyword (FLEN_KEYWORD), value (FLEN_CARD), comment (FLEN_CARD).
-/// Returns the kernel key type.
-int FITS_ReadKeyNo(fitsfile* fptr, int k, char* keyword, char* value, char* comment);
+/// Returns the kernel key type; a card that cannot be read sets *status.
+int FITS_ReadKeyNo(fitsfile* fptr, int k, char* keyword, char* value, char* comment,
+                   int* status);
 /// Sets base name, index and special flag of every card of the header.
 void FITS_SpecialKeys(FITS_Block* block);
 /// Splits the trailing digits (never the first character) off keyword.
@@ -131,6 +135,20 @@ int FITS_TformCodeToType(int typecode);
 int FITS_GetBlockType(int hdutype);
 int FITS_SetBlockType(int blocktype);
 void FITS_SetTableType(int hdutype);
+
+/// Records a nonzero CFITSIO status as the library error code, with CFITSIO's
+/// text for it as the reason (dmErrorGetText), and clears CFITSIO's message
+/// stack. Returns status.
+int FITS_Failed(int status);
+
+/// Reads every header of a file CFITSIO has just opened as raw bytes and
+/// refuses the file (nonzero result, reason recorded) when a header holds a
+/// byte outside ASCII 32-126, ends before its END card, or gives a compressed
+/// image a tile size that is not positive. 0 when every header passes.
+int FITS_CheckHeaders(fitsfile* fptr, const char* filename);
+/// Refuses the current HDU's table (nonzero result, reason recorded) when the
+/// file does not hold the rows and heap its header claims. 0 when it does.
+int FITS_CheckTableSize(FITS_Block* block);
 
 /// Bounded copy into a buffer of room bytes, always terminated; null copies "".
 void FITS_CopyText(const char* src, char* dst, size_t room);

@@ -55,7 +55,7 @@ void bad_column(const char* what, int col) {
 // its outcome). The file is closed again when no record can be made for it.
 FITS_Dataset* dataset_for(fitsfile* fptr, int status) {
   if (status != 0) {
-    dmkErrorSet(status);
+    FITS_Failed(status);
     return nullptr;
   }
   FITS_Dataset* ds = FITS_DatasetAlloc(fptr);
@@ -81,7 +81,10 @@ constexpr int real_type(const double*) { return DM_TYPE_D; }
 constexpr int real_type(const float*) { return DM_TYPE_R; }
 
 // Reads nrows rows of nelem elements from a real column into values of type
-// T; a column of the other real type (Other) is converted on the way.
+// T; a column of the other real type (Other) is converted on the way. A 32-bit
+// real column that is scaled (TSCALn, TZEROn) is read into 64-bit values by
+// CFITSIO itself, so that the scaling is done at 64-bit precision. Returns the
+// rows read, or -1 when CFITSIO reports a failure (recorded by FITS_Failed).
 template <typename Other, typename T>
 int read_reals(FITS_Block* block, int col, int firstrow, int nrows, T* values, int nelem,
                const char* mismatch) {
@@ -91,19 +94,28 @@ int read_reals(FITS_Block* block, int col, int firstrow, int nrows, T* values, i
     return nrows;
   }
   if (nrows < 1 || nelem < 1) return 0;
-  FITS_SelectHDU(block);
+  int status = FITS_SelectHDU(block);
+  if (status != 0) {
+    FITS_Failed(status);
+    return -1;
+  }
   fitsfile* fptr = block->dataset->fptr;
   long long total = static_cast<long long>(nrows) * nelem;
-  int status = 0;
   const int type = block->datatype[col - 1];
-  if (type == real_type(values)) {
+  const bool direct = type == real_type(values) ||
+                      (type == DM_TYPE_R && real_type(values) == DM_TYPE_D &&
+                       block->scaled[col - 1] != 0);
+  if (direct && type == real_type(values)) {
     read_cells(fptr, col, firstrow, 1, total, values, &status);
-  } else if (type == real_type(static_cast<const Other*>(nullptr))) {
+  } else if (direct || type == real_type(static_cast<const Other*>(nullptr))) {
     // CFITSIO takes no first element beyond a row's end, so each element is
     // addressed by its own row and place within the row.
-    for (long long k = 0; k < total; ++k) {
+    for (long long k = 0; k < total && status == 0; ++k) {
+      if (direct) {
+        read_cells(fptr, col, firstrow + k / nelem, 1 + k % nelem, 1, values + k, &status);
+        continue;
+      }
       Other v = 0;
-      status = 0;
       read_cells(fptr, col, firstrow + k / nelem, 1 + k % nelem, 1, &v, &status);
       values[k] = static_cast<T>(v);
     }
@@ -112,7 +124,29 @@ int read_reals(FITS_Block* block, int col, int firstrow, int nrows, T* values, i
     std::fill(values, values + nelem, T{0});
     return 0;
   }
+  if (status != 0) {
+    // Cells a failed read may have left half-written read as 0.
+    std::fill(values, values + total, T{0});
+    FITS_Failed(status);
+    return -1;
+  }
   return nrows;
+}
+
+// 1 when the header gives column col a TSCALn other than 1 or a TZEROn other than 0.
+int column_scaled(const FITS_Block* block, int col) {
+  for (int k = 0; k < block->nkeys; ++k) {
+    const FITS_Key& key = block->header[k];
+    if (key.index != col || key.value == nullptr) continue;
+    const bool scal = std::strcmp(key.base, "TSCAL") == 0;
+    if (!scal && std::strcmp(key.base, "TZERO") != 0) continue;
+    double v = 0.0;
+    if (key.keytype == FITS_KEY_REAL) v = *static_cast<const double*>(key.value);
+    else if (key.keytype == FITS_KEY_INT) v = *static_cast<const int32_t*>(key.value);
+    else continue;
+    if (v != (scal ? 1.0 : 0.0)) return 1;
+  }
+  return 0;
 }
 
 // The value of a card as a listing shows it (at most 80 characters).
@@ -153,6 +187,14 @@ void* FITS_DatasetOpen(const char* filename) {
   fitsfile* fptr = nullptr;
   int status = 0;
   ffopen(&fptr, filename, READONLY, &status);
+  // Opening has parsed only the primary header; no other header reaches
+  // CFITSIO unless every header passes the check.
+  if (status == 0 && FITS_CheckHeaders(fptr, filename) != 0) {
+    int close_status = 0;
+    ffclos(fptr, &close_status);
+    ffcmsg();
+    return nullptr;
+  }
   return dataset_for(fptr, status);
 }
 
@@ -174,7 +216,7 @@ int FITS_DatasetClose(void* kds) {
   // A write that failed earlier (a full disk) makes the whole file unusable.
   if (status == 0) status = ds->write_status;
   FITS_DatasetFree(ds);
-  if (status != 0) dmkErrorSet(status);
+  if (status != 0) FITS_Failed(status);
   return status;
 }
 
@@ -188,7 +230,7 @@ FITS_Block* FITS_BlockGetNext(FITS_Dataset* ds, char* name, int* blocktype) {
   ffmahd(ds->fptr, next, &hdutype, &status);
   if (status != 0) {
     dmsg(1, "FITS block move error");
-    dmkErrorSet(status);
+    FITS_Failed(status);
     if (name != nullptr) FITS_CopyText(" ", name, DM_NAME_LEN + 1);
     if (blocktype != nullptr) *blocktype = DM_BLOCK_OTHER;
     return nullptr;
@@ -252,7 +294,7 @@ int FITS_MoveToBlock(void* kb) {
   int status = 0;
   int hdutype = 0;
   ffmahd(block->dataset->fptr, block->hdu, &hdutype, &status);
-  if (status != 0) dmkErrorSet(status);
+  if (status != 0) FITS_Failed(status);
   return status;
 }
 
@@ -282,28 +324,29 @@ int FITS_TableOpen(void* kb, int* ncols, int* nrows) {
   if (nrows != nullptr) *nrows = 0;
   FITS_Block* block = as_block(kb);
   if (block == nullptr || block->dataset == nullptr) return 0;
-  FITS_HeaderOpen(block);
+  int status = FITS_HeaderOpen(block);
   dmsg(1, "Search Columns");
+  if (status != 0) return status;
   // Only binary tables are read column by column: an ASCII table is found and
   // named but offers no columns, so a reader reports a column missing rather
   // than misread text fields as numbers.
   if (block->hdutype != FITS_HDU_BINARY) return 0;
 
   fitsfile* fptr = block->dataset->fptr;
-  int status = FITS_SelectHDU(block);
+  status = FITS_SelectHDU(block);
   if (status != 0) {
-    dmkErrorSet(status);
+    FITS_Failed(status);
     return status;
   }
   long tfields = 0;
   ffgkyj(fptr, "TFIELDS", &tfields, nullptr, &status);
   if (status != 0) {
-    dmkErrorSet(status);
+    FITS_Failed(status);
     return status;
   }
   if (tfields < 0 || tfields > DM_MAX_DESCRIPTORS) tfields = 0;
   if (FITS_AllocCols(block, static_cast<int>(tfields)) != 0) {
-    dmkErrorSet(MEMORY_ALLOCATION);
+    FITS_Failed(MEMORY_ALLOCATION);
     return MEMORY_ALLOCATION;
   }
   long rows = 0;
@@ -312,9 +355,12 @@ int FITS_TableOpen(void* kb, int* ncols, int* nrows) {
   ffghbn(fptr, block->maxcols, &rows, &found, block->ttype, block->tform, block->tunit, extname,
          &block->heap, &status);
   if (status != 0) {
-    dmkErrorSet(status);
+    FITS_Failed(status);
     return status;
   }
+  // Readers size their arrays by the row count: it must be backed by data.
+  status = FITS_CheckTableSize(block);
+  if (status != 0) return status;
   block->ncols = std::clamp(found, 0, block->maxcols);
   block->nrows = static_cast<int>(std::clamp(rows, 0L, static_cast<long>(INT32_MAX)));
   // Types are known from the start so that reads check them whichever
@@ -323,16 +369,14 @@ int FITS_TableOpen(void* kb, int* ncols, int* nrows) {
     long repeat = 0;
     FITS_ColumnParseType(block->tform[i], &block->datatype[i], &repeat, nullptr);
     block->nelem[i] = static_cast<int>(std::clamp(repeat, 0L, static_cast<long>(INT32_MAX)));
+    block->scaled[i] = block->header != nullptr ? column_scaled(block, i + 1) : 0;
   }
   if (ncols != nullptr) *ncols = block->ncols;
   if (nrows != nullptr) *nrows = block->nrows;
   return 0;
 }
 
-int FITS_ImageOpen(void* kb) {
-  FITS_HeaderOpen(as_block(kb));
-  return 0;
-}
+int FITS_ImageOpen(void* kb) { return FITS_HeaderOpen(as_block(kb)); }
 
 int FITS_ImageSpec(void* kb, int datatype, const long* dims, int ndim) {
   FITS_Block* block = as_block(kb);
@@ -391,7 +435,7 @@ int FITS_BlockInit(FITS_Block* block) {
   int status = 0;
   if (block->hdutype == FITS_HDU_IMAGE) {
     ffphps(fptr, block->bitpix, block->naxis, block->naxes, &status);
-    if (status != 0) dmkErrorSet(status);
+    if (status != 0) FITS_Failed(status);
   } else if (block->hdutype == FITS_HDU_ASCII || block->hdutype == FITS_HDU_BINARY) {
     if (block->hdutype == FITS_HDU_ASCII) {
       // There is no ASCII-table writer; the columns and rows are kept by

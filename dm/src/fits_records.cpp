@@ -42,6 +42,17 @@ void FITS_CopyText(const char* src, char* dst, size_t room) {
   std::snprintf(dst, room, "%s", src != nullptr ? src : "");
 }
 
+int FITS_Failed(int status) {
+  if (status == 0) return 0;
+  char text[FLEN_STATUS] = "";
+  ffgerr(status, text);
+  char reason[DM_ERROR_TEXT_LEN + 1];
+  std::snprintf(reason, sizeof reason, "%s (CFITSIO status %d)", text, status);
+  dmiErrorReport(status, reason);
+  ffcmsg();
+  return status;
+}
+
 // --- records ---------------------------------------------------------------
 
 FITS_Dataset* FITS_DatasetAlloc(fitsfile* fptr) {
@@ -101,8 +112,9 @@ int FITS_AllocCols(FITS_Block* block, int n) {
   block->tform = alloc_array_c(FITS_COL_TEXT - 1, n);
   block->datatype = new (std::nothrow) int[static_cast<size_t>(n)]();
   block->nelem = new (std::nothrow) int[static_cast<size_t>(n)]();
+  block->scaled = new (std::nothrow) int[static_cast<size_t>(n)]();
   if (block->ttype == nullptr || block->tunit == nullptr || block->tform == nullptr ||
-      block->datatype == nullptr || block->nelem == nullptr) {
+      block->datatype == nullptr || block->nelem == nullptr || block->scaled == nullptr) {
     FITS_FreeCols(block);
     return 1;
   }
@@ -119,31 +131,32 @@ void FITS_FreeCols(FITS_Block* block) {
   free_array_c(block->tform);
   delete[] block->datatype;
   delete[] block->nelem;
+  delete[] block->scaled;
   block->ttype = block->tunit = block->tform = nullptr;
-  block->datatype = block->nelem = nullptr;
+  block->datatype = block->nelem = block->scaled = nullptr;
   block->maxcols = 0;
 }
 
 // --- header ----------------------------------------------------------------
 
-int FITS_ReadKeyNo(fitsfile* fptr, int k, char* keyword, char* value, char* comment) {
-  int status = 0;
+int FITS_ReadKeyNo(fitsfile* fptr, int k, char* keyword, char* value, char* comment,
+                   int* status) {
   keyword[0] = value[0] = comment[0] = '\0';
-  ffgkyn(fptr, k, keyword, value, comment, &status);
+  ffgkyn(fptr, k, keyword, value, comment, status);
+  if (*status != 0) return FITS_KEY_OTHER;
   // Blank-keyword cards are commentary like COMMENT and HISTORY: their text
   // follows column 8 and they carry no value.
   bool blank = keyword[0] == '\0';
   if (blank || std::strcmp(keyword, "COMMENT") == 0 || std::strcmp(keyword, "HISTORY") == 0) {
     char card[FLEN_CARD] = "";
-    status = 0;
-    ffgrec(fptr, k, card, &status);
+    ffgrec(fptr, k, card, status);
     FITS_CopyText(std::strlen(card) > 9 ? card + 9 : "", value, FLEN_CARD);
     FITS_CopyText(" ", comment, FLEN_CARD);
     return FITS_KEY_COMMENT;
   }
   char letter = ' ';
-  status = 0;
-  ffdtyp(value, &letter, &status);
+  int type_status = 0;
+  ffdtyp(value, &letter, &type_status);
   return FITS_LetterToKeyType(letter);
 }
 
@@ -160,7 +173,9 @@ int FITS_HeaderOpen(FITS_Block* block) {
     if (ncards < 0) ncards = 0;
   } else {
     // Another HDU's cards must not be taken for this one's: the header stays empty.
-    dmkErrorSet(status);
+    FITS_Failed(status);
+    FITS_HeaderClose(block);
+    return status;
   }
 
   FITS_HeaderClose(block);
@@ -175,7 +190,14 @@ int FITS_HeaderOpen(FITS_Block* block) {
     char keyword[FLEN_KEYWORD];
     char value[FLEN_CARD];
     char comment[FLEN_CARD];
-    key.keytype = FITS_ReadKeyNo(fptr, k, keyword, value, comment);
+    status = 0;
+    key.keytype = FITS_ReadKeyNo(fptr, k, keyword, value, comment, &status);
+    if (status != 0) {
+      // A card that cannot be read leaves the header incomplete: the block is
+      // not offered with part of its keys.
+      FITS_HeaderClose(block);
+      return FITS_Failed(status);
+    }
     FITS_CopyText(keyword, key.name, sizeof key.name);
     FITS_CopyText(comment, key.comment, sizeof key.comment);
 
@@ -300,7 +322,7 @@ void FITS_GetBlockName(FITS_Block* block, char* name) {
     FITS_CopyText(block->hdu == 1 ? "PRIMARY" : " ", extname, sizeof extname);
   } else if (status != 0) {
     FITS_CopyText(" ", extname, sizeof extname);
-    dmkErrorSet(status);
+    FITS_Failed(status);
   } else if (extname[0] == '\0') {
     FITS_CopyText(" ", extname, sizeof extname);
   }

@@ -3,6 +3,8 @@
 // null handles.
 #include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -160,10 +162,15 @@ TEST_F(DmApiTest, dmGetScalar_d_nonColumnDescriptorsAreUnsupported) {
 }
 
 TEST_F(DmApiTest, dmDatasetTableOpen_failuresLeaveNoDatasetOpen) {
+  char reason[DM_ERROR_TEXT_LEN + 1];
   EXPECT_EQ(dmDatasetTableOpen((events + "[NOPE]").c_str()), nullptr);
   EXPECT_TRUE(noDatasetOpen());
+  dmErrorGetText(reason, sizeof reason);
+  EXPECT_STREQ(reason, "the file has no block NOPE");
   EXPECT_EQ(dmDatasetTableOpen(folder.path("missing.fits").c_str()), nullptr);
   EXPECT_EQ(dmiErrorGet(), 6);
+  dmErrorGetText(reason, sizeof reason);
+  EXPECT_STREQ(reason, "could not open the named file (CFITSIO status 104)");
   const std::string text = folder.path("text.fits");
   FILE* f = std::fopen(text.c_str(), "w");
   ASSERT_NE(f, nullptr);
@@ -356,5 +363,120 @@ TEST_F(DmApiTest, dmColumnCreate_refusedPastTheKernelsColumnCapacity) {
   }
   EXPECT_EQ(made, 100);
   EXPECT_EQ(b->ncols, 100);
+  dmDatasetTableClose(b);
+}
+
+TEST_F(DmApiTest, dmBlockGetReadError_dataCutAwayAfterOpeningIsReportedOnce) {
+  const std::string path = folder.path("long.fits");
+  const long rows = 100000;  // far more than CFITSIO keeps in its buffers
+  dmtest::writeFits(path, [&](fitsfile* f, int* st) {
+    dmtest::addEmptyPrimary(f, st);
+    dmtest::addTable(f, "T", {{"TIME", "1D", "s"}}, rows, st);
+  });
+  dmBlock* b = dmDatasetTableOpen((path + "[T]").c_str());
+  ASSERT_NE(b, nullptr);
+  ASSERT_EQ(truncate(path.c_str(), 3 * 2880 + 8 * 100), 0);
+  std::vector<double> values(rows, -1.0);
+  testing::internal::CaptureStdout();
+  const int first = dmGetScalars_d(dmTableOpenColumn(b, "TIME"), values.data(), 1, rows);
+  const int again = dmGetScalars_d(dmTableOpenColumn(b, "TIME"), values.data(), rows / 2, 5);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_LT(first, rows);
+  EXPECT_LT(again, 5);
+  EXPECT_NE(dmBlockGetReadError(b), 0);
+  EXPECT_EQ(dmBlockGetReadError(b), dmiErrorGet());
+  EXPECT_EQ(values[rows - 1], 0.0);
+  const std::string head = "Failed to read column TIME of " + path + ": ";
+  ASSERT_NE(out.find(head), std::string::npos) << out;
+  EXPECT_NE(out.find("(CFITSIO status "), std::string::npos);
+  EXPECT_EQ(out.find(head), out.rfind(head)) << "reported once";
+  char stacked[FLEN_ERRMSG] = "";
+  EXPECT_EQ(ffgmsg(stacked), 0) << "CFITSIO's message stack left: " << stacked;
+  dmDatasetTableClose(b);
+}
+
+TEST_F(DmApiTest, dmGetStaticArray_d_scaled32BitRealsMatchCfitsio64BitRead) {
+  const std::string path = folder.path("gain.fits");
+  std::vector<double> map(2 * 1024);
+  for (size_t i = 0; i < map.size(); ++i) map[i] = 4.0 + 0.0007 * static_cast<double>(i);
+  dmtest::writeFits(path, [&](fitsfile* f, int* st) {
+    dmtest::addEmptyPrimary(f, st);
+    dmtest::addTable(f, "RHRI_GAIN", {{"TIME", "1E", "d"}, {"GAIN_MAP", "1024E", ""}}, 2, st);
+    dmtest::addCard(f, "TZERO1  =              48000.0", st);
+    dmtest::addCard(f, "TSCAL2  =                0.001", st);
+    dmtest::addCard(f, "TZERO2  =                  4.1", st);
+    ffrdef(f, st);
+    const double times[2] = {48350.123, 49000.625};
+    ffpcld(f, 1, 1, 1, 2, const_cast<double*>(times), st);
+    ffpcld(f, 2, 1, 1, static_cast<LONGLONG>(map.size()), map.data(), st);
+  });
+  std::vector<double> want(map.size());
+  double want_t[2] = {};
+  {
+    dmtest::CfitsioFile c(path);
+    int hdutype = 0;
+    int anynul = 0;
+    ffmahd(c.f, 2, &hdutype, &c.status);
+    ffgcvd(c.f, 1, 1, 1, 2, 0.0, want_t, &anynul, &c.status);
+    ffgcvd(c.f, 2, 1, 1, static_cast<LONGLONG>(want.size()), 0.0, want.data(), &anynul,
+           &c.status);
+    ASSERT_EQ(c.status, 0);
+  }
+  dmBlock* b = dmDatasetTableOpen((path + "[RHRI_GAIN]").c_str());
+  ASSERT_NE(b, nullptr);
+  dmDescriptor* t = dmTableOpenColumn(b, "TIME");
+  dmDescriptor* g = dmTableOpenColumn(b, "GAIN_MAP");
+  std::vector<double> got(map.size(), -1.0);
+  for (int row = 0; row < 2; ++row) {
+    EXPECT_EQ(dmGetScalar_d(t), want_t[row]);
+    dmGetStaticArray_d(g, got.data() + row * 1024, 1024);
+    dmTableNextRow(b);
+  }
+  EXPECT_EQ(got, want);
+  EXPECT_EQ(dmBlockGetReadError(b), 0);
+  dmDatasetTableClose(b);
+}
+
+// Files that CFITSIO must never parse or that cannot back their row counts:
+// the reproducers kept for the fuzz replay, and a header cut short.
+TEST_F(DmApiTest, dmDatasetTableOpen_refusesDamagedFilesWithAReason) {
+  const std::string cut = folder.path("cut.fits");
+  dmtest::writeEventFile(cut);
+  ASSERT_EQ(truncate(cut.c_str(), 2880 + 1000), 0);
+  const std::string dir = std::string(VARTO_SOURCE_DIR) + "/fuzz/regressions/fits/";
+  const struct {
+    std::string file;
+    const char* reason;
+  } cases[] = {
+      {dir + "header_byte_0xff.fits", "header card 9 holds the byte 0xff"},
+      {dir + "header_byte_0xff.fits.gz", "header card 9 holds the byte 0xff"},
+      {dir + "ztile_zero.fits", "tile size ZTILE1 is not a positive whole number"},
+      {dir + "naxis2_lie.fits", "claims 2000000000 rows of 16 bytes, more than the file holds"},
+      {cut, "the file ends inside the header"},
+  };
+  for (const auto& c : cases) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(dmDatasetTableOpen((c.file + "[STDGTI]").c_str()), nullptr) << c.file;
+    const std::string out = testing::internal::GetCapturedStdout();
+    char reason[DM_ERROR_TEXT_LEN + 1];
+    dmErrorGetText(reason, sizeof reason);
+    EXPECT_NE(std::string(reason).find(c.reason), std::string::npos) << c.file << ": " << reason;
+    EXPECT_TRUE(noDatasetOpen()) << c.file;
+  }
+}
+
+TEST_F(DmApiTest, dmDatasetTableOpen_fileNameOf1000CharactersIsKeptWhole) {
+  std::string path = folder.path("");
+  while (path.size() < 1000 - 250) {
+    path += std::string(240, 'd') + "/";
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << path;
+  }
+  path += std::string(1000 - path.size() - 5, 'f') + ".fits";
+  ASSERT_EQ(path.size(), 1000u);
+  dmtest::writeEventFile(path);
+  dmBlock* b = dmDatasetTableOpen((path + "[STDGTI]").c_str());
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(std::string(b->dataset->name), path);
+  EXPECT_EQ(dmTableGetNoRows(b), 2);
   dmDatasetTableClose(b);
 }

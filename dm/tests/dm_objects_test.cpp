@@ -47,7 +47,7 @@ TEST_F(DmObjectsTest, dmiSyntaxParse_splitsFileAndBlock) {
 }
 
 TEST_F(DmObjectsTest, dmiSyntaxParse_longPartsAreCutToTheirBuffers) {
-  const std::string spec = std::string(400, 'f') + "[" + std::string(200, 'b') + "]";
+  const std::string spec = std::string(1100, 'f') + "[" + std::string(200, 'b') + "]";
   char ds[DM_SPEC_DATASET_BUF];
   char bl[DM_SPEC_BLOCK_BUF];
   dmiSyntaxParse(spec.c_str(), ds, bl);
@@ -189,14 +189,20 @@ TEST_F(DmObjectsTest, dmiDatasetAlloc_hundredSlotsUntilDmInit) {
   EXPECT_EQ(dmDatasetGetNoBlocks(keep.ds), 2);
 }
 
-TEST_F(DmObjectsTest, dmiBlockAlloc_hundredBlocksPerDataset) {
-  // 121 HDUs: an empty primary and 120 extensions.
-  const std::string path = corpus("generated/many_hdus_120.fits");
-  if (access(path.c_str(), R_OK) != 0) GTEST_SKIP() << "corpus file not found: " << path;
+TEST_F(DmObjectsTest, dmiBlockAlloc_blockLimitPerDatasetIsReported) {
+  // An empty primary and one extension more than a dataset holds.
+  const std::string path = folder.path("many.fits");
+  dmtest::writeFits(path, [](fitsfile* f, int* st) {
+    for (int i = 0; i <= DM_MAX_BLOCKS + 1; ++i) ffcrim(f, BYTE_IMG, 0, nullptr, st);
+  });
   DatasetKeeper keep(dmDatasetOpen(path.c_str()));
   ASSERT_NE(keep.ds, nullptr);
-  EXPECT_EQ(dmDatasetGetNoBlocks(keep.ds), DM_MAX_BLOCKS);
+  testing::internal::CaptureStdout();
+  const int n = dmDatasetGetNoBlocks(keep.ds);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(n, DM_MAX_BLOCKS);
   EXPECT_EQ(dmiErrorGet(), 3);
+  EXPECT_NE(out.find("holds more than 1000 blocks; the rest are not read"), std::string::npos);
   EXPECT_NE(dmDatasetMoveToBlock(keep.ds, DM_MAX_BLOCKS), nullptr);
   EXPECT_EQ(dmDatasetMoveToBlock(keep.ds, DM_MAX_BLOCKS + 1), nullptr);
 }

@@ -27,9 +27,11 @@ gti* alloc_gti(int capacity);
 /// Releases the list; null is ignored.
 void free_gti(gti* list);
 /// Reads "STDGTI", else "GTI", of an open dataset and totals it. Null, after the
-/// terminal message "Failed to open GTI", when neither block exists.
+/// terminal message "Failed to open GTI", when neither block exists, or when the
+/// table cannot be read.
 gti* dataset_get_gti(dmDataset* ds);
-/// Reads the first two columns of an open table block as starts and stops.
+/// Reads the first two columns of an open table block as starts and stops;
+/// null when a read fails.
 gti* read_gti(dmBlock* block);
 /// Sum of (stop - start) over the ranges.
 double sum_gti(const gti* list);
@@ -62,6 +64,9 @@ obs* varto_read_event_file(const char* file, const char* extname);
 void varto_get_pointing_info(dmDataset* ds, const char* extname, obs* record);
 /// Debug listing of the record on the current output channel.
 void obs_print(const obs* record);
+/// After a file could not be opened: one terminal line "Reason: " with the data
+/// model's reason (CFITSIO's words); nothing when there is none.
+void print_open_reason(void);
 
 // ---------------------------------------------------------------------------
 // Aspect history
@@ -81,12 +86,14 @@ void free_asp(asp* history);
 /// Reads the aspect history of file. rev0 is 0 for the RDF layout, 1 for REV0;
 /// cols are the time column and three attitude columns; nominal is (RA, Dec,
 /// roll) in degrees. Null, after "Failed to open aspect file", when the file
-/// cannot be opened, and null when a named column is missing.
+/// cannot be opened, null when a named column is missing, after the data
+/// model's message when a read fails, or after "Failed to read aspect" when no
+/// record was read.
 asp* varto_read_aspect(const char* file, int rev0, char** cols, const double* bso,
                        const double* nominal, double pixsize);
 /// Reads every aspect table ("ASPECT", else all blocks named "AO") of ds. Null,
 /// after the message naming the column, when the time column or an attitude
-/// column is missing from a table.
+/// column is missing from a table, or when a column read fails.
 asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double pixsize,
                  int rev0, char** cols);
 /// ra - ra0 in degrees, brought into [-180, 180): the shorter way round the sky,
@@ -120,7 +127,7 @@ struct gain_data {
 gain_data* alloc_gain_data(int n, int step_capacity);
 void free_gain_data(gain_data* set);
 /// Reads the maps of the table named by spec ("file[block]"). Null, after a
-/// message, when the table cannot be opened, lacks its TIME and GAIN_MAP
+/// message, when the table cannot be opened or read, lacks its TIME and GAIN_MAP
 /// columns, or holds fewer than two maps.
 gain_data* varto_cal_read(const char* spec);
 /// Appends the steps listed in file (one MJD a line, '#' comments); a blank name

@@ -40,6 +40,10 @@ constexpr int DM_KIND_COLUMN = 0;
 constexpr int DM_KIND_KEY = 1;
 constexpr int DM_KIND_COORD = 3;
 
+/// Library error code of a file or table refused before its contents were
+/// trusted (a damaged header, or a table larger than the file).
+constexpr int DM_ERROR_REFUSED = 7;
+
 // --- library start ---------------------------------------------------------
 
 /// Resets the library state (no open datasets, error code 0), selects the "FITS"
@@ -47,6 +51,10 @@ constexpr int DM_KIND_COORD = 3;
 int dmInit(int arg);
 /// The library error code: 0 when nothing failed since dmInit.
 int dmiErrorGet(void);
+/// Copies the reason of the last failure a kernel reported (for the FITS kernel
+/// CFITSIO's own text and status) into buf, at most size-1 characters; "" when
+/// none was reported since dmInit.
+void dmErrorGetText(char* buf, int size);
 
 // --- datasets --------------------------------------------------------------
 
@@ -107,6 +115,10 @@ int dmBlockPrint(dmBlock* block, const char* what);
 /// The kernel's own listing of the block; returns the kernel's status (0 for null
 /// or a closed block).
 int dmBlockPrintKernel(dmBlock* block);
+/// 0 while every column read from the block has worked since it was opened;
+/// otherwise the library error code of the first read that failed. The first
+/// failure is reported on the terminal with the file, the column and the reason.
+int dmBlockGetReadError(dmBlock* block);
 /// At debug level 1, one line per block of the dataset: number, name, open or closed.
 void dmStatus(dmDataset* ds);
 

@@ -1,0 +1,252 @@
+// dm/src/fits_check.cpp -- checks on a FITS file that must pass before CFITSIO
+// is let loose on its contents. When a file is opened, every header in it is
+// read as raw bytes through CFITSIO's byte layer (which sees the decompressed
+// bytes of a compressed file too) and refused when it holds a byte outside
+// ASCII 32-126, or describes a tile-compressed image with a tile size that is
+// not positive: CFITSIO overruns a buffer on the first and divides by zero on
+// the second while it moves to such an HDU. When a table is opened, the rows
+// its header claims are held against the bytes actually present, before anyone
+// sizes an allocation by them.
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "fits_int.h"
+
+// CFITSIO's reader of raw bytes at the current byte position. It is exported by
+// the library but declared only in CFITSIO's internal header.
+extern "C" int ffgbyt(fitsfile* fptr, LONGLONG nbytes, void* buffer, int* status);
+
+namespace {
+
+constexpr int kReportEof = 0;  // ffmbyt: a position past the end is an error
+constexpr int kCard = 80;
+constexpr int kBlock = 2880;
+constexpr int kCardsPerBlock = kBlock / kCard;
+
+// What the walk needs from one header.
+struct HeaderFacts {
+  long long bitpix = 0;
+  long long naxis = 0;
+  long long axes[1000] = {};  // NAXISn; FITS allows at most 999 axes
+  long long pcount = 0;
+  long long gcount = 1;
+  bool zimage = false;
+  long long znaxis = 0;
+  long long znaxes[1000] = {};
+  long long ztiles[1000] = {};
+  bool has_ztile[1000] = {};
+};
+
+// The keyword of a card without trailing blanks (at most 8 characters).
+std::string keyword(const char* card) {
+  int n = 8;
+  while (n > 0 && card[n - 1] == ' ') --n;
+  return std::string(card, static_cast<size_t>(n));
+}
+
+// The value field of a card (columns 11-80 up to a comment), trimmed.
+std::string value(const char* card) {
+  if (std::strncmp(card + 8, "= ", 2) != 0) return "";
+  std::string v(card + 10, kCard - 10);
+  if (!v.empty() && v.find('\'') == std::string::npos) v = v.substr(0, v.find('/'));
+  const size_t first = v.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return v.substr(first, v.find_last_not_of(' ') - first + 1);
+}
+
+// A whole integer value; false for anything else (a real, a string, nothing).
+bool integer(const std::string& text, long long* out) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || end == text.c_str() || *end != '\0') return false;
+  *out = v;
+  return true;
+}
+
+// n of a keyword base followed by 1-999 (e.g. "NAXIS12" -> 12), else 0.
+int indexed(const std::string& key, const char* base) {
+  const size_t len = std::strlen(base);
+  if (key.size() <= len || key.compare(0, len, base) != 0) return 0;
+  long long n = 0;
+  for (size_t i = len; i < key.size(); ++i) {
+    if (std::isdigit(static_cast<unsigned char>(key[i])) == 0) return 0;
+    n = n * 10 + (key[i] - '0');
+    if (n > 999) return 0;
+  }
+  return static_cast<int>(n);
+}
+
+void take(const char* card, HeaderFacts& f) {
+  const std::string key = keyword(card);
+  const std::string v = value(card);
+  long long n = 0;
+  int i = 0;
+  if (key == "BITPIX") integer(v, &f.bitpix);
+  else if (key == "NAXIS") integer(v, &f.naxis);
+  else if (key == "PCOUNT") integer(v, &f.pcount);
+  else if (key == "GCOUNT") integer(v, &f.gcount);
+  else if (key == "ZIMAGE") f.zimage = v == "T";
+  else if (key == "ZNAXIS") integer(v, &f.znaxis);
+  else if ((i = indexed(key, "NAXIS")) > 0 && integer(v, &n)) f.axes[i] = n;
+  else if ((i = indexed(key, "ZNAXIS")) > 0 && integer(v, &n)) f.znaxes[i] = n;
+  else if ((i = indexed(key, "ZTILE")) > 0) {
+    f.has_ztile[i] = true;
+    // A value that is not a whole number counts as no usable tile size.
+    f.ztiles[i] = integer(v, &n) ? n : 0;
+  }
+}
+
+// Bytes of the data part the header describes, rounded up to whole blocks;
+// -1 when the header's numbers give no sensible size.
+long long data_bytes(const HeaderFacts& f) {
+  if (f.naxis < 0 || f.naxis > 999 || f.pcount < 0 || f.gcount < 0) return -1;
+  if (f.naxis == 0) return 0;
+  const long long width = (f.bitpix < 0 ? -f.bitpix : f.bitpix) / 8;
+  // Random groups (NAXIS1 = 0) leave the first axis out of the count.
+  long long count = 1;
+  for (long long i = f.axes[1] == 0 ? 2 : 1; i <= f.naxis; ++i) {
+    if (f.axes[i] < 0) return -1;
+    if (f.axes[i] != 0 && count > LLONG_MAX / 4 / f.axes[i]) return -1;
+    count *= f.axes[i];
+  }
+  if (count > LLONG_MAX / 4 - f.pcount) return -1;
+  count += f.pcount;
+  if (f.gcount != 0 && count > LLONG_MAX / 4 / f.gcount) return -1;
+  count *= f.gcount;
+  if (width != 0 && count > LLONG_MAX / 4 / width) return -1;
+  const long long bytes = count * width;
+  return (bytes + kBlock - 1) / kBlock * kBlock;
+}
+
+// Reads n bytes at byte position at; false when the file ends first.
+bool read_bytes(fitsfile* fptr, long long at, long long n, char* buf) {
+  int status = 0;
+  ffmbyt(fptr, at, kReportEof, &status);
+  if (status == 0) ffgbyt(fptr, n, buf, &status);
+  if (status != 0) ffcmsg();
+  return status == 0;
+}
+
+// Reads block number k of the file (2880 bytes); false when it is not all there.
+bool read_block(fitsfile* fptr, long long k, char* buf) {
+  return read_bytes(fptr, k * kBlock, kBlock, buf);
+}
+
+int refuse(const char* filename, const std::string& what) {
+  const std::string reason = std::string(filename) + ": " + what;
+  dmiErrorReport(DM_ERROR_REFUSED, reason.c_str());
+  return DM_ERROR_REFUSED;
+}
+
+}  // namespace
+
+int FITS_CheckHeaders(fitsfile* fptr, const char* filename) {
+  if (fptr == nullptr) return 0;
+  const char* name = filename != nullptr ? filename : " ";
+  char buf[kBlock];
+  long long at = 0;  // block number where the next header starts
+  for (int hdu = 1;; ++hdu) {
+    if (!read_block(fptr, at, buf)) {
+      // The file ends after the last HDU, unless a new header begins in the
+      // bytes that are left.
+      char start[8];
+      if (read_bytes(fptr, at * kBlock, 8, start) && std::strncmp(start, "XTENSION", 8) == 0) {
+        return refuse(name, "HDU " + std::to_string(hdu) +
+                                ": the file ends inside the header, before its END card");
+      }
+      return 0;
+    }
+    // Whatever follows the last HDU without starting a new one is never read
+    // as a header.
+    if (hdu > 1 && std::strncmp(buf, "XTENSION", 8) != 0) return 0;
+    HeaderFacts facts;
+    bool ended = false;
+    for (int card_no = 1; !ended; ++card_no) {
+      const int slot = (card_no - 1) % kCardsPerBlock;
+      if (slot == 0 && card_no > 1 && !read_block(fptr, at + (card_no - 1) / kCardsPerBlock, buf)) {
+        return refuse(name, "HDU " + std::to_string(hdu) +
+                                ": the file ends inside the header, before its END card");
+      }
+      const char* card = buf + slot * kCard;
+      for (int c = 0; c < kCard; ++c) {
+        const unsigned char byte = static_cast<unsigned char>(card[c]);
+        if (byte < 32 || byte > 126) {
+          char what[160];
+          std::snprintf(what, sizeof what,
+                        "HDU %d, header card %d holds the byte 0x%02x; a FITS header holds "
+                        "only ASCII 32-126",
+                        hdu, card_no, byte);
+          return refuse(name, what);
+        }
+      }
+      if (keyword(card) == "END") {
+        ended = true;
+        at += (card_no + kCardsPerBlock - 1) / kCardsPerBlock;
+      } else {
+        take(card, facts);
+      }
+    }
+    if (facts.zimage) {
+      for (long long i = 1; i <= facts.znaxis && i <= 999; ++i) {
+        // Without ZTILEn a tile is one row of the image.
+        const long long tile =
+            facts.has_ztile[i] ? facts.ztiles[i] : (i == 1 ? facts.znaxes[1] : 1);
+        if (tile <= 0) {
+          return refuse(name, "HDU " + std::to_string(hdu) + ": compressed image tile size ZTILE" +
+                                  std::to_string(i) + " is not a positive whole number");
+        }
+      }
+    }
+    const long long bytes = data_bytes(facts);
+    // A data part of no sensible size ends the walk: the table check refuses
+    // such a table when it is opened.
+    if (bytes < 0) return 0;
+    at += bytes / kBlock;
+  }
+}
+
+int FITS_CheckTableSize(FITS_Block* block) {
+  if (block == nullptr || block->dataset == nullptr) return 0;
+  fitsfile* fptr = block->dataset->fptr;
+  int status = 0;
+  LONGLONG width = 0;
+  LONGLONG rows = 0;
+  ffgkyjj(fptr, "NAXIS1", &width, nullptr, &status);
+  ffgkyjj(fptr, "NAXIS2", &rows, nullptr, &status);
+  LONGLONG headstart = 0;
+  LONGLONG datastart = 0;
+  LONGLONG dataend = 0;
+  ffghadll(fptr, &headstart, &datastart, &dataend, &status);
+  if (status != 0) return FITS_Failed(status);
+  const long long heap = block->heap > 0 ? block->heap : 0;
+  bool present = width >= 0 && rows >= 0;
+  long long bytes = 0;
+  if (present && width > 0 && rows > (LLONG_MAX - heap - datastart) / width) present = false;
+  if (present) {
+    bytes = width * rows + heap;
+    if (bytes > 0) {
+      // The last byte of the data must be there to be read.
+      char last = 0;
+      ffmbyt(fptr, datastart + bytes - 1, kReportEof, &status);
+      if (status == 0) ffgbyt(fptr, 1, &last, &status);
+      if (status != 0) {
+        ffcmsg();
+        present = false;
+      }
+    }
+  }
+  if (present) return 0;
+  char reason[DM_ERROR_TEXT_LEN + 1];
+  std::snprintf(reason, sizeof reason,
+                "the header claims %lld rows of %lld bytes, more than the file holds",
+                static_cast<long long>(rows), static_cast<long long>(width));
+  dmiErrorReport(DM_ERROR_REFUSED, reason);
+  return DM_ERROR_REFUSED;
+}
