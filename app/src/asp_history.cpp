@@ -2,8 +2,10 @@
 // "ASPECT" table (sky angles, RDF layout) or from every "AO" block (pixel
 // offsets and roll in radians, REV0 layout), and turned into offset vectors
 // against the observation's nominal pointing after the boresight correction.
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "app/varto.h"
@@ -107,6 +109,10 @@ asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double
   dmsg(1, "Open Aspect table");
   long capacity = 0;
   for (const AspectTable& t : tables) capacity += t.rows > 0 ? t.rows : 0;
+  if (capacity > INT_MAX) {
+    tmsg("ERROR: the aspect tables hold more records than can be read");
+    return nullptr;
+  }
   asp* history = alloc_asp(static_cast<int>(capacity));
 
   for (std::size_t t = 0; t < tables.size(); ++t) {
@@ -129,6 +135,23 @@ asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double
     }
     // Without its time or an attitude the history would be read as zeros.
     if (missing) {
+      dmBlockClose(block);
+      free_asp(history);
+      return nullptr;
+    }
+    // Times and attitudes are read as reals: a column of another type would
+    // give nothing but zeros.
+    for (dmDescriptor* col : {time_col, att_cols[0], att_cols[1], att_cols[2]}) {
+      char type[8] = "";
+      dmGetDataTypeNameC(col, type);
+      if (cs_eq(type, "r") || cs_eq(type, "d")) continue;
+      char name[81] = "";
+      char file[DM_FILENAME_LEN + 1] = "";
+      dmGetNameC(col, name);
+      dmDatasetGetNameC(ds, file, sizeof file);
+      const std::string message = std::string("ERROR: aspect file ") + file + ": column " + name +
+                                  " does not hold real numbers";
+      tmsg(message.c_str());
       dmBlockClose(block);
       free_asp(history);
       return nullptr;
@@ -193,6 +216,20 @@ asp* varto_read_aspect(const char* file, int rev0, char** cols, const double* bs
   if (history->count == 0) {
     // Without a single pointing there is nothing to follow the source with.
     tmsg("Failed to read aspect");
+    free_asp(history);
+    return nullptr;
+  }
+  // The pointing between records is interpolated: that takes two records with
+  // times that are numbers.
+  std::string problem;
+  if (history->count < 2) problem = "it holds 1 record; at least 2 are needed";
+  for (int k = 0; k < history->count && problem.empty(); ++k) {
+    if (!std::isfinite(history->times[k]))
+      problem = "the time of record " + std::to_string(k + 1) + " is not a number";
+  }
+  if (!problem.empty()) {
+    const std::string line = std::string("ERROR: aspect file ") + file + ": " + problem;
+    tmsg(line.c_str());
     free_asp(history);
     return nullptr;
   }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "app/varto.h"
 #include "dm/dm.h"
@@ -47,6 +48,16 @@ gain_data* varto_cal_read(const char* spec) {
     free_gain_data(set);
     return nullptr;
   }
+  if (dmGetArrLen(map_col) != GAIN_MAP_SIZE) {
+    // Each row must hold one whole map of 32 x 32 cells.
+    const std::string line = std::string("ERROR: gain map table ") + spec + ": GAIN_MAP holds " +
+                             std::to_string(dmGetArrLen(map_col)) +
+                             " values a row; a map needs 32 x 32 = 1024";
+    tmsg(line.c_str());
+    dmDatasetTableClose(table);
+    free_gain_data(set);
+    return nullptr;
+  }
   dmsg(1, "Map  Time");
   for (int i = 0; i < set->count; ++i) {
     double* map = set->maps + static_cast<std::size_t>(i) * GAIN_MAP_SIZE;
@@ -62,6 +73,15 @@ gain_data* varto_cal_read(const char* spec) {
   }
   if (dmBlockGetReadError(table) != 0) {
     // The data model has reported the failed read; no maps are kept.
+    dmDatasetTableClose(table);
+    free_gain_data(set);
+    return nullptr;
+  }
+  for (int i = 0; i < set->count; ++i) {
+    if (std::isfinite(set->times[i])) continue;
+    const std::string line = std::string("ERROR: gain map table ") + spec + ": the TIME of map " +
+                             std::to_string(i + 1) + " is not a number";
+    tmsg(line.c_str());
     dmDatasetTableClose(table);
     free_gain_data(set);
     return nullptr;

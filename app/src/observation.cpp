@@ -1,6 +1,7 @@
 // Observation header: the event file's good time intervals and, from the events
 // table's header, the sky-pixel frame, the nominal roll and the MJD reference.
 // No events are read.
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -10,15 +11,36 @@
 
 namespace {
 
+// What varto_get_pointing_info finds wrong with the events table.
+constexpr int kNoEventsTable = 1;
+constexpr int kNoSkyFrame = 2;
+constexpr int kNoPixelSize = 3;
+
 // Reference pixel, value and increment of a column's coordinate transform;
-// all 0 when the column or its transform is missing.
-void column_transform(dmBlock* block, const char* name, double* refpix, double* refval,
+// all 0, and false, when the column or its transform is missing.
+bool column_transform(dmBlock* block, const char* name, double* refpix, double* refval,
                       double* delta) {
   *refpix = 0.0;
   *refval = 0.0;
   *delta = 0.0;
-  dmDescriptor* col = dmTableOpenColumn(block, name);
-  dmCoordGetTransform_d(dmDescriptorGetCoord(col), refpix, refval, delta, 1);
+  dmDescriptor* coord = dmDescriptorGetCoord(dmTableOpenColumn(block, name));
+  dmCoordGetTransform_d(coord, refpix, refval, delta, 1);
+  return coord != nullptr;
+}
+
+// What is wrong with the good time intervals ("" when nothing): every range
+// must be two numbers with the stop not before the start.
+std::string gti_problem(const gti* list) {
+  for (int i = 0; i < list->count; ++i) {
+    const double start = list->starts[i];
+    const double stop = list->stops[i];
+    if (std::isfinite(start) && std::isfinite(stop) && stop >= start) continue;
+    char text[160];
+    std::snprintf(text, sizeof text, "good time interval %d has START %g and STOP %g", i + 1,
+                  start, stop);
+    return text;
+  }
+  return "";
 }
 
 // The MJD reference from the first keyword set present. A day number without
@@ -59,17 +81,20 @@ void free_obs(obs* record) {
   delete record;
 }
 
-void varto_get_pointing_info(dmDataset* ds, const char* extname, obs* record) {
+int varto_get_pointing_info(dmDataset* ds, const char* extname, obs* record) {
   dmsg(1, "Open events");
   dmBlock* block = dmBlockOpen(ds, extname);
   if (block == nullptr) {
     std::printf("Failed to open table %s\n", extname);
+    return kNoEventsTable;
   }
   dmsg(1, "Get coords");
   double xpix = 0.0, xval = 0.0, xdelta = 0.0;
   double ypix = 0.0, yval = 0.0, ydelta = 0.0;
-  column_transform(block, "X", &xpix, &xval, &xdelta);
-  column_transform(block, "Y", &ypix, &yval, &ydelta);
+  if (!column_transform(block, "X", &xpix, &xval, &xdelta) ||
+      !column_transform(block, "Y", &ypix, &yval, &ydelta)) {
+    return kNoSkyFrame;
+  }
   dmsg(1, "Get time keywords");
   const double mjdref = read_mjdref(block);
   dmsg(1, "Got MJDREF");
@@ -87,6 +112,9 @@ void varto_get_pointing_info(dmDataset* ds, const char* extname, obs* record) {
   std::printf("Detector center: %f %f\n", record->x0, record->y0);
   std::printf("Nominal pointing: %f %f %f\n", record->ra_nom, record->dec_nom, record->roll_nom);
   std::printf("Pixel size: %f   Zero time: %f\n", record->pixsize, record->mjdref);
+  // Offsets are divided by the pixel size.
+  if (record->pixsize == 0.0 || !std::isfinite(record->pixsize)) return kNoPixelSize;
+  return 0;
 }
 
 obs* varto_read_event_file(const char* file, const char* extname) {
@@ -107,9 +135,31 @@ obs* varto_read_event_file(const char* file, const char* extname) {
   }
   obs* record = alloc_obs();
   record->gtis = list;
-  varto_get_pointing_info(ds, extname, record);
+  std::string problem = gti_problem(list);
+  if (problem.empty()) {
+    switch (varto_get_pointing_info(ds, extname, record)) {
+      case kNoEventsTable:
+        problem = std::string("no table ") + extname + " could be read";
+        break;
+      case kNoSkyFrame:
+        problem = std::string("table ") + extname +
+                  " gives no sky coordinate keys (TCRPX, TCRVL, TCDLT) for X and Y";
+        break;
+      case kNoPixelSize:
+        problem = "the pixel size (TCDLT of Y) is 0";
+        break;
+      default:
+        break;
+    }
+  }
   dmsg(1, "Close DS");
   dmDatasetClose(ds);
+  if (!problem.empty()) {
+    const std::string line = std::string("ERROR: event file ") + file + ": " + problem;
+    tmsg(line.c_str());
+    free_obs(record);
+    return nullptr;
+  }
   if (dbg_level(1)) obs_print(record);
   return record;
 }

@@ -176,6 +176,11 @@ int dmDatasetGetNoBlocks(dmDataset* ds) {
   return ds->nblocks;
 }
 
+void dmDatasetGetNameC(dmDataset* ds, char* buf, int size) {
+  if (!buf || size < 1) return;
+  std::snprintf(buf, static_cast<size_t>(size), "%s", ds ? ds->name : " ");
+}
+
 int dmDatasetGetCurrentBlockNo(dmDataset* ds) { return ds ? ds->current : 0; }
 
 dmBlock* dmDatasetMoveToBlock(dmDataset* ds, int n) {
@@ -347,6 +352,16 @@ dmDescriptor* dmTableOpenColumnNo(dmBlock* block, int n) {
 }
 
 int dmGetArrDim(dmDescriptor* desc) { return desc ? desc->ndims : 0; }
+
+int dmGetArrLen(dmDescriptor* desc) {
+  if (!desc) return 0;
+  long long n = 1;
+  for (int i = 0; i < desc->ndims && i < DM_MAX_DIMS; i++) {
+    n *= desc->dims[i] > 0 ? desc->dims[i] : 0;
+    if (n > INT_MAX) return INT_MAX;
+  }
+  return static_cast<int>(n);
+}
 
 dmDescriptor* dmColumnCreate(dmBlock* block, const char* name, int datatype, int size,
                              const char* unit, const char* description) {

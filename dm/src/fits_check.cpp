@@ -226,7 +226,8 @@ int FITS_CheckTableSize(FITS_Block* block) {
   ffghadll(fptr, &headstart, &datastart, &dataend, &status);
   if (status != 0) return FITS_Failed(status);
   const long long heap = block->heap > 0 ? block->heap : 0;
-  bool present = width >= 0 && rows >= 0;
+  // Rows of no bytes at all back no row count either.
+  bool present = width >= 0 && rows >= 0 && (width > 0 || rows == 0);
   long long bytes = 0;
   if (present && width > 0 && rows > (LLONG_MAX - heap - datastart) / width) present = false;
   if (present) {

@@ -58,10 +58,14 @@ obs* alloc_obs(void);
 /// Frees the good time intervals and the record; null is ignored.
 void free_obs(obs* record);
 /// Reads the good time intervals and the events header of file. Null (after a
-/// message) when the file cannot be opened or holds no good time intervals.
+/// message) when the file cannot be opened, holds no good time intervals, has
+/// an interval that is not two numbers in order, or when its events table
+/// cannot be read, lacks the X/Y sky frame or gives a pixel size of 0.
 obs* varto_read_event_file(const char* file, const char* extname);
 /// Fills every field but the good time intervals from block extname of ds.
-void varto_get_pointing_info(dmDataset* ds, const char* extname, obs* record);
+/// 0, or nonzero when the table cannot be opened, X or Y has no coordinate
+/// transform, or the pixel size is 0 or not a number.
+int varto_get_pointing_info(dmDataset* ds, const char* extname, obs* record);
 /// Debug listing of the record on the current output channel.
 void obs_print(const obs* record);
 /// After a file could not be opened: one terminal line "Reason: " with the data
@@ -87,8 +91,9 @@ void free_asp(asp* history);
 /// cols are the time column and three attitude columns; nominal is (RA, Dec,
 /// roll) in degrees. Null, after "Failed to open aspect file", when the file
 /// cannot be opened, null when a named column is missing, after the data
-/// model's message when a read fails, or after "Failed to read aspect" when no
-/// record was read.
+/// model's message when a read fails, after "Failed to read aspect" when no
+/// record was read, and after a message naming the file when a column is not
+/// real, fewer than 2 records were read or a time is not a number.
 asp* varto_read_aspect(const char* file, int rev0, char** cols, const double* bso,
                        const double* nominal, double pixsize);
 /// Reads every aspect table ("ASPECT", else all blocks named "AO") of ds. Null,
@@ -128,7 +133,8 @@ gain_data* alloc_gain_data(int n, int step_capacity);
 void free_gain_data(gain_data* set);
 /// Reads the maps of the table named by spec ("file[block]"). Null, after a
 /// message, when the table cannot be opened or read, lacks its TIME and GAIN_MAP
-/// columns, or holds fewer than two maps.
+/// columns, has maps that are not 32 x 32 or times that are not numbers, or
+/// holds fewer than two maps.
 gain_data* varto_cal_read(const char* spec);
 /// Appends the steps listed in file (one MJD a line, '#' comments); a blank name
 /// does nothing. At most step_capacity steps are kept; steps out of time order

@@ -72,6 +72,9 @@ dmDataset* dmDatasetCreate(const char* name);
 int dmDatasetClose(dmDataset* ds);
 /// Number of blocks in the file, scanning it to its end first if needed.
 int dmDatasetGetNoBlocks(dmDataset* ds);
+/// Copies the name the dataset was opened or created with, at most size-1
+/// characters; " " for a null dataset.
+void dmDatasetGetNameC(dmDataset* ds, char* buf, int size);
 /// Number of the block last moved to (0 if none).
 int dmDatasetGetCurrentBlockNo(dmDataset* ds);
 /// Block n (1-based) opened and made current, or null: n below 1 (error 5), no
@@ -154,6 +157,9 @@ dmDescriptor* dmTableOpenColumn(dmBlock* block, const char* name);
 dmDescriptor* dmTableOpenColumnNo(dmBlock* block, int n);
 /// Array dimensions: 0 scalar, 1 vector cells, an image's axes (0 for null).
 int dmGetArrDim(dmDescriptor* desc);
+/// Values in one cell of a column: 1 for a scalar, else the product of its
+/// dimensions; 0 for a null descriptor.
+int dmGetArrLen(dmDescriptor* desc);
 /// A new column of a created table (size: the width of a "c" column, else ignored;
 /// null texts become " "). Null for a read-only or closed block, once rows exist
 /// ("Cannot create columns after rows have been written"), with 1000 columns, or

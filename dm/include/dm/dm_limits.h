@@ -25,4 +25,5 @@ constexpr int DM_SPEC_DATASET_BUF = 1024;
 // and a block name wider than DM_NAME_LEN: a name too long for any block stays
 // too long, and so matches none, instead of being cut to one that matches.
 constexpr int DM_SPEC_BLOCK_BUF = 88;
-constexpr int DM_ERROR_TEXT_LEN = 1279;  // text of the last failure: a file name and a reason
+// Text of the last failure (dmErrorGetText): a file name and a reason.
+constexpr int DM_ERROR_TEXT_LEN = 1279;
