@@ -4,6 +4,9 @@
 // (inputs and the earlier output) is byte-identical afterwards, with no file
 // added. To add a fault, add a row: its words, an optional step that damages or
 // adds files, and what the run must say.
+#include <fitsio.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -32,6 +35,71 @@ std::string positions(int count) {
   std::string text;
   for (int i = 0; i < count; ++i) text += "4096 4097\n";
   return text;
+}
+
+// Overwrites bytes of a file in place.
+void patch_bytes(const fs::path& file, long at, const std::string& bytes) {
+  std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(at);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Byte offset of the first header card starting with key (0 when none).
+long card_offset(const fs::path& file, const std::string& key) {
+  std::ifstream in(file, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (size_t at = 0; at + 80 <= bytes.size(); at += 80) {
+    if (bytes.compare(at, key.size(), key) == 0) return static_cast<long>(at);
+  }
+  return 0;
+}
+
+// Puts value, right-aligned, into the value field of the first card starting with key.
+void patch_card(const fs::path& file, const std::string& key, const std::string& value) {
+  const std::string field(20 - std::min<size_t>(value.size(), 20), ' ');
+  patch_bytes(file, card_offset(file, key) + 10, field + value);
+}
+
+// The table extname of file opened for writing; body gets the file, then it is closed.
+void with_table(const fs::path& file, const char* extname,
+                const std::function<void(fitsfile*, int*)>& body) {
+  fitsfile* f = nullptr;
+  int status = 0;
+  ffopen(&f, file.c_str(), READWRITE, &status);
+  ffmnhd(f, BINARY_TBL, const_cast<char*>(extname), 0, &status);
+  body(f, &status);
+  ffclos(f, &status);
+  EXPECT_EQ(status, 0) << file;
+}
+
+void edit_table(const fs::path& file, const char* extname, int col, std::vector<double> values) {
+  with_table(file, extname, [&](fitsfile* f, int* st) {
+    ffpcld(f, col, 1, 1, static_cast<LONGLONG>(values.size()), values.data(), st);
+  });
+}
+
+void keep_rows(const fs::path& file, const char* extname, long keep) {
+  with_table(file, extname, [&](fitsfile* f, int* st) {
+    long rows = 0;
+    ffgnrw(f, &rows, st);
+    ffdrow(f, keep + 1, rows - keep, st);
+  });
+}
+
+// Replaces the gain-map table by one whose maps hold 100 values.
+void narrow_gain_table(const fs::path& file) {
+  fs::remove(file);
+  fitsfile* f = nullptr;
+  int status = 0;
+  ffinit(&f, file.c_str(), &status);
+  ffcrim(f, BYTE_IMG, 0, nullptr, &status);
+  char* names[] = {const_cast<char*>("TIME"), const_cast<char*>("GAIN_MAP")};
+  char* forms[] = {const_cast<char*>("1D"), const_cast<char*>("100E")};
+  ffcrtb(f, BINARY_TBL, 2, 2, names, forms, nullptr, "RHRI_GAIN", &status);
+  double times[2] = {48000.0, 50000.0};
+  ffpcld(f, 1, 1, 1, 2, times, &status);
+  ffclos(f, &status);
+  EXPECT_EQ(status, 0);
 }
 
 std::vector<FaultRow> fault_rows() {
@@ -70,6 +138,22 @@ std::vector<FaultRow> fault_rows() {
       {"ghist infinite", "ghist=3,inf,0.05", 1, "Parameter ghist: \"3,inf,0.05\" holds a number"},
       {"event file truncated in its header", "", 1, "Failed to open GTI",
        [](const fs::path& d) { fs::resize_file(d / "bas.fits", 2880 + 1000); }},
+      {"aspect file truncated in its data", "", 1,
+       "Cannot read block ASPECT of anc.fits: the header claims",
+       [](const fs::path& d) { fs::resize_file(d / "anc.fits", fs::file_size(d / "anc.fits") / 2); }},
+      {"header byte outside ASCII", "", 1, "holds the byte 0xff",
+       [](const fs::path& d) {
+         patch_bytes(d / "bas.fits", card_offset(d / "bas.fits", "TTYPE1  ") + 12, "\xff");
+       }},
+      {"gain-map rows not in the file", "", 1, "claims 2000000000 rows",
+       [](const fs::path& d) { patch_card(d / "gain.fits", "NAXIS2  =", "2000000000"); }},
+      {"good time interval stops before it starts", "", 1,
+       "event file bas.fits: good time interval 1 has START",
+       [](const fs::path& d) { edit_table(d / "bas.fits", "STDGTI", 2, {-1.0}); }},
+      {"one aspect record", "", 1, "aspect file anc.fits: it holds 1 record",
+       [](const fs::path& d) { keep_rows(d / "anc.fits", "ASPECT", 1); }},
+      {"gain map not 32 x 32", "", 1, "GAIN_MAP holds 100 values a row",
+       [](const fs::path& d) { narrow_gain_table(d / "gain.fits"); }},
       {"help", "--help", 0, "Exit status:"},
       {"version", "--version", 0, "varto " VARTO_VERSION "\nCFITSIO "},
   };
