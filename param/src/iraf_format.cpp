@@ -104,6 +104,13 @@ public:
         if (field_ <= 2) {
             return name_word(t);
         }
+        // Blanks and tabs before a quoted field belong to the layout, not to a
+        // word: mission tools write "infile, f, a, "", , , "Input file"".
+        std::size_t q = blanks_end(pos_);
+        if (q < buf_.size() && (buf_[q] == '"' || buf_[q] == '\'')) {
+            pos_ = q;
+            c = buf_[pos_];
+        }
         if (c == '"' || c == '\'') {
             return quoted(t, c);
         }
@@ -136,10 +143,14 @@ private:
         return t;
     }
 
-    void skip_blanks() {
-        while (pos_ < buf_.size() && (buf_[pos_] == ' ' || buf_[pos_] == '\t')) {
-            ++pos_;
+    void skip_blanks() { pos_ = blanks_end(pos_); }
+
+    // First position at or after from that is not a blank or a tab.
+    std::size_t blanks_end(std::size_t from) const {
+        while (from < buf_.size() && (buf_[from] == ' ' || buf_[from] == '\t')) {
+            ++from;
         }
+        return from;
     }
 
     Token too_long(Token& t) {
@@ -209,6 +220,12 @@ private:
         line_ += static_cast<int>(std::count(buf_.begin() + static_cast<std::ptrdiff_t>(pos_),
                                              buf_.begin() + static_cast<std::ptrdiff_t>(i), '\n'));
         pos_ = i + 1;
+        // Blanks and tabs between the closing quote and the end of the field are
+        // layout too; any other text there is still a second word in the field.
+        std::size_t after = blanks_end(pos_);
+        if (after == buf_.size() || buf_[after] == ',' || buf_[after] == '\n') {
+            pos_ = after;
+        }
         t.kind = Tok::Word;
         t.text = std::move(text);
         return t;

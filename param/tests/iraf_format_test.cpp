@@ -147,6 +147,21 @@ TEST_F(IrafFormatTest, IRAFParFile_valueForms) {
     PListFree(list);
 }
 
+TEST_F(IrafFormatTest, IRAFParFile_blanksNextToQuotedFieldsAreLayout) {
+    // Mission tools write blanks and tabs around quoted fields; the records are
+    // those of the same lines without them, and the writer stays canonical.
+    ParamList* spaced = parse("infile, f, a, \"\", , , \"Input file\"\n"
+                              "x,\tr, h,\t\"1.5\" \t,\t\"0\",,  \"Real\" \t\n"
+                              "last, s, h, 'v w' ,, , \"end\"  ");
+    ParamList* compact = parse("infile,f,a,\"\", , ,\"Input file\"\nx,r,h,\"1.5\",\"0\",,\"Real\"\nlast,s,h,'v w',, ,\"end\"\n");
+    ASSERT_NE(spaced, nullptr) << errors_;
+    ASSERT_NE(compact, nullptr);
+    EXPECT_EQ(describe(spaced), describe(compact));
+    EXPECT_EQ(written(spaced), written(compact));
+    PListFree(spaced);
+    PListFree(compact);
+}
+
 TEST_F(IrafFormatTest, IRAFParWrit_escapedQuotesInEveryFieldSurvive) {
     ParamList* list = PListCreate();
     Parameter* p = ParamCreate(strdup("q"), StringType, AutoMode, strdup("say \\\"hi\\\""), ParamAlloc());
@@ -213,7 +228,7 @@ TEST_F(IrafFormatTest, IRAFParFile_grammarErrorsNameLineAndField) {
         {"", "Error in parameter file: line 1: field Name\n"},
         {"# c\na,s,h\n", "Error in parameter file: line 2: field Mode\n"},
         {"a,s,h,\"x\" y,,,\n", "Error in parameter file: line 1: field Value\n"},
-        {"a,s,h,x,, \"m\",\n", "Error in parameter file: line 1: field Max\n"},
+        {"a,s,h,x,, \"m\"n,\n", "Error in parameter file: line 1: field Max\n"},
         {"a,s,h,\"open\n\nb,s,h,,,,\n", "Error in parameter file: line 1: field Value\n"},
         // Newlines inside a quoted string count as lines of the file.
         {"a,s,h,x,,,\"p\nq\"\nb,s,h,x,,,,\n", "Error in parameter file: line 3: too many fields\n"},
@@ -261,11 +276,7 @@ TEST_F(IrafFormatTest, IRAFParOpen_openModesAndRewrite) {
     EXPECT_EQ(IRAFParOpen(write("bad.par", "a,s\n").c_str(), "r"), ParamFileCant);
     testing::internal::GetCapturedStderr();
 
-    std::string p = write("t.par", "x,r,h,1.50,,,  \"Real\" \n");
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(IRAFParOpen(p.c_str(), "rw"), ParamFileCant) << "blanks around a quoted prompt";
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error in parameter file: line 1: field Prompt\n");
-    p = write("t.par", "x,r,h,1.50,,,\"Real value\"\n#tail comment that is long\n");
+    std::string p = write("t.par", "x,r,h,1.50,,,\"Real value\"\n#tail comment that is long\n");
     ParamList* list = IRAFParOpen(p.c_str(), "rw");
     ASSERT_NE(list, nullptr);
     ASSERT_NE(list, ParamFileCant);
@@ -439,6 +450,8 @@ TEST(IrafCorpusTest, IRAFParFile_corpusRoundTrip) {
     testing::Test::RecordProperty("parsed", parsed);
     testing::Test::RecordProperty("rejected", rejected);
     EXPECT_GT(parsed, 0);
+    // Blanks next to quoted fields are read; what is still refused is broken or another syntax.
+    EXPECT_LE(rejected, 110);
 }
 
 }  // namespace
