@@ -106,6 +106,7 @@ int main(int argc, char** argv) {
 
   // 2. Parameters: command line, then the parameter file, then the command line again.
   par_table* pars = par_open("qel", "varto.par", argv, argc);
+  if (pars == nullptr) return 1;  // a value or the parameter file was refused; messages said why
   varto_warn_unknown(pars);
   int debug = 0;
   if (!varto_get_integer(pars, "d", 0, &debug)) {
@@ -200,7 +201,7 @@ int main(int argc, char** argv) {
   for (int k = 0; k < 4; ++k) cs_get_c(&cursor, colnames[k], kFileLen);
 
   // 9. Banner.
-  char line[UTIL_MSG_BUF];
+  char line[UTIL_MSG_BUF + kFileLen];  // report lines name whole file names
   dashline(45);
   tmsg("SOURCE GAIN HISTOGRAM");
   std::snprintf(line, sizeof line, "Archival data type: %s", mode);

@@ -3,21 +3,47 @@
 // is got as text and set in the table.
 #include "param/par.h"
 
-#include "param/pfile.h"
+#include <string>
 
-void orv_par_open(const char* filename, par_table* table) {
-  // A missing file gives no handle, no match list and no names: the table keeps
-  // what the command line put in it.
+#include "param/pfile.h"
+#include "par_int.h"
+
+int orv_par_open(const char* filename, par_table* table) {
+  if (filename == nullptr || table == nullptr) return 0;
   ParamFile* handle = c_paramopen(filename, nullptr, 0, "r");
+  if (handle == nullptr) {
+    // "Not found" is a missing file, which leaves the table as the command line
+    // made it -- unless a file of that name exists but could not be opened.
+    // Any other failure (a file that does not parse, a reference copy that
+    // could not be made) names the file; the parser has named line and field.
+    const int code = parerr;
+    std::string reason;
+    if (code == 3) {
+      reason = par_unreadable_reason(filename);
+      if (reason.empty()) return 0;
+    } else if (code != 24) {
+      reason = c_paramerrstr();
+    }
+    parerr = 0;
+    par_refuse_file(filename, reason.c_str());
+    return -1;
+  }
   ParamMatchList* names = pmatchopen(handle, "*");
-  // c_pgetstr fills 255 bytes without a terminator when the value is that long;
-  // the spare byte keeps the text terminated (such a value is cut to 255 characters).
-  char value[PAR_LINE_LEN + 1];
+  // One byte more than a value may hold, and a spare one: c_pgetstr leaves a
+  // value of max characters or more unterminated, and a value that long is
+  // then refused by par_set instead of being cut.
+  char value[PAR_VALUE_LEN + 2];
+  int status = 0;
   while (const char* name = pmatchnext(names)) {
-    if (c_pgetstr(handle, name, value, PAR_LINE_LEN) == nullptr) continue;
-    value[PAR_LINE_LEN] = '\0';
-    par_set(table, name, value);
+    // A name the table holds came from the command line, which wins anyway:
+    // it is not got, so a query-mode parameter given there is never asked for.
+    char held[PAR_VALUE_LEN + 1];
+    if (par_get_g(table, name, held) >= 0) continue;
+    if (c_pgetstr(handle, name, value, PAR_VALUE_LEN + 1) == nullptr) continue;
+    value[PAR_VALUE_LEN + 1] = '\0';
+    if (par_set(table, name, value) != 0) status = -1;
   }
   pmatchclose(names);
   c_paramclose(handle);
+  return status;
 }

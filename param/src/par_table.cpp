@@ -3,11 +3,16 @@
 // and the hand-off of IRAF-syntax files to the parameter-file library.
 #include "param/par.h"
 
+#include <sys/stat.h>
+
+#include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <unordered_map>
 
+#include "par_int.h"
 #include "util/util.h"
 
 namespace {
@@ -63,13 +68,13 @@ void par_free(par_table* table) {
   delete table;
 }
 
-void par_set(par_table* table, const char* name, const char* value) {
-  if (table == nullptr || name == nullptr) return;
+int par_set(par_table* table, const char* name, const char* value) {
+  if (table == nullptr || name == nullptr) return -1;
   if (value == nullptr) value = "";
   char key[PAR_NAME_LEN + 1];
   if (!table_key(name, key)) {
     err_msg1("Parameter name too long, ignored:", name);
-    return;
+    return -1;
   }
   // Trailing blanks carry no meaning in a value, so only the rest must fit.
   const int len = cs_ends(value);
@@ -78,16 +83,23 @@ void par_set(par_table* table, const char* name, const char* value) {
     std::snprintf(line, sizeof line, "Parameter value of %s longer than %d characters, ignored",
                   key, PAR_VALUE_LEN);
     err_msg(line);
-    return;
+    return -1;
   }
   int i = index_find(table, key);
   if (i < 0) {
-    if (table->count >= table->capacity) return;
+    if (table->count >= table->capacity) {
+      char line[UTIL_MSG_BUF];
+      std::snprintf(line, sizeof line, "Parameter table full (%d names), %s ignored",
+                    table->capacity, key);
+      err_msg(line);
+      return -1;
+    }
     i = table->count++;
     cs_copy_siz(key, table->names[i], PAR_NAME_LEN);
     indexes[table][index_key(key)] = i;
   }
   cs_copy_siz(value, table->values[i], PAR_VALUE_LEN);
+  return 0;
 }
 
 int par_get_g(par_table* table, const char* name, char* out) {
@@ -128,26 +140,114 @@ void par_get_vec_d(par_table* table, const char* name, const double* def, double
 
 void par_list(par_table* table) {
   if (table == nullptr) return;
-  char line[UTIL_MSG_BUF];
+  // Built whole: a long value is listed in full, not cut at a buffer size.
   for (int i = 0; i < table->count; ++i) {
-    std::snprintf(line, sizeof line, "%-32s %s", table->names[i], table->values[i]);
-    msg(line);
+    std::string line = table->names[i];
+    if (line.size() < 32) line.append(32 - line.size(), ' ');
+    line += ' ';
+    line += table->values[i];
+    msg(line.c_str());
   }
 }
 
-void par_read_file(const char* filename, par_table* table) {
-  if (filename == nullptr || table == nullptr) return;
+namespace {
+
+enum class LineRead { Line, End, Broken };
+
+// One line of a plain parameter file into buf. The buffer is first filled with
+// newlines, which a line read never stores, so that the end of what was read
+// can be found even past a NUL byte: a NUL inside the line, or a line that
+// fills the buffer (longer than PAR_LINE_LEN), makes the line Broken and *bad
+// the index of the first character that cannot be taken.
+LineRead read_plain_line(int ch, std::array<char, PAR_LINE_LEN + 2>& buf, int* bad) {
+  buf.fill('\n');
+  if (fio_read(ch, buf.data(), static_cast<int>(buf.size())) == 0) return LineRead::End;
+  const char* fill = static_cast<const char*>(std::memchr(buf.data(), '\n', buf.size()));
+  if (fill == nullptr) {
+    *bad = PAR_LINE_LEN;
+    return LineRead::Broken;
+  }
+  // The terminator stands just before the fill; a NUL just before the terminator
+  // is where a carriage return was taken off, so it hides nothing.
+  const int end = static_cast<int>(fill - buf.data()) - 1;
+  const int len = static_cast<int>(std::strlen(buf.data()));
+  if (len < end - 1) {
+    *bad = len;
+    return LineRead::Broken;
+  }
+  for (int k = 0; k < len; ++k) {
+    const auto c = static_cast<unsigned char>(buf[static_cast<size_t>(k)]);
+    if ((c < 0x20 && c != '\t') || c == 0x7f) {
+      *bad = k;
+      return LineRead::Broken;
+    }
+  }
+  return LineRead::Line;
+}
+
+}  // namespace
+
+std::string par_unreadable_reason(const char* filename) {
+  struct stat st {};
+  if (::stat(filename, &st) != 0) return errno == ENOENT || errno == ENOTDIR ? "" : std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "it is a directory";
+  FILE* f = std::fopen(filename, "r");
+  if (f == nullptr) return std::strerror(errno);
+  std::fclose(f);
+  return "it cannot be read";
+}
+
+void par_refuse_file(const char* filename, const char* reason) {
+  std::string line = std::string("Cannot read parameter file ") + filename;
+  if (reason != nullptr && *reason != '\0') line += std::string(": ") + reason;
+  err_msg(line.c_str());
+}
+
+int par_read_file(const char* filename, par_table* table) {
+  if (filename == nullptr || table == nullptr) return 0;
+  // A directory opens but yields no lines: it would read as an empty file.
+  struct stat st {};
+  if (!cs_is_blank(filename) && !cs_eq(filename, "*") && ::stat(filename, &st) == 0 &&
+      S_ISDIR(st.st_mode)) {
+    par_refuse_file(filename, "it is a directory");
+    return -1;
+  }
   const int ch = fio_open_r(filename);
   // Channel 0 is the terminal (a blank name or "*"): there is no file to read.
-  if (ch == 0) return;
+  if (ch == 0) {
+    if (cs_is_blank(filename) || cs_eq(filename, "*")) return 0;
+    const std::string reason = par_unreadable_reason(filename);
+    if (reason.empty()) return 0;  // a missing file leaves the table as it is
+    par_refuse_file(filename, reason.c_str());
+    return -1;
+  }
 
-  char line[PAR_LINE_LEN + 1];
+  std::array<char, PAR_LINE_LEN + 2> buf{};
   char token[PAR_LINE_LEN + 1];
   bool first = true;
-  while (fio_read(ch, line, sizeof line) != 0) {
+  int status = 0;
+  int lineno = 0;
+  for (;;) {
+    int bad = 0;
+    const LineRead got = read_plain_line(ch, buf, &bad);
+    if (got == LineRead::End) break;
+    ++lineno;
+    const char* line = buf.data();
     const char* cursor = line;
     // Read the whole first word so that an over-long name is refused, not cut.
     cs_get_c(&cursor, token, PAR_LINE_LEN);
+    if (got == LineRead::Broken) {
+      // Control characters or a NUL are no text of a parameter file; an
+      // over-long line would be cut. Either way the file is not read.
+      const int name_end = cursor != nullptr ? static_cast<int>(cursor - line) : bad + 1;
+      char msg_line[UTIL_MSG_BUF];
+      std::snprintf(msg_line, sizeof msg_line, "Error in parameter file: line %d: field %s", lineno,
+                    bad < name_end ? "Name" : "Value");
+      err_msg(msg_line);
+      par_refuse_file(filename, nullptr);
+      status = -1;
+      break;
+    }
     if (token[0] == '#' || cs_is_blank(line)) continue;
 
     if (first) {
@@ -158,56 +258,72 @@ void par_read_file(const char* filename, par_table* table) {
       if (cursor != nullptr && comma > 0 && cursor - line == comma) {
         tmsg("Detected IRAF syntax: using ORV parameter interface");
         fio_close(ch);
-        orv_par_open(filename, table);
-        return;
+        return orv_par_open(filename, table);
       }
     }
-    par_set(table, token, cursor != nullptr ? cursor : "");
+    if (par_set(table, token, cursor != nullptr ? cursor : "") != 0) status = -1;
   }
   fio_close(ch);
+  return status;
 }
 
-void par_set_args(char** words, int count, par_table* table) {
-  if (words == nullptr || table == nullptr) return;
+int par_set_args(char** words, int count, par_table* table) {
+  if (words == nullptr || table == nullptr) return 0;
+  int status = 0;
   for (int k = 1; k < count; ++k) {
     const char* word = words[k];
     if (word == nullptr) continue;
     const int p = cs_index(word, "=");
+    int set = 0;
     if (p >= 1) {
       const std::string name(word, static_cast<size_t>(p - 1));
-      par_set(table, name.c_str(), word + p);
+      set = par_set(table, name.c_str(), word + p);
     } else {
-      par_set(table, word, " ");
+      set = par_set(table, word, " ");
     }
+    if (set != 0) status = -1;
   }
+  return status;
 }
 
 par_table* par_init(const char* deffile, int capacity, char** words, int count) {
   par_table* table = par_alloc(capacity);
-  par_set_args(words, count, table);
   char file[PAR_VALUE_LEN + 1];
-  par_get(table, "par", deffile, file);
-  par_read_file(file, table);
-  par_set_args(words, count, table);
+  const bool ok = par_set_args(words, count, table) == 0 &&
+                  (par_get(table, "par", deffile, file), par_read_file(file, table) == 0) &&
+                  par_set_args(words, count, table) == 0;
+  if (!ok) {
+    par_free(table);
+    return nullptr;
+  }
   return table;
 }
 
 par_table* par_open(const char* defkernel, const char* deffile, char** words, int count) {
   par_table* table = par_alloc(PAR_TABLE_CAPACITY);
-  par_set_args(words, count, table);
-
-  char file[PAR_VALUE_LEN + 1];
-  char kernel[PAR_VALUE_LEN + 1];
-  par_get(table, "par", deffile, file);
-  par_get(table, "parkernel", defkernel, kernel);
-  if (cs_uceq(kernel, "orv") || cs_uceq(kernel, "iraf")) {
-    dmsg(0, "ORV/IRAF parameter interface");
-    orv_par_open(file, table);
-  } else {
-    dmsg(0, "QEL parameter interface");
-    par_read_file(file, table);
+  // The words come first so that par and parkernel may be given there. A word
+  // refused on this pass would be refused again on the second one.
+  bool ok = par_set_args(words, count, table) == 0;
+  if (ok) {
+    char file[PAR_VALUE_LEN + 1];
+    char kernel[PAR_VALUE_LEN + 1];
+    par_get(table, "par", deffile, file);
+    par_get(table, "parkernel", defkernel, kernel);
+    int read = 0;
+    if (cs_uceq(kernel, "orv") || cs_uceq(kernel, "iraf")) {
+      dmsg(0, "ORV/IRAF parameter interface");
+      read = orv_par_open(file, table);
+    } else {
+      dmsg(0, "QEL parameter interface");
+      read = par_read_file(file, table);
+    }
+    ok = read == 0 && par_set_args(words, count, table) == 0;
   }
-
-  par_set_args(words, count, table);
+  if (!ok) {
+    // A value cut, dropped or replaced by its default would run on other inputs.
+    err_msg("Parameters could not be read: stopping");
+    par_free(table);
+    return nullptr;
+  }
   return table;
 }

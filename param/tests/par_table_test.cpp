@@ -84,12 +84,13 @@ TEST_F(ParTableTest, par_set_nullValueStoresEmptyString) {
   EXPECT_EQ(get("steps"), "");
 }
 
-TEST_F(ParTableTest, par_set_fullTableIgnoresNewNamesButChangesOldOnes) {
+TEST_F(ParTableTest, par_set_fullTableRefusesNewNamesButChangesOldOnes) {
   par_table* small = par_alloc(2);
-  par_set(small, "a", "1");
+  EXPECT_EQ(par_set(small, "a", "1"), 0);
   par_set(small, "b", "2");
-  par_set(small, "c", "3");
-  par_set(small, "a", "9");
+  const std::string err = capture_stderr([&] { EXPECT_EQ(par_set(small, "c", "3"), -1); });
+  EXPECT_NE(err.find("Parameter table full (2 names), C ignored"), std::string::npos) << err;
+  EXPECT_EQ(par_set(small, "a", "9"), 0);
   EXPECT_EQ(small->count, 2);
   char out[PAR_VALUE_LEN + 1];
   EXPECT_EQ(par_get_g(small, "c", out), -1);
@@ -102,21 +103,21 @@ TEST_F(ParTableTest, par_set_fullTableIgnoresNewNamesButChangesOldOnes) {
 TEST_F(ParTableTest, par_set_refusesOverlongNamesAndValuesWithAMessage) {
   const std::string name32(32, 'n');
   const std::string name31(31, 'n');
-  const std::string value81(81, 'v');
-  const std::string value80(80, 'v');
+  const std::string too_long(PAR_VALUE_LEN + 1, 'v');
+  const std::string longest(PAR_VALUE_LEN, 'v');
   const std::string err = capture_stderr([&] {
-    par_set(table_, name32.c_str(), "x");
-    par_set(table_, "events", value81.c_str());
+    EXPECT_EQ(par_set(table_, name32.c_str(), "x"), -1);
+    EXPECT_EQ(par_set(table_, "events", too_long.c_str()), -1);
   });
   EXPECT_EQ(table_->count, 0);
   EXPECT_NE(err.find("Parameter name too long"), std::string::npos);
-  EXPECT_NE(err.find("EVENTS longer than 80 characters"), std::string::npos);
+  EXPECT_NE(err.find("EVENTS longer than 1023 characters"), std::string::npos);
 
-  par_set(table_, name31.c_str(), value80.c_str());
-  EXPECT_EQ(get(name31.c_str()), value80);
+  EXPECT_EQ(par_set(table_, name31.c_str(), longest.c_str()), 0);
+  EXPECT_EQ(get(name31.c_str()), longest);
   // Trailing blanks do not count against the value's length.
-  par_set(table_, "events", (value80 + "     ").c_str());
-  EXPECT_EQ(get("events"), value80);
+  par_set(table_, "events", (longest + "     ").c_str());
+  EXPECT_EQ(get("events"), longest);
 }
 
 TEST_F(ParTableTest, par_get_absentNameGivesDefaultAndMinusOne) {
@@ -257,6 +258,77 @@ TEST_F(ParTableTest, par_init_readsThePlainFileWithoutTheLibrary) {
   par_get_g(t, "events", value);
   EXPECT_STREQ(value, "b.fits");
   par_free(t);
+}
+
+// Everything par_open cannot take whole stops the run: null, the cause named on
+// the error channel, and the last line saying so. A missing file does not.
+TEST_F(ParTableTest, par_open_refusesWhatItCannotReadWhole) {
+  const std::string longest(PAR_VALUE_LEN, 'p');
+  std::string many;
+  for (int k = 0; k <= PAR_TABLE_CAPACITY; ++k) many += "p" + std::to_string(k) + " 1\n";
+  struct Case {
+    const char* what;
+    std::string file;  // contents of varto.par; "/" makes it a directory, "" leaves it absent
+    std::string word;  // one command-line word
+    const char* message;
+  } cases[] = {
+      {"value beyond the limit", "", "events=" + longest + "x", "EVENTS longer than 1023 characters"},
+      {"same in the file", "events " + longest + "x\n", "", "EVENTS longer than 1023 characters"},
+      {"line beyond the limit", "events " + std::string(PAR_LINE_LEN, 'x') + "\n", "",
+       "line 1: field Value"},
+      {"binary garbage", "# ok\nev\x01\x7f\xff\x02", "", "line 2: field Name"},
+      {"NUL inside a value", std::string("events a.fits\0b.fits\n", 22), "", "line 1: field Value"},
+      {"a directory", "/", "", "varto.par: it is a directory"},
+      {"a directory for the library", "/", "parkernel=iraf", "Cannot read parameter file varto.par"},
+      {"malformed IRAF file", "events,f,a,\"bas.fits\" x,,,\n", "", "line 1: field Value"},
+      {"more names than the table holds", many, "", "Parameter table full (500 names), P500 ignored"},
+  };
+  const fs::path here = fs::current_path();
+  for (const Case& c : cases) {
+    fs::remove_all(dir_ / "varto.par");
+    if (c.file == "/") {
+      fs::create_directory(dir_ / "varto.par");
+    } else if (!c.file.empty()) {
+      std::ofstream(dir_ / "varto.par", std::ios::binary) << c.file;
+    }
+    fs::current_path(dir_);
+    char w0[] = "varto";
+    char* words[] = {w0, const_cast<char*>(c.word.c_str())};
+    par_table* t = reinterpret_cast<par_table*>(1);
+    std::string err;
+    capture_stdout([&] { err = capture_stderr([&] { t = par_open("qel", "varto.par", words, c.word.empty() ? 1 : 2); }); });
+    fs::current_path(here);
+    EXPECT_EQ(t, nullptr) << c.what;
+    EXPECT_NE(err.find(c.message), std::string::npos) << c.what << "\n" << err;
+    EXPECT_NE(err.find("Parameters could not be read: stopping"), std::string::npos) << c.what;
+    // A file that cannot be parsed is named after its line and field.
+    if (std::string(c.message).rfind("line ", 0) == 0) {
+      EXPECT_NE(err.find("Cannot read parameter file varto.par"), std::string::npos) << c.what << "\n" << err;
+    }
+    par_free(t);
+  }
+
+  // A value at the limit is taken whole, from the file and the command line; a
+  // missing file is no error.
+  std::ofstream(dir_ / "long.par") << "events " << longest << "\n";
+  fs::current_path(dir_);
+  const std::string out_word = "outfile=" + longest;
+  char w0[] = "varto", w1[] = "par=long.par";
+  char* words[] = {w0, w1, const_cast<char*>(out_word.c_str())};
+  par_table* t = par_open("qel", "varto.par", words, 3);
+  char w2[] = "par=absent.par";
+  char* absent_words[] = {w0, w2};
+  par_table* none = par_open("qel", "varto.par", absent_words, 2);
+  fs::current_path(here);
+  ASSERT_NE(t, nullptr);
+  char value[PAR_VALUE_LEN + 1];
+  par_get_g(t, "events", value);
+  EXPECT_EQ(value, longest);
+  par_get_g(t, "outfile", value);
+  EXPECT_EQ(value, longest);
+  EXPECT_NE(none, nullptr);
+  par_free(t);
+  par_free(none);
 }
 
 }  // namespace

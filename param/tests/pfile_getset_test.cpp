@@ -10,6 +10,7 @@
 #include "param/pfile.h"
 #include "pfile_access_helpers.h"
 #include "pty_helpers.h"
+#include "util/util.h"
 
 namespace {
 
@@ -111,25 +112,31 @@ TEST_F(PfileGetSetTest, c_paramlist_visibleThenHiddenWithComments) {
 }
 
 TEST_F(PfileGetSetTest, orv_par_open_loadsEveryParameterWithinItsBuffers) {
-    std::string longvalue(300, 'v');
-    write("v.par", "events,f,h,\"bas.fits\",,,\nlong,s,h,\"" + longvalue + "\",,,\n"
-                   "xpos,r,h,4096.50,,,\nwide,s,h,\"" + std::string(255, 'w') + "\",,,\n");
+    // A value as long as the table holds loads whole; one character more is
+    // refused, naming the parameter, and never cut.
+    const std::string longest(PAR_VALUE_LEN, 'v');
+    write("v.par", "events,f,h,\"bas.fits\",,,\nlong,s,h,\"" + longest + "\",,,\nxpos,r,h,4096.50,,,\n");
     par_table* table = par_alloc(10);
-    testing::internal::CaptureStderr();
-    orv_par_open(path("v.par").c_str(), table);
-    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(orv_par_open(path("v.par").c_str(), table), 0);
     char out[PAR_VALUE_LEN + 1];
     EXPECT_EQ(par_get_g(table, "events", out), 0);
     EXPECT_STREQ(out, "bas.fits");
-    EXPECT_EQ(par_get_g(table, "xpos", out), 1);
+    EXPECT_EQ(par_get_g(table, "long", out), 1);
+    EXPECT_EQ(out, longest);
+    EXPECT_EQ(par_get_g(table, "xpos", out), 2);
     EXPECT_STREQ(out, "4096.5");
-    EXPECT_EQ(par_get_g(table, "long", out), -1);  // too long for the table's values
-    EXPECT_EQ(par_get_g(table, "wide", out), -1);
-    EXPECT_EQ(PFList, nullptr);                    // the file was closed again
+    EXPECT_EQ(PFList, nullptr);  // the file was closed again
 
     // A missing file leaves the table as it was.
-    orv_par_open(path("none.par").c_str(), table);
-    EXPECT_EQ(table->count, 2);
+    EXPECT_EQ(orv_par_open(path("none.par").c_str(), table), 0);
+    EXPECT_EQ(table->count, 3);
+
+    write("w.par", "wide,s,h,\"" + longest + "w\",,,\n");
+    rirade_init();  // messages go to the error channel
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(orv_par_open(path("w.par").c_str(), table), -1);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("WIDE longer than 1023"), std::string::npos);
+    EXPECT_EQ(table->count, 3);
     par_free(table);
 }
 

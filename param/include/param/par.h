@@ -7,8 +7,8 @@
 
 constexpr int PAR_TABLE_CAPACITY = 500;  // parameters held by par_open's table
 constexpr int PAR_NAME_LEN = 31;         // characters of a parameter name
-constexpr int PAR_VALUE_LEN = 80;        // characters of a parameter value
-constexpr int PAR_LINE_LEN = 255;        // characters of a parameter-file line
+constexpr int PAR_VALUE_LEN = 1023;      // characters of a parameter value (archive paths)
+constexpr int PAR_LINE_LEN = 2047;       // characters of a plain parameter-file line
 
 /// The parameter table. names[i] and values[i] (i < count) are entry i.
 struct par_table {
@@ -23,11 +23,11 @@ par_table* par_alloc(int capacity);
 /// Releases the table; null is ignored.
 void par_free(par_table* table);
 
-/// Sets name (case-insensitive) to value; a new name is appended while there is
-/// room, a full table ignores new names. A null value stores "". A name longer
-/// than PAR_NAME_LEN or a value longer than PAR_VALUE_LEN is refused with a
-/// message on the error channel and leaves the table unchanged.
-void par_set(par_table* table, const char* name, const char* value);
+/// Sets name (case-insensitive) to value and returns 0. A null value stores "".
+/// A name longer than PAR_NAME_LEN, a value longer than PAR_VALUE_LEN (trailing
+/// blanks not counted) or a new name for a full table is refused: a message on
+/// the error channel, the table unchanged, and -1.
+int par_set(par_table* table, const char* name, const char* value);
 
 /// Copies the value of name into out (PAR_VALUE_LEN+1 bytes) and returns its index;
 /// -1 and "" when absent.
@@ -45,18 +45,29 @@ void par_get_vec_d(par_table* table, const char* name, const double* def, double
 void par_list(par_table* table);
 
 /// Reads a plain parameter file (one name and value a line, '#' comments) into the
-/// table. A file whose first line is in IRAF syntax is handed to orv_par_open.
-/// A missing file leaves the table unchanged, silently.
-void par_read_file(const char* filename, par_table* table);
+/// table; a file whose first line is in IRAF syntax is handed to orv_par_open.
+/// 0 when the file was read or does not exist (the table is then unchanged).
+/// -1 when it exists but cannot be read (a directory, an unreadable file, a line
+/// with control characters or longer than PAR_LINE_LEN: the file, line and field
+/// are named on the error channel) or when a setting was refused (par_set).
+int par_read_file(const char* filename, par_table* table);
 /// Applies words[1..count-1]: "name=value" sets name; a bare word sets name to " ".
-void par_set_args(char** words, int count, par_table* table);
+/// 0, or -1 when a word was refused (par_set); the other words are still applied.
+int par_set_args(char** words, int count, par_table* table);
 /// Loads every parameter of an IRAF-syntax file through the parameter-file library.
-void orv_par_open(const char* filename, par_table* table);
+/// A name the table already holds keeps its entry and is not got from the file,
+/// so that a value given on the command line is never asked for. 0 when the file
+/// was loaded or does not exist; -1 when it exists but cannot be opened or parsed
+/// (the file is named on the error channel) or a setting was refused.
+int orv_par_open(const char* filename, par_table* table);
 
 /// Table of the given capacity from the words and the plain file named by "par"
-/// (default deffile); never uses the parameter-file library.
+/// (default deffile); never uses the parameter-file library. Null, after the
+/// messages, when a word or the file was refused.
 par_table* par_init(const char* deffile, int capacity, char** words, int count);
 /// The application's entry: words, then the file named by "par" (default deffile)
 /// read by the library chosen with "parkernel" (default defkernel: "orv" or "iraf"
-/// select the parameter-file library), then the words again.
+/// select the parameter-file library), then the words again. Null, after the
+/// messages and a last line saying that the parameters could not be read, when
+/// a word, a value or the file was refused: the caller stops.
 par_table* par_open(const char* defkernel, const char* deffile, char** words, int count);
