@@ -1,5 +1,6 @@
 // End-to-end: varto run on a terminal with an IRAF-syntax varto.par whose event
-// file parameter has query mode asks for it with line editing and uses the answer.
+// file parameter has query mode asks for it with line editing and uses the
+// answer; a query-mode parameter given on the command line is not asked for.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,7 +25,9 @@ TEST(VartoQueryTest, queryModeEventFileIsAskedOnTheTerminal) {
   fs::create_directories(dir);
   std::ofstream(dir / "varto.par") << "# varto parameters\n"
                                       "events,f,q,\"bas.fits\",,,\"Event file\"\n"
-                                      "aspect,f,h,\"anc.fits\",,,\"Aspect file\"\n";
+                                      "aspect,f,h,\"anc.fits\",,,\"Aspect file\"\n"
+                                      "outfile,f,a,\"varto.fits\",,,\"Output file\"\n"
+                                      "mode,s,h,\"ql\",,,\n";
 
   const std::string out_path = (dir / "stdout.txt").string();
   // Typed: "ob.fits", then back to the start, two characters right, insert "s".
@@ -35,12 +38,13 @@ TEST(VartoQueryTest, queryModeEventFileIsAskedOnTheTerminal) {
         if (fd < 0) _exit(126);
         dup2(fd, STDOUT_FILENO);
         close(fd);
-        execl(bin.c_str(), "varto", static_cast<char*>(nullptr));
+        execl(bin.c_str(), "varto", "OUTFILE=out.fits", static_cast<char*>(nullptr));
         _exit(127);
       },
       {{"Event file (bas.fits): ", "ob.fits\x01\x06\x06s\r"}});
   ASSERT_FALSE(run.timedOut) << run.screen;
   ASSERT_TRUE(WIFEXITED(run.status));
+  EXPECT_EQ(run.screen.find("Output file"), std::string::npos) << run.screen;
 
   std::ifstream in(out_path);
   const std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -48,6 +52,7 @@ TEST(VartoQueryTest, queryModeEventFileIsAskedOnTheTerminal) {
       << out;
   EXPECT_NE(out.find("EVENTS" + std::string(26, ' ') + " obs.fits\n"), std::string::npos) << out;
   EXPECT_NE(out.find("Reading event file obs.fits"), std::string::npos) << out;
+  EXPECT_NE(out.find("OUTFILE" + std::string(25, ' ') + " out.fits\n"), std::string::npos) << out;
   // obs.fits does not exist: the run stops as for any unreadable input.
   EXPECT_EQ(WEXITSTATUS(run.status), 1);
 
