@@ -94,7 +94,9 @@ bool copy_reference(ParamList* ref, const std::string& target, const char* mode)
     char canonical[ParamPathMax];
     ResolvePath(path.c_str(), canonical, sizeof canonical);
     path = canonical;
-    FILE* out = std::fopen(path.c_str(), "w+");
+    // Concurrent first runs share the user directory: each one's copy appears
+    // there whole, so that no run reads a file still being written.
+    FILE* out = ref->writ != nullptr ? pfile_detail::replace_file(path, ref, mode) : nullptr;
     if (out == nullptr) {
         return false;
     }
@@ -106,9 +108,6 @@ bool copy_reference(ParamList* ref, const std::string& target, const char* mode)
     ref->filename = dup_string(path.c_str());
     std::free(ref->mode);
     ref->mode = dup_string(mode);
-    if (ref->writ != nullptr) {
-        ref->writ(out, ref, mode);
-    }
     return true;
 }
 
@@ -291,9 +290,19 @@ void c_paramwrite(ParamFile* file, const char* mode) {
         return;
     }
     ParamList* list = file->psets;
-    if (has_letter(list->mode, 'w') && list->writ != nullptr && list->file != nullptr) {
-        list->writ(list->file, list, mode ? mode : list->mode);
+    if (!has_letter(list->mode, 'w') || list->writ == nullptr || list->file == nullptr) {
+        return;
     }
+    const char* how = mode ? mode : list->mode;
+    // The file is replaced whole, so that a reader never finds it half written.
+    // Where no file can be made beside it (a directory the user may not write),
+    // it is rewritten in place as the only way left to keep the values.
+    if (FILE* fresh = list->filename ? pfile_detail::replace_file(list->filename, list, how) : nullptr) {
+        std::fclose(list->file);
+        list->file = fresh;
+        return;
+    }
+    list->writ(list->file, list, how);
 }
 
 void c_paramclose(ParamFile* file) {

@@ -2,14 +2,18 @@
 // handles of files already open, reference copies, reset, failed opens and
 // the facade's sequence on a missing file.
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "param/par.h"
 #include "param/pfile.h"
 #include "pfile_access_helpers.h"
 
@@ -114,6 +118,24 @@ TEST_F(PfileOpenTest, c_paramopen_referenceCopiedIntoFirstWritableUserDir) {
     ASSERT_NE(pf, nullptr);
     EXPECT_DOUBLE_EQ(c_pgetd(pf, "a"), 2.25);
     c_paramclose(pf);
+
+    // A write-back replaces the file whole: through a link the file it names is
+    // replaced and keeps its permissions, and no scratch file is left behind.
+    ASSERT_EQ(chmod((user + "/task.par").c_str(), 0640), 0);
+    ASSERT_EQ(symlink((user + "/task.par").c_str(), path("link.par").c_str()), 0);
+    pf = open("link.par", "rw");
+    ASSERT_NE(pf, nullptr);
+    c_pputd(pf, "a", 3.5);
+    c_paramclose(pf);
+    struct stat st {};
+    ASSERT_EQ(lstat(path("link.par").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat((user + "/task.par").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(slurp(user + "/task.par"), "# reference\na,r,h,3.5,,,\"A\"\n");
+    int entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(user)) entries += e.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(entries, 1);
 }
 
 TEST_F(PfileOpenTest, c_paramopen_referenceNotCopiedIntoReadOnlyUserDirOrCwd) {
@@ -136,6 +158,41 @@ TEST_F(PfileOpenTest, c_paramopen_referenceNotCopiedIntoReadOnlyUserDirOrCwd) {
     c_paramclose(pf);
     EXPECT_EQ(slurp(ref + "/task.par"), "a,i,h,1,,,\n");
     EXPECT_FALSE(std::ifstream(path("task.par")).good());
+}
+
+// Eight first runs at once, sharing a user directory that starts empty: each
+// one copies the reference file there, and each one must read it whole.
+TEST_F(PfileOpenTest, c_paramopen_concurrentFirstRunsReadTheWholeReferenceCopy) {
+    std::string ref = path("ref");
+    ASSERT_EQ(mkdir(ref.c_str(), 0755), 0);
+    constexpr int Params = 300;
+    std::string text = "# reference\n";
+    for (int i = 0; i < Params; ++i) {
+        text += "p" + std::to_string(i) + ",s,h,\"" + std::string(40, 'v') + "\",,,\"Parameter\"\n";
+    }
+    write("ref/varto.par", text);
+    for (int round = 0; round < 10; ++round) {
+        std::string user = path("user" + std::to_string(round));
+        ASSERT_EQ(mkdir(user.c_str(), 0755), 0);
+        setenv("PFILES", (user + ";" + ref).c_str(), 1);
+        std::vector<pid_t> runs;
+        for (int k = 0; k < 8; ++k) {
+            pid_t pid = fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                par_table* table = par_alloc(PAR_TABLE_CAPACITY);
+                int status = orv_par_open("varto.par", table);
+                _exit(status == 0 && table->count == Params ? 0 : 1);
+            }
+            runs.push_back(pid);
+        }
+        for (pid_t pid : runs) {
+            int status = -1;
+            ASSERT_EQ(waitpid(pid, &status, 0), pid);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+        }
+        EXPECT_EQ(slurp(user + "/varto.par"), text);
+    }
 }
 
 TEST_F(PfileOpenTest, c_paramopen_resetTakesReferenceIntoUserFile) {
