@@ -15,6 +15,7 @@
 namespace {
 
 constexpr int kFileLen = PAR_VALUE_LEN;  // file names and column names are parameter values
+static_assert(PROV_LINE_LEN > PAR_VALUE_LEN, "a provenance line holds any parameter value");
 constexpr long kMaxBins = 1000000;       // a ghist giving more bins than this is refused
 
 // Index of the last '.' of name, found by stepping back from just past its last

@@ -259,7 +259,7 @@ void varto_list_times(const ghist* h);
 // ---------------------------------------------------------------------------
 
 constexpr int PROV_MAX_LINES = 40;   // HISTORY lines: every parameter and every input
-constexpr int PROV_LINE_LEN = 300;   // a label and a value of up to 255 characters
+constexpr int PROV_LINE_LEN = 1100;  // a label and a value of up to 1023 characters
 
 /// Who made an output file, when and from what. Released with free_provenance.
 struct provenance {
