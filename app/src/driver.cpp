@@ -96,9 +96,9 @@ bool whole_integer(const char* text) {
 }
 
 void refuse_value(const char* name, const char* value, const char* what) {
-  char line[UTIL_MSG_BUF];
-  std::snprintf(line, sizeof line, "Parameter %s: \"%s\" %s", name, value, what);
-  err_msg(line);
+  // Built whole: a value may be as long as a parameter value gets.
+  const std::string line = std::string("Parameter ") + name + ": \"" + value + "\" " + what;
+  err_msg(line.c_str());
 }
 
 // The file part of a CFITSIO name: no leading '!' (clobber) and nothing from
@@ -230,10 +230,9 @@ bool varto_output_is_input(const char* outfile, const char* const* inputs, const
     struct stat in_stat {};
     if (in.empty() || ::stat(in.c_str(), &in_stat) != 0) continue;
     if (in_stat.st_dev == out_stat.st_dev && in_stat.st_ino == out_stat.st_ino) {
-      char line[UTIL_MSG_BUF];
-      std::snprintf(line, sizeof line, "Output file %s is the %s file %s: refused", outfile,
-                    roles[k], inputs[k]);
-      tmsg(line);
+      const std::string line = std::string("Output file ") + outfile + " is the " + roles[k] +
+                               " file " + inputs[k] + ": refused";
+      tmsg(line.c_str());
       return true;
     }
   }

@@ -154,6 +154,20 @@ std::vector<FaultRow> fault_rows() {
        [](const fs::path& d) { keep_rows(d / "anc.fits", "ASPECT", 1); }},
       {"gain map not 32 x 32", "", 1, "GAIN_MAP holds 100 values a row",
        [](const fs::path& d) { narrow_gain_table(d / "gain.fits"); }},
+      {"event file path beyond 1023 characters", "events=" + std::string(1024, 'e'), 1,
+       "Parameter value of EVENTS longer than 1023 characters"},
+      {"more than 500 parameters", "par=many.par", 1, "Parameter table full (500 names)",
+       [](const fs::path& d) {
+         std::string text;
+         for (int i = 0; i <= 500; ++i) text += "p" + std::to_string(i) + " 1\n";
+         write_file(d / "many.par", text);
+       }},
+      {"parameter file is a folder", "par=pdir", 1, "Cannot read parameter file pdir: it is a directory",
+       [](const fs::path& d) { fs::create_directory(d / "pdir"); }},
+      {"parameter file of binary garbage", "par=junk.par", 1, "Error in parameter file: line 2: field Value",
+       [](const fs::path& d) { write_file(d / "junk.par", std::string("# x\nevents \x7f\x01\0\x02\xff\n", 17)); }},
+      {"malformed IRAF parameter file", "parkernel=iraf par=task.par", 1, "Cannot read parameter file task.par",
+       [](const fs::path& d) { write_file(d / "task.par", "events,f,a,\"bas.fits\" x,,,\"Event file\"\n"); }},
       {"help", "--help", 0, "Exit status:"},
       {"version", "--version", 0, "varto " VARTO_VERSION "\nCFITSIO "},
   };
