@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int kReplyLen = 256;
+constexpr int kReplyLen = UTIL_PATH_LEN + 1;
 int retry = 0;  // fio_set_retry
 
 }  // namespace
@@ -23,7 +23,7 @@ int fio_get_retry(void) { return retry; }
 int fio_open_retry(const char* name, const char* mode, int recl) {
   if (util_int::is_terminal_name(name)) return 0;
   dbg_push("UTILS IO", "FIO OPEN RETRY");
-  std::string current = util_int::trimmed(name, UTIL_LINE_LEN);
+  std::string current = util_int::trimmed(name, UTIL_PATH_LEN);
   int ch = 0;
   for (;;) {
     util_int::OpenResult r = util_int::open_once(current.c_str(), mode, recl, &ch);
@@ -38,7 +38,7 @@ int fio_open_retry(const char* name, const char* mode, int recl) {
       break;
     }
     if (util_int::is_terminal_name(reply)) break;
-    current = util_int::trimmed(reply, UTIL_LINE_LEN);
+    current = util_int::trimmed(reply, UTIL_PATH_LEN);
   }
   dbg_pop();
   return ch;

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr std::size_t kNameLen = 256;
+constexpr std::size_t kNameLen = UTIL_PATH_LEN + 1;
 constexpr std::size_t kTypeLen = 12;
 constexpr std::size_t kPiece = 1023;  // a long line is written in pieces of this size
 using util_int::kTermErr;
@@ -160,7 +160,7 @@ bool util_int::is_terminal_name(const char* name) { return cs_is_blank(name) || 
 
 util_int::OpenResult util_int::open_once(const char* name, const char* mode_name, int recl, int* chan) {
   *chan = 0;
-  std::string nm = util_int::trimmed(name, UTIL_LINE_LEN);
+  std::string nm = util_int::trimmed(name, UTIL_PATH_LEN);
   const Mode* mode = find_mode(mode_name);
   if (mode == nullptr) {
     // The line names every refused mode "x", not the caller's text: scripts that

@@ -1,8 +1,10 @@
 // Tests of the channel table: opening with mode names and the QELPATH search,
 // line reading and writing, channel reuse, stacks, the pager and the retry prompt.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -49,6 +51,25 @@ TEST_F(ChanTest, FioOpen_reusesLowestFreeChannel) {
   fio_close(ch3);
   fio_close(0);
   fio_close(-4);
+}
+
+// Archive paths pass 255 characters; the channel opens the whole name, never a cut one.
+TEST_F(ChanTest, FioOpen_longPathOpensWhole) {
+  std::string dir = path(std::string(200, 'd'));
+  ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+  dir += "/" + std::string(200, 'e');
+  ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+  std::string name = dir + "/x.txt";
+  {
+    std::FILE* fp = std::fopen(name.c_str(), "w");
+    ASSERT_NE(fp, nullptr);
+    std::fputs("X\n", fp);
+    std::fclose(fp);
+  }
+  int ch = fio_open_r(name.c_str());
+  ASSERT_GT(ch, 0);
+  EXPECT_EQ(std::string(fio_get_name(ch)), name);
+  fio_close(ch);
 }
 
 TEST(ChanFresh, FioOpen_firstChannelIsOne) {

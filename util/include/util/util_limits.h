@@ -10,8 +10,11 @@ constexpr int UTIL_NAME_LEN = 31;
 // Parameter values, column names and text-file lines: a FITS header card is 80
 // columns, so no name or value read from a header is wider.
 constexpr int UTIL_VALUE_LEN = 80;
-// Lines and file names: 255 characters fill a 256-byte buffer with the terminator.
+// Lines: 255 characters fill a 256-byte buffer with the terminator.
 constexpr int UTIL_LINE_LEN = 255;
+// File names given to the channels: parameter values hold 1023 characters, and
+// archive paths routinely pass 255, so a channel never opens a cut name.
+constexpr int UTIL_PATH_LEN = 1023;
 // Buffer a caller formats one message line into before msg, tmsg or err_msg:
 // a line and its terminator (the message routines write longer text whole).
 constexpr int UTIL_MSG_BUF = 256;
