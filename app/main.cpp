@@ -9,7 +9,7 @@
 #include "app/varto.h"
 #include "dm/dm.h"
 #include "param/par.h"
-#include "param/pfile.h"
+#include "pfile/pfile.h"
 #include "util/util.h"
 
 namespace {

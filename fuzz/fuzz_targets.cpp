@@ -18,10 +18,10 @@
 #include "dm/dm.h"
 #include "dm_int.h"
 #include "param/par.h"
-#include "param/param_args.h"
-#include "param/pfile.h"
-#include "param/rdb_format.h"
+#include "param_args.h"
+#include "pfile/pfile.h"
 #include "pfile_int.h"
+#include "rdb_format.h"
 #include "util/util.h"
 
 namespace varto_fuzz {

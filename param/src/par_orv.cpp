@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "param/pfile.h"
+#include "pfile/pfile.h"
 #include "par_int.h"
 
 int orv_par_open(const char* filename, par_table* table) {
