@@ -18,10 +18,10 @@ int orv_par_open(const char* filename, par_table* table) {
     // could not be made) names the file; the parser has named line and field.
     const int code = parerr;
     std::string reason;
-    if (code == 3) {
+    if (code == PARAM_FILE_NOT_FOUND) {
       reason = par_unreadable_reason(filename);
       if (reason.empty()) return 0;
-    } else if (code != 24) {
+    } else if (code != PARAM_FILE_READ_ERROR) {
       reason = c_paramerrstr();
     }
     parerr = 0;

@@ -597,7 +597,7 @@ void ESCUnQuote(char* str) {
 
 Parameter* ParamCreate(char* name, int type, int mode, char* value, Parameter* record) {
     if (type == VoidType || mode == 0) {
-        parerr = type == VoidType ? 6 : 12;
+        parerr = type == VoidType ? PARAM_UNKNOWN_TYPE : PARAM_CANNOT_CONVERT;
         c_paramerr(0, "iraf parser", name ? name : "");
         std::free(name);
         std::free(value);

@@ -109,7 +109,7 @@ char* ParamMatch(ParamList* list, const char* name) {
   }
   if (candidates.size() > 1) {
     std::fprintf(stderr, "parammatch : parameter name %s not uniq (%s, %s)\n", name, candidates[0], candidates[1]);
-    parerr = 2;
+    parerr = PARAM_NOT_UNIQUE;
     return nullptr;
   }
   std::fprintf(stderr, "parammatch : can't find parameter %s in reference list\n", name);
@@ -123,7 +123,7 @@ Parameter* ParamPositional(ParamList* list, int position, const char* value) {
     if (!isVisible(p) || ++seen != position) continue;
     return makeRecord(dup_string(p->pname), p->ptype, 0, value != nullptr ? value : "");
   }
-  parerr = 23;
+  parerr = PARAM_TOO_MANY_POSITIONAL;
   return nullptr;
 }
 

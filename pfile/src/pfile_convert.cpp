@@ -77,7 +77,7 @@ bool str_to_bool(const void* d, Datum& o) {
     } else if (s == "y" || s == "ye" || s == "yes") {
         o.i = 1;
     } else {
-        return fail(12);
+        return fail(PARAM_CANNOT_CONVERT);
     }
     return true;
 }
@@ -109,16 +109,16 @@ bool str_to_int(const void* d, Datum& o) {
     for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, ++digits) {
         v = v * 10 + (s[i] - '0');
         if (v > static_cast<long long>(INT_MAX) + 1) {
-            return fail(12);
+            return fail(PARAM_CANNOT_CONVERT);
         }
     }
     // A fraction is dropped; any other trailing text is not an integer.
     if (digits == 0 || (i < s.size() && s[i] != '.')) {
-        return fail(12);
+        return fail(PARAM_CANNOT_CONVERT);
     }
     if (negative) v = -v;
     if (v > INT_MAX || v < INT_MIN) {
-        return fail(12);
+        return fail(PARAM_CANNOT_CONVERT);
     }
     o.i = static_cast<int>(v);
     return true;
@@ -130,7 +130,7 @@ bool real_to_int(const void* d, Datum& o) {
         return true;
     }
     if (!(v > static_cast<double>(INT_MIN) - 1.0 && v < static_cast<double>(INT_MAX) + 1.0)) {
-        return fail(12);
+        return fail(PARAM_CANNOT_CONVERT);
     }
     o.i = static_cast<int>(v);
     return true;
@@ -149,13 +149,13 @@ bool str_to_real(const void* d, Datum& o) {
         return true;
     }
     if (s.empty()) {
-        return fail(12);
+        return fail(PARAM_CANNOT_CONVERT);
     }
     errno = 0;
     char* end = nullptr;
     double v = std::strtod(s.c_str(), &end);
     if (end == s.c_str() || *end != '\0' || !std::isfinite(v)) {
-        return fail(12);
+        return fail(PARAM_CANNOT_CONVERT);
     }
     o.d = v;
     return true;
@@ -266,7 +266,7 @@ bool convert(const void* data, int from, int to, Datum& out) {
         } else if (to == BooleanType || to == IntegerType || to == ModeType) {
             out.i = int_of(data);
         } else {
-            return fail(16);
+            return fail(PARAM_NO_CONVERTER);
         }
         return true;
     }
@@ -279,7 +279,7 @@ bool convert(const void* data, int from, int to, Datum& out) {
         }
         break;
     }
-    return fail(16);
+    return fail(PARAM_NO_CONVERTER);
 }
 
 void* make_data(const Datum& d) {

@@ -83,7 +83,7 @@ bool check_limits(ParamFile* file, Parameter* p, Value* v) {
         if (!prepare_limit(file, p, &p->pmin, true, true)) return false;
         if (TypeCode(p->pmin.type) == RangeType) {
             if (has_max) {
-                parerr = 19;
+                parerr = PARAM_RANGE_AND_MAX;
                 return false;
             }
             return VInRange(static_cast<Range*>(p->pmin.value), v) != 0;
@@ -104,7 +104,7 @@ bool open_list_file(ParamFile* file, Parameter* p, Value* v) {
     if (!VDirect(file, p, v) || !pfile_detail::convert_value(v, StringType)) return false;
     FILE* f = std::fopen(static_cast<const char*>(v->value), "r");
     if (f == nullptr) {
-        parerr = 27;
+        parerr = PARAM_LIST_FILE_OPEN;
         return false;
     }
     if (p->extension != nullptr) std::fclose(static_cast<FILE*>(p->extension));
@@ -234,7 +234,7 @@ int Validate(ParamFile* file, Parameter* p, Value* v) {
     }
     int type = TypeCode(p->ptype);
     if (type < 0 || type >= NTypes || VTypeList[type].access == nullptr) {
-        parerr = 16;
+        parerr = PARAM_NO_CONVERTER;
         return 0;
     }
     if (VTypeList[type].access(file, p, type, v) == nullptr) {
@@ -300,7 +300,7 @@ void* ParamGetX(ParamFile* file, const char* name, int type, int* mode) {
     std::string base;
     Field field = pfile_detail::split_field(name, base);
     if (field == Field::Bad) {
-        parerr = 18;
+        parerr = PARAM_BAD_SUBFIELD;
         return nullptr;
     }
     Parameter* p = ParamLookup(file->psets, base.c_str());
@@ -353,7 +353,7 @@ int ParamSetX(ParamFile* file, const char* name, int type, const void* value) {
     std::string base;
     Field field = pfile_detail::split_field(name, base);
     if (field == Field::Bad) {
-        parerr = 18;
+        parerr = PARAM_BAD_SUBFIELD;
         return -1;
     }
     Parameter* p = ParamLookup(file->psets, base.c_str());

@@ -335,18 +335,18 @@ int IndirectClassing(ParamFile* file, Parameter* p, Value* value) {
 
 int VDirect(ParamFile* file, Parameter* p, Value* v) {
     if (file == nullptr || p == nullptr || v == nullptr) {
-        parerr = 26;
+        parerr = PARAM_INDIRECT_FAILED;
         return 0;
     }
     for (const Value* r : resolving) {
         if (r == v) {
-            parerr = 26;
+            parerr = PARAM_INDIRECT_FAILED;
             cycle = true;
             return 0;
         }
     }
     if (resolving.size() >= MaxDepth) {
-        parerr = 26;
+        parerr = PARAM_INDIRECT_FAILED;
         cycle = true;
         return 0;
     }
@@ -382,7 +382,7 @@ int VDirect(ParamFile* file, Parameter* p, Value* v) {
         }
     }
     if (!ok || !set_resolved(v, fetched, ref)) {
-        parerr = 26;
+        parerr = PARAM_INDIRECT_FAILED;
         return 0;
     }
     return 1;
@@ -405,12 +405,12 @@ Range* VRange(ParamFile* /*file*/, Parameter* p, Value* v) {
     }
     int type = TypeCode(p->ptype);
     if (VTypeList[type].compare == nullptr) {
-        parerr = 21;
+        parerr = PARAM_TYPE_NO_RANGE;
         return nullptr;
     }
     auto* r = static_cast<Range*>(std::calloc(1, sizeof(Range)));
     if (r == nullptr) {
-        parerr = 20;
+        parerr = PARAM_BAD_RANGE;
         return nullptr;
     }
     r->type = type;
@@ -423,7 +423,7 @@ Range* VRange(ParamFile* /*file*/, Parameter* p, Value* v) {
         pfile_detail::Datum d;
         if (!pfile_detail::convert(item.c_str(), StringType, type, d)) {
             RangeFree(r);
-            parerr = 20;
+            parerr = PARAM_BAD_RANGE;
             return nullptr;
         }
         if (r->nval == r->nalo) {
@@ -431,7 +431,7 @@ Range* VRange(ParamFile* /*file*/, Parameter* p, Value* v) {
             auto* checks = static_cast<Check*>(std::realloc(r->check, static_cast<std::size_t>(grown) * sizeof(Check)));
             if (checks == nullptr) {
                 RangeFree(r);
-                parerr = 20;
+                parerr = PARAM_BAD_RANGE;
                 return nullptr;
             }
             std::memset(checks + r->nalo, 0, static_cast<std::size_t>(grown - r->nalo) * sizeof(Check));
@@ -487,14 +487,14 @@ int VInRange(Range* range, Value* v) {
             v->value = whole;
             return 1;
         }
-        parerr = prefixed > 1 ? 25 : 28;
+        parerr = prefixed > 1 ? PARAM_ENUM_NOT_UNIQUE : PARAM_BAD_ENUM;
         return 0;
     }
     auto compare = VTypeList[type].compare;
     for (int i = 0; compare != nullptr && i < range->nval; ++i) {
         if (compare(v->value, range->check[i].oper, pfile_detail::item_data(range->check[i], type))) return 1;
     }
-    parerr = 22;
+    parerr = PARAM_NOT_IN_RANGE;
     return 0;
 }
 
@@ -507,12 +507,12 @@ int PRangeMinMax(Value* value, Value* min, Value* max) {
     auto compare = (type >= 0 && type < NTypes) ? VTypeList[type].compare : nullptr;
     if (pfile_detail::is_present(min)
         && (compare == nullptr || TypeCode(min->type) != type || !compare(value->value, 4, min->value))) {
-        parerr = 9;
+        parerr = PARAM_BELOW_MINIMUM;
         return 0;
     }
     if (pfile_detail::is_present(max)
         && (compare == nullptr || TypeCode(max->type) != type || !compare(value->value, 6, max->value))) {
-        parerr = 10;
+        parerr = PARAM_ABOVE_MAXIMUM;
         return 0;
     }
     return 1;

@@ -185,7 +185,7 @@ ParamFile* c_paramopen(const char* filename, char** argv, int argc, const char* 
         }
     }
     if (name.empty()) {
-        parerr = 3;
+        parerr = PARAM_FILE_NOT_FOUND;
         return nullptr;
     }
     pfile_detail::copy_text(name, last_name, sizeof last_name);
@@ -215,20 +215,20 @@ ParamFile* c_paramopen(const char* filename, char** argv, int argc, const char* 
     }
 
     if (user == nullptr && ref == nullptr) {
-        return fail(3, nullptr, nullptr);
+        return fail(PARAM_FILE_NOT_FOUND, nullptr, nullptr);
     }
     if (reset && (ref == nullptr || ref == ParamFileCant)) {
-        return fail(30, user, ref);
+        return fail(PARAM_NO_REFERENCE, user, ref);
     }
     if (user == ParamFileCant) {
         if (!reset) {
-            return fail(24, nullptr, ref);
+            return fail(PARAM_FILE_READ_ERROR, nullptr, ref);
         }
         user = nullptr;
     }
     if (ref == ParamFileCant) {
         if (user == nullptr) {
-            return fail(24, nullptr, nullptr);
+            return fail(PARAM_FILE_READ_ERROR, nullptr, nullptr);
         }
         ref = nullptr;
     }
@@ -259,20 +259,20 @@ ParamFile* c_paramopen(const char* filename, char** argv, int argc, const char* 
     } else if (ref != nullptr) {
         std::string target;
         if (!copy_target(name, target)) {
-            return fail(29, nullptr, ref);
+            return fail(PARAM_REFERENCE_COPY_FAILED, nullptr, ref);
         }
         if (target.empty()) {
             std::free(ref->mode);
             ref->mode = dup_string("r");
         } else if (!copy_reference(ref, target, mode)) {
-            return fail(29, nullptr, ref);
+            return fail(PARAM_REFERENCE_COPY_FAILED, nullptr, ref);
         }
         list = ref;
     }
 
     auto* pf = static_cast<ParamFile*>(std::calloc(1, sizeof(ParamFile)));
     if (pf == nullptr) {
-        return fail(3, list, nullptr);
+        return fail(PARAM_FILE_NOT_FOUND, list, nullptr);
     }
     pf->psets = list;
     if (args.size() > 1) {

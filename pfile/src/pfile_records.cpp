@@ -292,7 +292,7 @@ void ParamFree(Parameter* p) {
 
 int ParamTypeCode(const char* word) {
     if (word == nullptr) {
-        parerr = 6;
+        parerr = PARAM_UNKNOWN_TYPE;
         return VoidType;
     }
     int list = 0;
@@ -316,7 +316,7 @@ int ParamTypeCode(const char* word) {
     if (*word == 'f') {
         return FileType | list;
     }
-    parerr = 6;
+    parerr = PARAM_UNKNOWN_TYPE;
     return VoidType;
 }
 
@@ -337,7 +337,7 @@ int ParamModeBits(const char* letters) {
         }
     }
     if (mode == 0) {
-        parerr = 12;
+        parerr = PARAM_CANNOT_CONVERT;
     }
     return mode;
 }

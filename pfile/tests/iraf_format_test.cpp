@@ -329,13 +329,13 @@ TEST(ParamRecordsTest, TypeWordsModeLettersAndValueForms) {
     EXPECT_EQ(ParamTypeCode("fw"), FileType);
     EXPECT_EQ(ParamTypeCode("pset"), PsetType);
     EXPECT_EQ(ParamTypeCode("d"), VoidType);
-    EXPECT_EQ(parerr, 6);
+    EXPECT_EQ(parerr, PARAM_UNKNOWN_TYPE);
     EXPECT_STREQ(ParamTypeWord(FileType | ListType, buf, sizeof buf), "*f");
     EXPECT_EQ(ParamModeBits("lqha"), AutoMode | HiddenMode | LearnMode | QueryMode);
     EXPECT_STREQ(ParamModeLetters(AutoMode | HiddenMode | LearnMode | QueryMode, buf, sizeof buf), "ahql");
     parerr = 0;
     EXPECT_EQ(ParamModeBits("xyz"), 0);
-    EXPECT_EQ(parerr, 12);
+    EXPECT_EQ(parerr, PARAM_CANNOT_CONVERT);
     EXPECT_STREQ(c_paramerrstr(), "cannot convert parameter value");
     EXPECT_EQ(parerr, 0);
 
@@ -363,7 +363,7 @@ TEST(ParamRecordsTest, TypeWordsModeLettersAndValueForms) {
 }
 
 TEST(ParamErrorTest, c_paramerr_printsAndClearsOrExits) {
-    parerr = 3;
+    parerr = PARAM_FILE_NOT_FOUND;
     testing::internal::CaptureStderr();
     EXPECT_EQ(c_paramerr(0, "lbl", "name"), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "lbl: parameter file not found : name\n");
@@ -372,12 +372,12 @@ TEST(ParamErrorTest, c_paramerr_printsAndClearsOrExits) {
     EXPECT_STREQ(c_paramerrstr(), "parameter error?");
     EXPECT_EXIT(
         {
-            parerr = 1;
+            parerr = PARAM_NOT_FOUND;
             c_paramerr(1, "pgetb", "x");
         },
         testing::ExitedWithCode(1), "pgetb: parameter not found : x");
     EXPECT_EQ(set_paramerror(0), 1);
-    parerr = 2;
+    parerr = PARAM_NOT_UNIQUE;
     testing::internal::CaptureStderr();
     EXPECT_EQ(c_paramerr(5, "l", "n"), 5);
     testing::internal::GetCapturedStderr();

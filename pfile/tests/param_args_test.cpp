@@ -111,7 +111,7 @@ TEST_F(ParamArgsTest, ParamFileArgs_ambiguousOrUnknownNamesAreDropped) {
   EXPECT_EQ(err,
             "parammatch : parameter name x not uniq (xpos, xbin)\n"
             "parammatch : can't find parameter zz in reference list\n");
-  EXPECT_EQ(parerr, 2);
+  EXPECT_EQ(parerr, PARAM_NOT_UNIQUE);
   ASSERT_NE(args.list, nullptr);
   ASSERT_EQ(args.list->nparam, 1);
   EXPECT_STREQ(args.list->param[0]->pname, "xbin");
@@ -119,7 +119,7 @@ TEST_F(ParamArgsTest, ParamFileArgs_ambiguousOrUnknownNamesAreDropped) {
 
 TEST_F(ParamArgsTest, ParamFileArgs_tooManyPositionalValues) {
   ListKeeper args{parse({"1", "2", "3", "4", "5", "6"})};
-  EXPECT_EQ(parerr, 23);
+  EXPECT_EQ(parerr, PARAM_TOO_MANY_POSITIONAL);
   ASSERT_NE(args.list, nullptr);
   ASSERT_EQ(args.list->nparam, 4);
   EXPECT_STREQ(args.list->param[3]->pname, "xbin");
@@ -195,10 +195,10 @@ TEST_F(ParamArgsTest, ParamPositional_skipsCommentsAndHidden) {
   EXPECT_EQ(p->pmode, 0);
   ParamFree(p);
   EXPECT_EQ(ParamPositional(task_.list, 0, "x"), nullptr);
-  EXPECT_EQ(parerr, 23);
+  EXPECT_EQ(parerr, PARAM_TOO_MANY_POSITIONAL);
   parerr = 0;
   EXPECT_EQ(ParamPositional(task_.list, 5, "x"), nullptr);
-  EXPECT_EQ(parerr, 23);
+  EXPECT_EQ(parerr, PARAM_TOO_MANY_POSITIONAL);
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ TEST(PfileConvertTest, Convert_integersFromText) {
     EXPECT_EQ(v, IndefInt);
     for (const char* bad : {"12abc", "", "x", "1e3", "99999999999", "INDEFD"}) {
         EXPECT_FALSE(to_int(bad, v)) << bad;
-        EXPECT_EQ(parerr, 12) << bad;
+        EXPECT_EQ(parerr, PARAM_CANNOT_CONVERT) << bad;
     }
 }
 
@@ -57,7 +57,7 @@ TEST(PfileConvertTest, Convert_realsFromTextAndBack) {
     EXPECT_EQ(d, IndefReal);
     for (const char* bad : {"1.5x", "", "INDEFI", "nan"}) {
         EXPECT_FALSE(to_real(bad, d)) << bad;
-        EXPECT_EQ(parerr, 12) << bad;
+        EXPECT_EQ(parerr, PARAM_CANNOT_CONVERT) << bad;
     }
     double third = 1.0 / 3.0;
     EXPECT_EQ(to_text(&third, RealType), "0.3333333333333333");
@@ -83,7 +83,7 @@ TEST(PfileConvertTest, Convert_booleansAndModes) {
     }
     parerr = 0;
     EXPECT_EQ(Convert("maybe", StringType, &b, BooleanType), nullptr);
-    EXPECT_EQ(parerr, 12);
+    EXPECT_EQ(parerr, PARAM_CANNOT_CONVERT);
     b = 1;
     EXPECT_EQ(to_text(&b, BooleanType), "yes");
     b = 0;
@@ -107,13 +107,13 @@ TEST(PfileConvertTest, Convert_missingConverters) {
     int i = 0;
     parerr = 0;
     EXPECT_EQ(Convert(&i, IntegerType, &i, ModeType), nullptr);
-    EXPECT_EQ(parerr, 16);
+    EXPECT_EQ(parerr, PARAM_NO_CONVERTER);
     // Cursor values are read from text but never given back as text.
     char out[ParamConvertSize];
     EXPECT_NE(Convert("1 2 101 q", StringType, out, GcurType), nullptr);
     parerr = 0;
     EXPECT_EQ(Convert("1 2 101 q", GcurType, out, StringType), nullptr);
-    EXPECT_EQ(parerr, 16);
+    EXPECT_EQ(parerr, PARAM_NO_CONVERTER);
     // A long text is cut to the conversion buffer, terminated.
     std::string longtext(5000, 'z');
     EXPECT_NE(Convert(longtext.c_str(), StringType, out, StringType), nullptr);

@@ -144,7 +144,7 @@ TEST_F(PfileOpenTest, c_paramopen_referenceNotCopiedIntoReadOnlyUserDirOrCwd) {
     write("ref/task.par", "a,i,h,1,,,\n");
     setenv("PFILES", (user + ";" + ref).c_str(), 1);
     EXPECT_EQ(c_paramopen("task", nullptr, 0, "rw"), nullptr);
-    EXPECT_EQ(parerr, 29);
+    EXPECT_EQ(parerr, PARAM_REFERENCE_COPY_FAILED);
     ASSERT_EQ(chmod(user.c_str(), 0755), 0);
 
     // Only the current directory in the user part: read from the reference, no copy.
@@ -179,7 +179,7 @@ TEST_F(PfileOpenTest, c_paramopen_resetTakesReferenceIntoUserFile) {
     write("lone.par", "a,i,h,1,,,\n");
     ASSERT_EQ(chdir(dir_.c_str()), 0);
     EXPECT_EQ(c_paramopen("lone", nullptr, 0, "rR"), nullptr);
-    EXPECT_EQ(parerr, 30);
+    EXPECT_EQ(parerr, PARAM_NO_REFERENCE);
 }
 
 TEST_F(PfileOpenTest, c_paramopen_failuresAndFacadeSequenceOnMissingFile) {
@@ -187,7 +187,7 @@ TEST_F(PfileOpenTest, c_paramopen_failuresAndFacadeSequenceOnMissingFile) {
     // Only the current directory is searched: a missing file is code 3.
     ParamFile* pf = c_paramopen("nothere", nullptr, 0, "r");
     EXPECT_EQ(pf, nullptr);
-    EXPECT_EQ(parerr, 3);
+    EXPECT_EQ(parerr, PARAM_FILE_NOT_FOUND);
     ParamMatchList* ml = pmatchopen(pf, "*");
     EXPECT_EQ(ml, nullptr);
     EXPECT_EQ(pmatchnext(ml), nullptr);
@@ -200,11 +200,11 @@ TEST_F(PfileOpenTest, c_paramopen_failuresAndFacadeSequenceOnMissingFile) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(c_paramopen("bad", nullptr, 0, "r"), nullptr);
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(parerr, 24);
+    EXPECT_EQ(parerr, PARAM_FILE_READ_ERROR);
 
     // No name and no argument vector.
     EXPECT_EQ(c_paramopen("", nullptr, 0, "r"), nullptr);
-    EXPECT_EQ(parerr, 3);
+    EXPECT_EQ(parerr, PARAM_FILE_NOT_FOUND);
 }
 
 TEST_F(PfileOpenTest, c_paramopen_nameFromArgumentVectorAndCommandLineValues) {

@@ -237,7 +237,7 @@ TEST_F(RdbFormatTest, RDBParRead_rewindsAndReadsAgain) {
 TEST_F(RdbFormatTest, c_paramopen_headerAndDashesOnlyIsCode24) {
   std::string p = write("empty.rdb", std::string(kHeader) + kDashes);
   EXPECT_EQ(c_paramopen(p.c_str(), nullptr, 0, "r"), nullptr);
-  EXPECT_EQ(parerr, 24);
+  EXPECT_EQ(parerr, PARAM_FILE_READ_ERROR);
 }
 
 TEST_F(RdbFormatTest, c_paramclose_valuesWithBlanksAndTabsSurvive) {

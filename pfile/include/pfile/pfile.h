@@ -187,7 +187,42 @@ const char* ValueString(const Value* v, char* buf, int size);
 
 /// The library's current error code (index into paramerrmsg).
 extern int parerr;
-constexpr int NParamErrors = 31;
+/// Error codes of the library, kept in parerr; each indexes its message in
+/// paramerrmsg. The numbers are fixed: callers and tests rely on them.
+enum ParamErrorCode : int {
+    PARAM_OK = 0,                         // no error; "parameter error?" is also printed for an unknown code
+    PARAM_NOT_FOUND = 1,                  // "parameter not found"
+    PARAM_NOT_UNIQUE = 2,                 // "parameter not unique"
+    PARAM_FILE_NOT_FOUND = 3,             // "parameter file not found"
+    PARAM_ARGUMENT_ERROR = 4,             // "parameter argument error"
+    PARAM_POSITIONAL_AFTER_ABSOLUTE = 5,  // "positional parameters must come before absolutes"
+    PARAM_UNKNOWN_TYPE = 6,               // "parameter has unknown type"
+    PARAM_BAD_MINIMUM = 7,                // "parameter has bad minimum value"
+    PARAM_BAD_MAXIMUM = 8,                // "parameter has bad maximum value"
+    PARAM_BELOW_MINIMUM = 9,              // "parameter below minimum"
+    PARAM_ABOVE_MAXIMUM = 10,             // "parameter above maximum"
+    PARAM_POINTER_MISSING = 11,           // "parameter pointer missing"
+    PARAM_CANNOT_CONVERT = 12,            // "cannot convert parameter value"
+    PARAM_NO_VALUE = 13,                  // "parameter has no value"
+    PARAM_ARGUMENTS_MISUNDERSTOOD = 14,   // "command arguments missunderstood"
+    PARAM_NO_FILE = 15,                   // "no parameter file"
+    PARAM_NO_CONVERTER = 16,              // "no parameter converter"
+    PARAM_BAD_VALUE = 17,                 // "bad value for parameter"
+    PARAM_BAD_SUBFIELD = 18,              // "bad subfield name"
+    PARAM_RANGE_AND_MAX = 19,             // "can't specify range and max field"
+    PARAM_BAD_RANGE = 20,                 // "bad range specification"
+    PARAM_TYPE_NO_RANGE = 21,             // "parameter type doesn't support range"
+    PARAM_NOT_IN_RANGE = 22,              // "value must be in range"
+    PARAM_TOO_MANY_POSITIONAL = 23,       // "to many positional arguments"
+    PARAM_FILE_READ_ERROR = 24,           // "error reading paramfile"
+    PARAM_ENUM_NOT_UNIQUE = 25,           // "enumerated value not unique"
+    PARAM_INDIRECT_FAILED = 26,           // "can't evaluate indirect parameter"
+    PARAM_LIST_FILE_OPEN = 27,            // "can't open parameter list file"
+    PARAM_BAD_ENUM = 28,                  // "invalid enumerated value"
+    PARAM_REFERENCE_COPY_FAILED = 29,     // "can't copy reference parameter file to user directory"
+    PARAM_NO_REFERENCE = 30,              // "can't find reference parameter file"
+};
+constexpr int NParamErrors = PARAM_NO_REFERENCE + 1;
 extern const char* const paramerrmsg[NParamErrors];
 /// Prints "label: message : name" on stderr. A non-zero level with exit-on-error
 /// set exits with that status; otherwise parerr is cleared and level returned.
