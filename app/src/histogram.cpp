@@ -159,51 +159,78 @@ Interval interval_at(const asp* history, const obs* observation, int k) {
 
 }  // namespace
 
-ghist* alloc_ghist(int n) {
-  auto* h = new ghist;
-  h->count = n > 0 ? n : 0;
-  const std::size_t slots = static_cast<std::size_t>(h->count > 0 ? h->count : 1);
-  h->weight = new double[slots]();
-  h->first_start = new double[slots]();
-  h->last_stop = new double[slots]();
-  h->time_filter = new gti*[slots]();
-  h->sum_detx = new double[slots]();
-  h->sum_dety = new double[slots]();
-  h->sum_asp = new double[3 * slots]();
-  h->sum_detx2 = new double[slots]();
-  h->sum_dety2 = new double[slots]();
-  h->sum_asp2 = new double[3 * slots]();
-  return h;
-}
+namespace {
 
-void free_ghist(ghist* h) {
-  if (h == nullptr) return;
-  for (int i = 0; i < h->count; ++i) free_gti(h->time_filter[i]);
-  delete[] h->weight;
-  delete[] h->first_start;
-  delete[] h->last_stop;
-  delete[] h->time_filter;
-  delete[] h->sum_detx;
-  delete[] h->sum_dety;
-  delete[] h->sum_asp;
-  delete[] h->sum_detx2;
-  delete[] h->sum_dety2;
-  delete[] h->sum_asp2;
-  delete h;
-}
+// The owner of a histogram's arrays: alloc_ghist hands out its ghist part, whose
+// pointers lead into the vectors here, and free_ghist deletes the whole.
+struct GhistStore : ghist {
+  std::vector<double> weight_;
+  std::vector<double> first_start_;
+  std::vector<double> last_stop_;
+  std::vector<gti*> time_filter_;
+  std::vector<double> sum_detx_;
+  std::vector<double> sum_dety_;
+  std::vector<double> sum_asp_;
+  std::vector<double> sum_detx2_;
+  std::vector<double> sum_dety2_;
+  std::vector<double> sum_asp2_;
 
-ghist* ghset(const double* spec) {
+  // Every array has at least one slot, so that no pointer is null.
+  explicit GhistStore(int n)
+      : weight_(slots(n)),
+        first_start_(slots(n)),
+        last_stop_(slots(n)),
+        time_filter_(slots(n), nullptr),
+        sum_detx_(slots(n)),
+        sum_dety_(slots(n)),
+        sum_asp_(3 * slots(n)),
+        sum_detx2_(slots(n)),
+        sum_dety2_(slots(n)),
+        sum_asp2_(3 * slots(n)) {
+    count = n > 0 ? n : 0;
+    weight = weight_.data();
+    first_start = first_start_.data();
+    last_stop = last_stop_.data();
+    time_filter = time_filter_.data();
+    sum_detx = sum_detx_.data();
+    sum_dety = sum_dety_.data();
+    sum_asp = sum_asp_.data();
+    sum_detx2 = sum_detx2_.data();
+    sum_dety2 = sum_dety2_.data();
+    sum_asp2 = sum_asp2_.data();
+  }
+  ~GhistStore() {
+    for (gti* filter : time_filter_) free_gti(filter);
+  }
+  GhistStore(const GhistStore&) = delete;
+  GhistStore& operator=(const GhistStore&) = delete;
+
+  static std::size_t slots(int n) { return static_cast<std::size_t>(n > 0 ? n : 1); }
+};
+
+}  // namespace
+
+ghist* alloc_ghist(int n) { return new GhistStore(n); }
+
+void free_ghist(ghist* h) { delete static_cast<GhistStore*>(h); }
+
+int ghist_bins(const double* spec) {
   const double first = spec[0];
   const double last = spec[1];
   const double width = spec[2];
-  const double low = first - width / 2;
-  const double bins = ((last + width / 2) - low) / width + 1;
+  if (!std::isfinite(first) || !std::isfinite(last) || !std::isfinite(width)) return 0;
+  if (width <= 0.0 || last < first) return 0;
+  const double bins = ((last + width / 2) - (first - width / 2)) / width + 1;
+  return bins <= static_cast<double>(GHIST_MAX_BINS) ? static_cast<int>(bins) : 0;
+}
+
+ghist* ghset(const double* spec) {
+  const int n = ghist_bins(spec);
   // A vector that gives no usable count (refused earlier by the driver) makes
   // a histogram of one bin, which never receives weight.
-  const int n = (bins >= 1.0 && bins < 1.0e7) ? static_cast<int>(bins) : 1;
-  ghist* h = alloc_ghist(n);
-  h->width = width;
-  h->low = low;
+  ghist* h = alloc_ghist(n > 0 ? n : 1);
+  h->width = spec[2];
+  h->low = spec[0] - spec[2] / 2;
   return h;
 }
 

@@ -210,10 +210,19 @@ struct ghist {
   double off_time = 0.0;          // the weight those samples did not add, seconds
 };
 
-/// Histogram from (first centre, last centre, width).
+/// The most bins a ghist vector may give.
+constexpr int GHIST_MAX_BINS = 1000000;
+/// The bin count of a ghist vector (first centre, last centre, width): 0 when a
+/// value is not finite, the width is not above 0, the last centre is below the
+/// first or the count would pass GHIST_MAX_BINS.
+int ghist_bins(const double* spec);
+/// Histogram from (first centre, last centre, width): ghist_bins bins, or one
+/// bin that never receives weight when ghist_bins gives 0.
 ghist* ghset(const double* spec);
 /// Histogram of n zeroed bins without time filters. Released with free_ghist.
 ghist* alloc_ghist(int n);
+/// Releases a histogram made by alloc_ghist or ghset, its time filters included;
+/// null is ignored.
 void free_ghist(ghist* h);
 /// The binning loop: every aspect interval with good time, every position.
 void varto_calc(const source* src, const asp* history, const obs* observation,
