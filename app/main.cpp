@@ -1,9 +1,9 @@
 // app/main.cpp -- the varto program driver: starts the libraries, gathers the
 // parameters, decides the archival data layout and prints the report banner,
 // then runs the readers, the binning, the output table and the listings.
-#include <cmath>
 #include <cstdio>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "app/varto.h"
@@ -16,7 +16,18 @@ namespace {
 
 constexpr int kFileLen = PAR_VALUE_LEN;  // file names and column names are parameter values
 static_assert(PROV_LINE_LEN > PAR_VALUE_LEN, "a provenance line holds any parameter value");
-constexpr long kMaxBins = 1000000;       // a ghist giving more bins than this is refused
+
+// Owners that release a record with its library's free_ routine at the end of
+// the scope that holds them.
+template <auto Free>
+struct Freer {
+  template <typename T>
+  void operator()(T* p) const {
+    Free(p);
+  }
+};
+template <typename T, auto Free>
+using Owned = std::unique_ptr<T, Freer<Free>>;
 
 // Index of the last '.' of name, found by stepping back from just past its last
 // non-blank character; 0 when there is none.
@@ -24,14 +35,6 @@ int last_dot(const char* name) {
   int i = cs_ends(name);
   while (i > 0 && name[i] != '.') --i;
   return i;
-}
-
-// A ghist vector (first centre, last centre, width) must give a usable bin count.
-bool ghist_valid(const double* g) {
-  if (!std::isfinite(g[0]) || !std::isfinite(g[1]) || !std::isfinite(g[2])) return false;
-  if (g[2] <= 0.0 || g[1] < g[0]) return false;
-  const double bins = ((g[1] + g[2] / 2) - (g[0] - g[2] / 2)) / g[2] + 1;
-  return bins <= static_cast<double>(kMaxBins);
 }
 
 // The provenance of the output: every parameter's effective value as
@@ -88,11 +91,187 @@ bool task_mode_letters(const char* text) {
   return any;
 }
 
-// Ends a run refused before any input was read, with exit status 1.
-int refuse_run(par_table* pars, char** colnames) {
-  free_array_c(colnames);
-  par_free(pars);
-  return 1;
+// What the run is asked to do: the parameter table and the values read from it.
+struct Run {
+  Owned<par_table, par_free> pars;
+  Owned<char*, free_array_c> colnames{alloc_array_c(kFileLen, 4)};
+  int debug = 0;
+  char evtfile[kFileLen + 1] = {};
+  char aspfile[kFileLen + 1] = {};
+  char mapspec[kFileLen + 1] = {};
+  char stepsfile[kFileLen + 1] = {};
+  char outfile[kFileLen + 1] = {};
+  char aspcols[kFileLen + 1] = {};
+  char posfile[kFileLen + 1] = {};
+  char mode[kFileLen + 1] = {};
+  double ghist_spec[3] = {};
+  double bso[3] = {};
+  int layout = 0;  // 0 for RDF, 1 for REV0
+  const char* evtext = "STDEVT";
+  Owned<source, free_source> src;
+};
+
+// The records read from the input files.
+struct Inputs {
+  Owned<obs, free_obs> observation;
+  Owned<asp, free_asp> history;
+  Owned<gain_data, free_gain_data> maps;
+};
+
+// Gathers the parameters: the command line, then the parameter file, then the
+// command line again. Checks them all before any input is read, refusing an
+// output that names an input; takes the source positions from the position
+// file or from xpos and ypos; decides the archival data type and lists the
+// whole table. False when the run is refused (exit status 1).
+bool gather_parameters(int argc, char** argv, Run* run) {
+  run->pars.reset(par_open("qel", "varto.par", argv, argc));
+  par_table* pars = run->pars.get();
+  if (pars == nullptr) return false;  // a value or the parameter file was refused; messages said why
+  varto_warn_unknown(pars);
+  if (!varto_get_integer(pars, "d", 0, &run->debug)) {
+    par_list(pars);
+    return false;
+  }
+  dbg_set(run->debug);
+
+  par_get(pars, "events", "bas.fits", run->evtfile);
+  par_get(pars, "aspect", "anc.fits", run->aspfile);
+  par_get(pars, "maps", "gain.fits[RHRI_GAIN]", run->mapspec);
+  par_get(pars, "steps", " ", run->stepsfile);
+  par_get(pars, "outfile", "varto.fits", run->outfile);
+  par_get(pars, "aspcols", "TIME,RA_SC,DEC_SC,ROAN_SC", run->aspcols);
+  par_get(pars, "pos", " ", run->posfile);
+
+  // An output naming an input is refused before anything is read or written.
+  char parfile[kFileLen + 1];
+  par_get(pars, "par", "varto.par", parfile);
+  const char* found_par = c_paramfind(parfile, "r", ".par .rdb $PFEXTN", "$PDIRS $PFILES $UPARM .");
+  const std::string found_parfile = found_par != nullptr ? found_par : "";
+  const char* inputs[] = {run->evtfile, run->aspfile, run->mapspec, run->stepsfile,
+                          run->posfile, parfile,      found_parfile.c_str()};
+  const char* roles[] = {"event", "aspect", "gain-map", "steps", "position", "parameter",
+                         "parameter"};
+  if (varto_output_is_input(run->outfile, inputs, roles, static_cast<int>(std::size(inputs)))) {
+    par_list(pars);
+    return false;
+  }
+
+  // Numeric parameters and the histogram bins are checked before any input,
+  // the position file included, is read.
+  const double ghist_default[3] = {3.0, 7.0, 0.05};
+  const double bso_default[3] = {48.0, 40.0, 0.0};
+  double position[2] = {4096.0, 4097.0};
+  const bool one_position = cs_is_blank(run->posfile);
+  bool numbers = varto_get_vector(pars, "ghist", ghist_default, run->ghist_spec);
+  numbers = varto_get_vector(pars, "bso", bso_default, run->bso) && numbers;
+  if (one_position) {
+    numbers = varto_get_number(pars, "xpos", 4096.0, &position[0]) && numbers;
+    numbers = varto_get_number(pars, "ypos", 4097.0, &position[1]) && numbers;
+  }
+  if (!numbers) {
+    par_list(pars);
+    return false;
+  }
+  if (ghist_bins(run->ghist_spec) == 0) {
+    par_list(pars);
+    err_msg("Invalid ghist: the bin width must be above 0, the last centre not below the first,");
+    err_msg("and the bins at most 1000000");
+    return false;
+  }
+
+  // The source positions: a position file, or one position from xpos and ypos.
+  if (one_position) {
+    run->src.reset(alloc_source(1));
+    dmsg(1, "No position file: using xpos and ypos parameters");
+    run->src->xs[0] = position[0];
+    run->src->ys[0] = position[1];
+  } else {
+    run->src.reset(source_read(run->posfile, 1000));
+    if (run->src == nullptr) return false;
+  }
+
+  // The archival data type: RDF, or REV0 for an aspect file ending in ".ao".
+  // The IRAF task mode ("ql" and the like) of a parameter file is no data type.
+  par_get(pars, "mode", " ", run->mode);
+  if (task_mode_letters(run->mode)) cs_copy(" ", run->mode);
+  if (cs_is_blank(run->mode)) {
+    cs_copy(cs_eq(run->aspfile + last_dot(run->aspfile), ".ao") ? "REV0" : "RDF", run->mode);
+  }
+  run->layout = cs_eq(run->mode, "RDF") ? 0 : 1;
+  run->evtext = run->layout == 0 ? "STDEVT" : "EVENTS";
+
+  par_list(pars);
+
+  // The aspect column names: time, then the three attitude columns.
+  const char* cursor = run->aspcols;
+  for (int k = 0; k < 4; ++k) cs_get_c(&cursor, run->colnames.get()[k], kFileLen);
+  return true;
+}
+
+// Writes the report banner, then reads the event file, the aspect history, the
+// gain maps and the gain steps, naming each file first. False as soon as one
+// cannot be read (exit status 1).
+bool read_inputs(const Run& run, Inputs* in) {
+  char line[UTIL_MSG_BUF + kFileLen];  // report lines name whole file names
+  dashline(45);
+  tmsg("SOURCE GAIN HISTOGRAM");
+  std::snprintf(line, sizeof line, "Archival data type: %s", run.mode);
+  tmsg(line);
+  dashline(45);
+  tmsg(" ");
+
+  std::snprintf(line, sizeof line, "Reading event file %s", run.evtfile);
+  tmsg(line);
+  in->observation.reset(varto_read_event_file(run.evtfile, run.evtext));
+  if (in->observation == nullptr) return false;
+  const obs& o = *in->observation;
+
+  std::snprintf(line, sizeof line, "Reading aspect file %s", run.aspfile);
+  tmsg(line);
+  const double nominal[3] = {o.ra_nom, o.dec_nom, o.roll_nom};
+  in->history.reset(varto_read_aspect(run.aspfile, run.layout, run.colnames.get(), run.bso,
+                                      nominal, o.pixsize));
+  if (in->history == nullptr) return false;
+
+  std::snprintf(line, sizeof line, "Reading gain map calibrations %s", run.mapspec);
+  tmsg(line);
+  in->maps.reset(varto_cal_read(run.mapspec));
+  if (in->maps == nullptr) return false;
+  dmsg(1, "Read gain maps");
+  if (!cs_is_blank(run.stepsfile)) {
+    std::snprintf(line, sizeof line, "Reading gain steps file %s", run.stepsfile);
+    tmsg(line);
+    if (read_gain_steps_file(in->maps.get(), run.stepsfile) != 0) return false;
+  }
+  return true;
+}
+
+// Bins the good time by gain, writes the output table and lists the result.
+// The listings are written even when the table cannot be: 1 then, else 0.
+int run_and_report(const Run& run, const Inputs& in) {
+  Owned<ghist, free_ghist> hist(ghset(run.ghist_spec));
+  hist->total_time = in.observation->gtis->total;
+  dmsg(1, "Run binning code");
+  varto_calc(run.src.get(), in.history.get(), in.observation.get(), in.maps.get(), hist.get());
+  dmsg(1, "Write FITS file");
+  const char* const files[] = {run.evtfile,   run.aspfile, run.mapspec,
+                               run.stepsfile, run.outfile, run.posfile};
+  int status = 0;
+  {
+    const Owned<provenance, free_provenance> prov(
+        run_provenance(run.pars.get(), run.debug, files, run.aspcols, run.mode, run.src.get(),
+                       run.bso, run.ghist_spec, run.evtext));
+    status = varto_write(run.outfile, hist.get(), prov.get());
+  }
+  dmsg(1, "List results");
+  varto_list(hist.get());
+  if (run.src->count <= 1) {
+    dmsg(1, "List times");
+    varto_list_times(hist.get());
+  }
+  varto_warn_off_detector(hist.get());
+  dmsg(1, "Free structures");
+  return status;
 }
 
 }  // namespace
@@ -102,174 +281,12 @@ int main(int argc, char** argv) {
   const int asked = varto_usage_or_version(argc, argv);
   if (asked >= 0) return asked;
 
-  // 1. Start the utility library, then the data model.
+  // The utility library starts first, then the data model.
   dmInit(rirade_init());
 
-  // 2. Parameters: command line, then the parameter file, then the command line again.
-  par_table* pars = par_open("qel", "varto.par", argv, argc);
-  if (pars == nullptr) return 1;  // a value or the parameter file was refused; messages said why
-  varto_warn_unknown(pars);
-  int debug = 0;
-  if (!varto_get_integer(pars, "d", 0, &debug)) {
-    par_list(pars);
-    par_free(pars);
-    return 1;
-  }
-  dbg_set(debug);
-
-  // 3. File names and aspect columns.
-  char evtfile[kFileLen + 1];
-  char aspfile[kFileLen + 1];
-  char mapspec[kFileLen + 1];
-  char stepsfile[kFileLen + 1];
-  char outfile[kFileLen + 1];
-  char aspcols[kFileLen + 1];
-  par_get(pars, "events", "bas.fits", evtfile);
-  par_get(pars, "aspect", "anc.fits", aspfile);
-  par_get(pars, "maps", "gain.fits[RHRI_GAIN]", mapspec);
-  par_get(pars, "steps", " ", stepsfile);
-  par_get(pars, "outfile", "varto.fits", outfile);
-  par_get(pars, "aspcols", "TIME,RA_SC,DEC_SC,ROAN_SC", aspcols);
-  char** colnames = alloc_array_c(kFileLen, 4);
-
-  char posfile[kFileLen + 1];
-  par_get(pars, "pos", " ", posfile);
-
-  // An output naming an input is refused before anything is read or written.
-  char parfile[kFileLen + 1];
-  par_get(pars, "par", "varto.par", parfile);
-  const char* found_par = c_paramfind(parfile, "r", ".par .rdb $PFEXTN", "$PDIRS $PFILES $UPARM .");
-  const std::string found_parfile = found_par != nullptr ? found_par : "";
-  const char* inputs[] = {evtfile, aspfile, mapspec, stepsfile, posfile, parfile,
-                          found_parfile.c_str()};
-  const char* roles[] = {"event", "aspect", "gain-map", "steps", "position", "parameter",
-                         "parameter"};
-  if (varto_output_is_input(outfile, inputs, roles, static_cast<int>(std::size(inputs)))) {
-    par_list(pars);
-    return refuse_run(pars, colnames);
-  }
-
-  // Numeric parameters and the histogram bins are checked before any input,
-  // the position file included, is read.
-  const double ghist_default[3] = {3.0, 7.0, 0.05};
-  double ghist_spec[3];
-  const double bso_default[3] = {48.0, 40.0, 0.0};
-  double bso[3];
-  double position[2] = {4096.0, 4097.0};
-  bool numbers = varto_get_vector(pars, "ghist", ghist_default, ghist_spec);
-  numbers = varto_get_vector(pars, "bso", bso_default, bso) && numbers;
-  if (cs_is_blank(posfile)) {
-    numbers = varto_get_number(pars, "xpos", 4096.0, &position[0]) && numbers;
-    numbers = varto_get_number(pars, "ypos", 4097.0, &position[1]) && numbers;
-  }
-  if (!numbers) {
-    par_list(pars);
-    return refuse_run(pars, colnames);
-  }
-  if (!ghist_valid(ghist_spec)) {
-    par_list(pars);
-    err_msg("Invalid ghist: the bin width must be above 0, the last centre not below the first,");
-    err_msg("and the bins at most 1000000");
-    return refuse_run(pars, colnames);
-  }
-
-  // 4. Source positions: a position file, or one position from xpos and ypos.
-  source* src = nullptr;
-  if (cs_is_blank(posfile)) {
-    src = alloc_source(1);
-    dmsg(1, "No position file: using xpos and ypos parameters");
-    src->xs[0] = position[0];
-    src->ys[0] = position[1];
-  } else {
-    src = source_read(posfile, 1000);
-    if (src == nullptr) return refuse_run(pars, colnames);
-  }
-
-  // 5-6. Archival data type: RDF, or REV0 for an aspect file ending in ".ao".
-  // The IRAF task mode ("ql" and the like) of a parameter file is no data type.
-  char mode[kFileLen + 1];
-  par_get(pars, "mode", " ", mode);
-  if (task_mode_letters(mode)) cs_copy(" ", mode);
-  if (cs_is_blank(mode)) cs_copy(cs_eq(aspfile + last_dot(aspfile), ".ao") ? "REV0" : "RDF", mode);
-  const int layout = cs_eq(mode, "RDF") ? 0 : 1;
-  const char* evtext = layout == 0 ? "STDEVT" : "EVENTS";
-
-  // 7. The whole parameter table.
-  par_list(pars);
-
-  // 8. The four aspect column names: time, then the three attitude columns.
-  const char* cursor = aspcols;
-  for (int k = 0; k < 4; ++k) cs_get_c(&cursor, colnames[k], kFileLen);
-
-  // 9. Banner.
-  char line[UTIL_MSG_BUF + kFileLen];  // report lines name whole file names
-  dashline(45);
-  tmsg("SOURCE GAIN HISTOGRAM");
-  std::snprintf(line, sizeof line, "Archival data type: %s", mode);
-  tmsg(line);
-  dashline(45);
-  tmsg(" ");
-
-  // 10-13. The readers; an input that cannot be read ends the run with status 1.
-  obs* observation = nullptr;
-  asp* history = nullptr;
-  gain_data* maps = nullptr;
-  int status = 0;
-  std::snprintf(line, sizeof line, "Reading event file %s", evtfile);
-  tmsg(line);
-  observation = varto_read_event_file(evtfile, evtext);
-  if (observation == nullptr) status = 1;
-  if (status == 0) {
-    std::snprintf(line, sizeof line, "Reading aspect file %s", aspfile);
-    tmsg(line);
-    const double nominal[3] = {observation->ra_nom, observation->dec_nom, observation->roll_nom};
-    history = varto_read_aspect(aspfile, layout, colnames, bso, nominal, observation->pixsize);
-    if (history == nullptr) status = 1;
-  }
-  if (status == 0) {
-    std::snprintf(line, sizeof line, "Reading gain map calibrations %s", mapspec);
-    tmsg(line);
-    maps = varto_cal_read(mapspec);
-    if (maps == nullptr) status = 1;
-  }
-  if (status == 0) {
-    dmsg(1, "Read gain maps");
-    if (!cs_is_blank(stepsfile)) {
-      std::snprintf(line, sizeof line, "Reading gain steps file %s", stepsfile);
-      tmsg(line);
-      status = read_gain_steps_file(maps, stepsfile);
-    }
-  }
-  if (status == 0) {
-    // 14-18. Histogram, binning, output table and listings.
-    ghist* hist = ghset(ghist_spec);
-    hist->total_time = observation->gtis->total;
-    dmsg(1, "Run binning code");
-    varto_calc(src, history, observation, maps, hist);
-    dmsg(1, "Write FITS file");
-    const char* const files[] = {evtfile, aspfile, mapspec, stepsfile, outfile, posfile};
-    provenance* prov =
-        run_provenance(pars, debug, files, aspcols, mode, src, bso, ghist_spec, evtext);
-    // An output that cannot be written fails the run; the listings still show the result.
-    status = varto_write(outfile, hist, prov);
-    free_provenance(prov);
-    dmsg(1, "List results");
-    varto_list(hist);
-    if (src->count <= 1) {
-      dmsg(1, "List times");
-      varto_list_times(hist);
-    }
-    varto_warn_off_detector(hist);
-    dmsg(1, "Free structures");
-    free_ghist(hist);
-  }
-
-  // 19. Release everything the run made.
-  free_array_c(colnames);
-  free_source(src);
-  free_obs(observation);
-  free_asp(history);
-  free_gain_data(maps);
-  par_free(pars);
-  return status;
+  Run run;
+  if (!gather_parameters(argc, argv, &run)) return 1;
+  Inputs inputs;
+  if (!read_inputs(run, &inputs)) return 1;
+  return run_and_report(run, inputs);
 }
