@@ -14,6 +14,13 @@
 
 namespace {
 
+// One terminal line written whole: a blank block or column name at its end
+// keeps its blanks.
+void whole_line(const char* text) {
+  tmsgl(text);
+  fio_write_eol(0);
+}
+
 // Radians per degree; a REV0 roll is divided by it.
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 
@@ -30,16 +37,19 @@ struct AspectTable {
 // named "AO" in block order. The list grows as needed, so files with many "AO"
 // blocks are read whole.
 std::vector<AspectTable> find_aspect_tables(dmDataset* ds) {
+  char line[UTIL_MSG_BUF];
   std::vector<AspectTable> tables;
   dmBlock* block = dmBlockOpen(ds, "ASPECT");
   if (block != nullptr) {
     const AspectTable table{dmBlockGetNo(block), dmTableGetNoRows(block)};
     tables.push_back(table);
-    std::printf("Found table ASPECT  Aspect records %d\n", table.rows);
+    std::snprintf(line, sizeof line, "Found table ASPECT  Aspect records %d", table.rows);
+    tmsg(line);
     return tables;
   }
   const int nblocks = dmDatasetGetNoBlocks(ds);
-  std::printf("ASPECT dataset has %d blocks\n", nblocks);
+  std::snprintf(line, sizeof line, "ASPECT dataset has %d blocks", nblocks);
+  tmsg(line);
   // A file with more blocks than the data model holds would lose its later
   // "AO" blocks: the data model has said so, and no table is offered.
   if (dmiErrorGet() == kTooManyBlocks) return tables;
@@ -50,9 +60,11 @@ std::vector<AspectTable> find_aspect_tables(dmDataset* ds) {
     if (block != nullptr && cs_eq(name, "AO")) {
       const AspectTable table{n, dmTableGetNoRows(block)};
       tables.push_back(table);
-      std::printf("Found table %s Aspect records %d\n", name, table.rows);
+      std::snprintf(line, sizeof line, "Found table %s Aspect records %d", name, table.rows);
+      tmsg(line);
     } else {
-      std::printf("Found table %s\n", name);
+      std::snprintf(line, sizeof line, "Found table %s", name);
+      whole_line(line);
     }
   }
   return tables;
@@ -117,7 +129,9 @@ asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double
 
   for (std::size_t t = 0; t < tables.size(); ++t) {
     const int table_no = static_cast<int>(t) + 1;
-    std::printf("Process table %d block %d\n", table_no, tables[t].block_no);
+    char line[UTIL_MSG_BUF];
+    std::snprintf(line, sizeof line, "Process table %d block %d", table_no, tables[t].block_no);
+    tmsg(line);
     dmBlock* block = dmDatasetMoveToBlock(ds, tables[t].block_no);
     if (block == nullptr) {
       tmsg("Error moving to aspect table");
@@ -126,11 +140,13 @@ asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double
     dmDescriptor* time_col = dmTableOpenColumn(block, cols[0]);
     dmDescriptor* att_cols[3];
     for (int m = 0; m < 3; ++m) att_cols[m] = dmTableOpenColumn(block, cols[m + 1]);
-    if (time_col == nullptr) std::printf("Error opening aspect table column %s\n", cols[0]);
+    if (time_col == nullptr) {
+      whole_line((std::string("Error opening aspect table column ") + cols[0]).c_str());
+    }
     bool missing = time_col == nullptr;
     for (int m = 0; m < 3; ++m) {
       if (att_cols[m] != nullptr) continue;
-      std::printf("Error opening table columns %s\n", cols[m + 1]);
+      whole_line((std::string("Error opening table columns ") + cols[m + 1]).c_str());
       missing = true;
     }
     // Without its time or an attitude the history would be read as zeros.
@@ -156,8 +172,7 @@ asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double
       free_asp(history);
       return nullptr;
     }
-    std::printf("Reading columns %s %s %s\n", cols[1], cols[2], cols[3]);
-    char line[64];
+    whole_line((std::string("Reading columns ") + cols[1] + " " + cols[2] + " " + cols[3]).c_str());
     std::snprintf(line, sizeof line, "Read Aspect table %d\n", table_no);
     dmsg(1, line);
 
@@ -194,7 +209,11 @@ asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double
     }
     history->count += rows;
   }
-  std::printf("Aspect records: %d\n", history->count);
+  {
+    char line[UTIL_MSG_BUF];
+    std::snprintf(line, sizeof line, "Aspect records: %d", history->count);
+    tmsg(line);
+  }
   return history;
 }
 

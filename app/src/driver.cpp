@@ -119,25 +119,33 @@ int varto_usage_or_version(int argc, char** argv) {
   for (int k = 1; k < argc; ++k) {
     const std::string word = argv[k] != nullptr ? argv[k] : "";
     if (word == "--version") {
-      std::printf("varto %s\n", VARTO_VERSION);
+      char line[UTIL_MSG_BUF];
+      std::snprintf(line, sizeof line, "varto %s", VARTO_VERSION);
+      tmsg(line);
       float cfitsio = 0.0f;
       fits_get_version(&cfitsio);
-      std::printf("CFITSIO %g\n", static_cast<double>(cfitsio));
+      std::snprintf(line, sizeof line, "CFITSIO %g", static_cast<double>(cfitsio));
+      tmsg(line);
       return 0;
     }
     if (word == "--help" || word == "-h" || word == "-?" || word == "help") {
-      std::printf("Usage: varto [name=value ...]\n\n");
-      std::printf("Histogram of detector gain weighted by good exposure time, for a source\n");
-      std::printf("followed through the pointing history of a ROSAT HRI observation.\n");
-      std::printf("Words name=value override the parameter file (par, default varto.par).\n\n");
-      std::printf("Parameters (default, meaning):\n");
+      tmsg("Usage: varto [name=value ...]");
+      tmsg("");
+      tmsg("Histogram of detector gain weighted by good exposure time, for a source");
+      tmsg("followed through the pointing history of a ROSAT HRI observation.");
+      tmsg("Words name=value override the parameter file (par, default varto.par).");
+      tmsg("");
+      tmsg("Parameters (default, meaning):");
       for (const KnownParameter& p : kParameters) {
-        std::printf("  %-10s %-26s %s\n", p.name, p.def, p.meaning);
+        char line[UTIL_MSG_BUF];
+        std::snprintf(line, sizeof line, "  %-10s %-26s %s", p.name, p.def, p.meaning);
+        tmsg(line);
       }
-      std::printf("\nExit status:\n");
-      std::printf("  0  the table was written (a source off the detector gives an all-zero table)\n");
-      std::printf("  1  a bad parameter, an input that cannot be read, an output that cannot be\n");
-      std::printf("     written, or an output naming an input; the earlier output is kept\n");
+      tmsg("");
+      tmsg("Exit status:");
+      tmsg("  0  the table was written (a source off the detector gives an all-zero table)");
+      tmsg("  1  a bad parameter, an input that cannot be read, an output that cannot be");
+      tmsg("     written, or an output naming an input; the earlier output is kept");
       return 0;
     }
   }

@@ -86,7 +86,9 @@ gain_data* varto_cal_read(const char* spec) {
     free_gain_data(set);
     return nullptr;
   }
-  std::printf("Read %d maps from gain calibration table\n", set->count);
+  char line[UTIL_MSG_BUF];
+  std::snprintf(line, sizeof line, "Read %d maps from gain calibration table", set->count);
+  tmsg(line);
   dmDatasetTableClose(table);
 
   // Interpolation in time needs a pair of maps.

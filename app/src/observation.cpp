@@ -85,7 +85,9 @@ int varto_get_pointing_info(dmDataset* ds, const char* extname, obs* record) {
   dmsg(1, "Open events");
   dmBlock* block = dmBlockOpen(ds, extname);
   if (block == nullptr) {
-    std::printf("Failed to open table %s\n", extname);
+    char line[UTIL_MSG_BUF];
+    std::snprintf(line, sizeof line, "Failed to open table %s", extname);
+    tmsg(line);
     return kNoEventsTable;
   }
   dmsg(1, "Get coords");
@@ -109,9 +111,15 @@ int varto_get_pointing_info(dmDataset* ds, const char* extname, obs* record) {
   record->y0 = ypix;
   record->pixsize = ydelta;
 
-  std::printf("Detector center: %f %f\n", record->x0, record->y0);
-  std::printf("Nominal pointing: %f %f %f\n", record->ra_nom, record->dec_nom, record->roll_nom);
-  std::printf("Pixel size: %f   Zero time: %f\n", record->pixsize, record->mjdref);
+  char line[UTIL_MSG_BUF];
+  std::snprintf(line, sizeof line, "Detector center: %f %f", record->x0, record->y0);
+  tmsg(line);
+  std::snprintf(line, sizeof line, "Nominal pointing: %f %f %f", record->ra_nom, record->dec_nom,
+                record->roll_nom);
+  tmsg(line);
+  std::snprintf(line, sizeof line, "Pixel size: %f   Zero time: %f", record->pixsize,
+                record->mjdref);
+  tmsg(line);
   // Offsets are divided by the pixel size.
   if (record->pixsize == 0.0 || !std::isfinite(record->pixsize)) return kNoPixelSize;
   return 0;
