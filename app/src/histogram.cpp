@@ -51,44 +51,6 @@ inline void add_sample(int i, double w, double t0, double t1, double detx, doubl
   }
 }
 
-// The sums of one bin, held in registers while successive positions of an
-// interval fall into that bin. Each sum receives the same addends in the same
-// order as through add_sample; only the trips through memory are saved.
-struct BinSums {
-  double weight, first_start, last_stop, detx, dety, detx2, dety2;
-  double asp[3], asp2[3];
-
-  void load(const ghist* h, int i) {
-    const int n = h->count;
-    weight = h->weight[i];
-    first_start = h->first_start[i];
-    last_stop = h->last_stop[i];
-    detx = h->sum_detx[i];
-    dety = h->sum_dety[i];
-    detx2 = h->sum_detx2[i];
-    dety2 = h->sum_dety2[i];
-    for (int m = 0; m < 3; ++m) {
-      asp[m] = h->sum_asp[m * n + i];
-      asp2[m] = h->sum_asp2[m * n + i];
-    }
-  }
-
-  void store(ghist* h, int i) const {
-    const int n = h->count;
-    h->weight[i] = weight;
-    h->first_start[i] = first_start;
-    h->last_stop[i] = last_stop;
-    h->sum_detx[i] = detx;
-    h->sum_dety[i] = dety;
-    h->sum_detx2[i] = detx2;
-    h->sum_dety2[i] = dety2;
-    for (int m = 0; m < 3; ++m) {
-      h->sum_asp[m * n + i] = asp[m];
-      h->sum_asp2[m * n + i] = asp2[m];
-    }
-  }
-};
-
 // Bin of gain g in count bins of width from low, or -1 when it falls in bin 0,
 // below it, at or above the top edge, or is not a number. Bin 0 never receives
 // weight.
@@ -515,6 +477,49 @@ void locate(const Step& s, const BinFinder& bins, const Geometry& geo, int npos,
   }
 }
 
+// The sums of one bin while the samples stay in it, paired in SSE2 registers
+// (part of every x86-64 processor): each lane is its own sum and receives the
+// same addends in the same order as through add_sample.
+struct PairedSums {
+  __m128d det;         // sum_detx, sum_dety
+  __m128d det2;        // sum_detx2, sum_dety2
+  __m128d weight_asp;  // weight, sum_asp[0]
+  __m128d asp;         // sum_asp[1], sum_asp[2]
+  __m128d asp2;        // sum_asp2[0], sum_asp2[1]
+  double asp2_last;    // sum_asp2[2]
+  double first_start;
+  double last_stop;
+
+  void load(const ghist* h, int i) {
+    const int n = h->count;
+    det = _mm_set_pd(h->sum_dety[i], h->sum_detx[i]);
+    det2 = _mm_set_pd(h->sum_dety2[i], h->sum_detx2[i]);
+    weight_asp = _mm_set_pd(h->sum_asp[i], h->weight[i]);
+    asp = _mm_set_pd(h->sum_asp[2 * n + i], h->sum_asp[n + i]);
+    asp2 = _mm_set_pd(h->sum_asp2[n + i], h->sum_asp2[i]);
+    asp2_last = h->sum_asp2[2 * n + i];
+    first_start = h->first_start[i];
+    last_stop = h->last_stop[i];
+  }
+
+  void store(ghist* h, int i) const {
+    const int n = h->count;
+    _mm_storel_pd(&h->sum_detx[i], det);
+    _mm_storeh_pd(&h->sum_dety[i], det);
+    _mm_storel_pd(&h->sum_detx2[i], det2);
+    _mm_storeh_pd(&h->sum_dety2[i], det2);
+    _mm_storel_pd(&h->weight[i], weight_asp);
+    _mm_storeh_pd(&h->sum_asp[i], weight_asp);
+    _mm_storel_pd(&h->sum_asp[n + i], asp);
+    _mm_storeh_pd(&h->sum_asp[2 * n + i], asp);
+    _mm_storel_pd(&h->sum_asp2[i], asp2);
+    _mm_storeh_pd(&h->sum_asp2[n + i], asp2);
+    h->sum_asp2[2 * n + i] = asp2_last;
+    h->first_start[i] = first_start;
+    h->last_stop[i] = last_stop;
+  }
+};
+
 // The bin sums being added to, carried from sample to sample while the samples
 // stay in one bin, across intervals too: each sum still receives its addends
 // one by one in interval and position order.
@@ -538,8 +543,13 @@ class Adder {
       wp[m] = w * s.p[m];
       wp2[m] = wp[m] * s.p[m];
     }
+    const __m128d ww = _mm_set1_pd(w);
+    const __m128d add_weight_asp = _mm_set_pd(wp[0], w);
+    const __m128d add_asp = _mm_set_pd(wp[2], wp[1]);
+    const __m128d add_asp2 = _mm_set_pd(wp2[1], wp2[0]);
+    const double add_asp2_last = wp2[2];
     // Local copies, so that the sums stay in registers.
-    BinSums b = sums_;
+    PairedSums b = sums_;
     int current = current_;
     for (int j = 0; j < npos; ++j) {
       const int i = bin[j];
@@ -549,21 +559,16 @@ class Adder {
         b.load(h_, i);
         current = i;
       }
-      const double detx = det_x[j];
-      const double dety = det_y[j];
-      b.weight += w;
+      const __m128d det = _mm_set_pd(det_y[j], det_x[j]);
+      const __m128d wdet = _mm_mul_pd(ww, det);  // w * detx, w * dety
+      b.det = _mm_add_pd(b.det, wdet);
+      b.det2 = _mm_add_pd(b.det2, _mm_mul_pd(wdet, det));
+      b.weight_asp = _mm_add_pd(b.weight_asp, add_weight_asp);
+      b.asp = _mm_add_pd(b.asp, add_asp);
+      b.asp2 = _mm_add_pd(b.asp2, add_asp2);
+      b.asp2_last += add_asp2_last;
       if (b.first_start < 1 || t0 < b.first_start) b.first_start = t0;
       if (t1 > b.last_stop) b.last_stop = t1;
-      const double wx = w * detx;
-      const double wy = w * dety;
-      b.detx += wx;
-      b.dety += wy;
-      b.detx2 += wx * detx;
-      b.dety2 += wy * dety;
-      for (int m = 0; m < 3; ++m) {
-        b.asp[m] += wp[m];
-        b.asp2[m] += wp2[m];
-      }
     }
     sums_ = b;
     current_ = current;
@@ -576,7 +581,7 @@ class Adder {
 
  private:
   ghist* h_;
-  BinSums sums_{};
+  PairedSums sums_{};
   int current_ = -1;
 };
 
