@@ -362,10 +362,12 @@ __attribute__((target("avx2"), always_inline)) inline __m256d bilinear_avx2(
 
 // The same, four positions at a time with AVX2 (the map cells gathered); the
 // same operations in the same order on each lane, without fused multiply-adds,
-// so every number equals the scalar one. Returns how many positions it did.
+// so every number equals the scalar one. Does positions from first on, four at
+// a time, and returns the first it left.
 __attribute__((target("avx2"))) int locate_avx2(const Step& s, const BinFinder& bins,
-                                                const Geometry& geo, int npos, double* det_x,
-                                                double* det_y, int* bin, double* wsum) {
+                                                const Geometry& geo, int first, int npos,
+                                                double* det_x, double* det_y, int* bin,
+                                                double* wsum) {
   const __m256d x0 = _mm256_set1_pd(geo.x0);
   const __m256d y0 = _mm256_set1_pd(geo.y0);
   const __m256d px = _mm256_set1_pd(s.px);
@@ -394,7 +396,7 @@ __attribute__((target("avx2"))) int locate_avx2(const Step& s, const BinFinder& 
   const __m128i corner = _mm_set1_epi32(GAIN_MAP_SIDE + 1);
   const double* map0 = s.map0;
   const double* map1 = s.map1;
-  int j = 0;
+  int j = first;
   for (; j + 4 <= npos; j += 4) {
     const __m256d dx = _mm256_sub_pd(_mm256_loadu_pd(&geo.rel_x[j]), px);
     const __m256d dy = _mm256_sub_pd(_mm256_loadu_pd(&geo.rel_y[j]), py);
@@ -454,6 +456,119 @@ __attribute__((target("avx2"))) int locate_avx2(const Step& s, const BinFinder& 
   return j;
 }
 
+// Conversions that keep every lane (the unmasked forms trip a false warning of
+// GCC 12, as the gathers do).
+__attribute__((target("avx512f"), always_inline)) inline __m256i to_int32(__m512d x) {
+  return _mm512_mask_cvttpd_epi32(_mm256_setzero_si256(), 0xFF, x);
+}
+
+__attribute__((target("avx512f"), always_inline)) inline __m512d to_double(__m256i x) {
+  return _mm512_mask_cvtepi32_pd(_mm512_setzero_pd(), 0xFF, x);
+}
+
+// bilinear_avx2 for eight positions.
+__attribute__((target("avx512f"), always_inline)) inline __m512d bilinear_avx512(
+    const double* map, __m256i cell, __m512d wa, __m512d wb, __m512d wc, __m512d wd) {
+  const __m512d a = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, cell, map, 8);
+  const __m512d b = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, cell, map + GAIN_MAP_SIDE, 8);
+  const __m512d c = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, cell, map + GAIN_MAP_SIDE + 1, 8);
+  const __m512d d = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, cell, map + 1, 8);
+  return _mm512_add_pd(_mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(wa, a), _mm512_mul_pd(wb, b)),
+                                     _mm512_mul_pd(wc, c)),
+                       _mm512_mul_pd(wd, d));
+}
+
+// The same eight positions at a time with AVX-512: the same operations in the
+// same order on each lane, so every number equals the scalar one. Returns how
+// many positions it did.
+__attribute__((target("avx512f"))) int locate_avx512(const Step& s, const BinFinder& bins,
+                                                     const Geometry& geo, int npos, double* det_x,
+                                                     double* det_y, int* bin, double* wsum) {
+  const __m512d x0 = _mm512_set1_pd(geo.x0);
+  const __m512d y0 = _mm512_set1_pd(geo.y0);
+  const __m512d px = _mm512_set1_pd(s.px);
+  const __m512d py = _mm512_set1_pd(s.py);
+  const __m512d cos_r = _mm512_set1_pd(s.cos_r);
+  const __m512d sin_r = _mm512_set1_pd(s.sin_r);
+  const __m512d after = _mm512_set1_pd(s.after);
+  const __m512d before = _mm512_set1_pd(s.before);
+  const __m512d inv_span = _mm512_set1_pd(s.inv_span);
+  const __m512d low = _mm512_set1_pd(bins.low);
+  const __m512d abs_low = _mm512_set1_pd(bins.abs_low);
+  const __m512d inv_width = _mm512_set1_pd(bins.inv_width);
+  const __m512d count = _mm512_set1_pd(static_cast<double>(bins.count));
+  const __m512d one = _mm512_set1_pd(1.0);
+  const __m512d top = _mm512_set1_pd(32.0);
+  const __m512d grid_scale = _mm512_set1_pd(1.0 / 256.0);  // exact: a power of two
+  const __m512d det_low = _mm512_set1_pd(256.0);
+  const __m512d det_high = _mm512_set1_pd(8192.0);
+  const __m512d abs_tol = _mm512_set1_pd(BinFinder::kTolerance);
+  const __m512d rel_tol = _mm512_set1_pd(BinFinder::kRelativeTolerance);
+  const __m512d mark_exact = _mm512_set1_pd(kExact);
+  const __m512d mark_none = _mm512_set1_pd(-1.0);
+  const __m512d mark_off = _mm512_set1_pd(kOffGrid);
+  const __m256i last_cell = _mm256_set1_epi32(GAIN_MAP_SIDE - 1);
+  const __m256i corner = _mm256_set1_epi32(GAIN_MAP_SIDE + 1);
+  const double* map0 = s.map0;
+  const double* map1 = s.map1;
+
+  int j = 0;
+  for (; j + 8 <= npos; j += 8) {
+    const __m512d dx = _mm512_sub_pd(_mm512_loadu_pd(&geo.rel_x[j]), px);
+    const __m512d dy = _mm512_sub_pd(_mm512_loadu_pd(&geo.rel_y[j]), py);
+    const __m512d detx =
+        _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(dx, cos_r), _mm512_mul_pd(dy, sin_r)));
+    const __m512d dety =
+        _mm512_add_pd(y0, _mm512_add_pd(_mm512_mul_pd(dx, sin_r), _mm512_mul_pd(dy, cos_r)));
+    _mm512_storeu_pd(det_x + j, detx);
+    _mm512_storeu_pd(det_y + j, dety);
+    __m512d gx = _mm512_mul_pd(detx, grid_scale);
+    __m512d gy = _mm512_mul_pd(dety, grid_scale);
+    // Kept on the grid: below 1 (or not a number) becomes 1, above 32 becomes 32.
+    gx = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(gx, one, _CMP_GE_OQ), one, gx);
+    gy = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(gy, one, _CMP_GE_OQ), one, gy);
+    gx = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(gx, top, _CMP_GT_OQ), gx, top);
+    gy = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(gy, top, _CMP_GT_OQ), gy, top);
+    const __m256i ix = _mm256_min_epi32(to_int32(gx), last_cell);
+    const __m256i iy = _mm256_min_epi32(to_int32(gy), last_cell);
+    const __m512d fx = _mm512_sub_pd(gx, to_double(ix));
+    const __m512d fy = _mm512_sub_pd(gy, to_double(iy));
+    const __m256i cell = _mm256_sub_epi32(_mm256_add_epi32(_mm256_slli_epi32(ix, 5), iy), corner);
+    const __m512d gx1 = _mm512_sub_pd(one, fx);
+    const __m512d gy1 = _mm512_sub_pd(one, fy);
+    const __m512d wa = _mm512_mul_pd(gx1, gy1);
+    const __m512d wb = _mm512_mul_pd(fx, gy1);
+    const __m512d wc = _mm512_mul_pd(fx, fy);
+    const __m512d wd = _mm512_mul_pd(gx1, fy);
+    const __m512d sum = _mm512_add_pd(_mm512_mul_pd(after, bilinear_avx512(map0, cell, wa, wb, wc, wd)),
+                                      _mm512_mul_pd(before, bilinear_avx512(map1, cell, wa, wb, wc, wd)));
+    _mm512_storeu_pd(wsum + j, sum);
+    const __m512d g = _mm512_mul_pd(sum, inv_span);
+    const __m512d q = _mm512_mul_pd(_mm512_sub_pd(g, low), inv_width);
+    const __m512d tol = _mm512_add_pd(
+        abs_tol, _mm512_mul_pd(_mm512_mul_pd(rel_tol, _mm512_add_pd(_mm512_abs_pd(g), abs_low)),
+                               inv_width));
+    const __mmask8 inside = _mm512_cmp_pd_mask(q, _mm512_add_pd(one, tol), _CMP_GE_OQ) &
+                            _mm512_cmp_pd_mask(q, _mm512_sub_pd(count, tol), _CMP_LT_OQ);
+    const __m512d qi = _mm512_mask_blend_pd(inside, one, q);
+    const __m512d whole = to_double(to_int32(qi));
+    const __m512d frac = _mm512_sub_pd(qi, whole);
+    const __mmask8 clear = inside & _mm512_cmp_pd_mask(frac, tol, _CMP_GT_OQ) &
+                           _mm512_cmp_pd_mask(frac, _mm512_sub_pd(one, tol), _CMP_LT_OQ);
+    const __mmask8 outside = _mm512_cmp_pd_mask(q, _mm512_sub_pd(one, tol), _CMP_LT_OQ) |
+                             _mm512_cmp_pd_mask(q, _mm512_add_pd(count, tol), _CMP_GE_OQ);
+    const __mmask8 on = _mm512_cmp_pd_mask(detx, det_low, _CMP_GE_OQ) &
+                        _mm512_cmp_pd_mask(detx, det_high, _CMP_LT_OQ) &
+                        _mm512_cmp_pd_mask(dety, det_low, _CMP_GE_OQ) &
+                        _mm512_cmp_pd_mask(dety, det_high, _CMP_LT_OQ);
+    const __m512d settled = _mm512_mask_blend_pd(
+        clear, _mm512_mask_blend_pd(outside, mark_exact, mark_none), whole);
+    const __m512d result = _mm512_mask_blend_pd(on, mark_off, settled);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(bin + j), to_int32(result));
+  }
+  return j;
+}
+
 // Detector positions and bins of one interval, every mark but kOffGrid settled.
 void locate(const Step& s, const BinFinder& bins, const Geometry& geo, int npos, double* det_x,
             double* det_y, int* bin, double* wsum) {
@@ -469,8 +584,12 @@ void locate(const Step& s, const BinFinder& bins, const Geometry& geo, int npos,
     }
     return;
   }
+  // The widest lookups this processor offers, then the scalar ones for the tail.
+  static const bool use_avx512 = __builtin_cpu_supports("avx512f");
   static const bool use_avx2 = __builtin_cpu_supports("avx2");
-  const int done = use_avx2 ? locate_avx2(s, bins, geo, npos, det_x, det_y, bin, wsum) : 0;
+  int done = 0;
+  if (use_avx512) done = locate_avx512(s, bins, geo, npos, det_x, det_y, bin, wsum);
+  if (use_avx2) done = locate_avx2(s, bins, geo, done, npos, det_x, det_y, bin, wsum);
   locate_scalar(s, bins, geo, done, npos, det_x, det_y, bin, wsum);
   for (int j = 0; j < npos; ++j) {
     if (bin[j] == kExact) bin[j] = bins.exact(wsum[j] / s.span);
