@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "app/varto.h"
+#include "app/varto_reference.h"
 #include "dm/dm.h"
-#include "histogram_int.h"
 #include "sample.h"
 #include "util/util.h"
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/varto.h"
-#include "histogram_int.h"
+#include "app/varto_reference.h"
 #include "interp_int.h"
 #include "util/util.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/varto.h"
-#include "histogram_int.h"
+#include "app/varto_reference.h"
 #include "util/util.h"
 #include "varto_helpers.h"
 

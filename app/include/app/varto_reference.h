@@ -1,6 +1,6 @@
-// histogram_int.h -- shared between the binning loop, its tests and its
-// benchmark: the binning written as the straightforward loop, which the
-// optimised varto_calc must match bit for bit.
+// varto_reference.h -- for benchmarks and tests, not for applications: the
+// binning written as the straightforward loop, which the optimised varto_calc
+// must match bit for bit.
 #pragma once
 
 #include "app/varto.h"
