@@ -2,11 +2,15 @@
 // is let loose on its contents. When a file is opened, every header in it is
 // read as raw bytes through CFITSIO's byte layer (which sees the decompressed
 // bytes of a compressed file too) and refused when it holds a byte outside
-// ASCII 32-126, or describes a tile-compressed image with a tile size that is
-// not positive: CFITSIO overruns a buffer on the first and divides by zero on
-// the second while it moves to such an HDU. When a table is opened, the rows
-// its header claims are held against the bytes actually present, before anyone
-// sizes an allocation by them.
+// ASCII 32-126, describes a tile-compressed image with a tile size that is not
+// positive, or a table with more columns (TFIELDS) than TFORMn cards: CFITSIO
+// overruns a buffer on the first, divides by zero on the second and allocates a
+// record per claimed column on the third while it moves to such an HDU. When a
+// table is opened, the rows its header claims are held against the bytes
+// actually present, before anyone sizes an allocation by them. Before a
+// compressed file is opened at all, the uncompressed size it claims is held
+// against what its compressed bytes can produce, because CFITSIO allocates the
+// claimed size in one piece.
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -16,6 +20,12 @@
 #include <string>
 
 #include "fits_int.h"
+
+// CFITSIO's routine that tells whether a file it is about to open is compressed,
+// resolving the name the way its open does (trying .gz, .Z and the other
+// suffixes when the name itself is absent). Declared in CFITSIO's internal header.
+extern "C" int file_is_compressed(char* filename);
+extern "C" int file_openfile(char* filename, int rwmode, FILE** diskfile);
 
 // CFITSIO's reader of raw bytes at the current byte position. It is exported by
 // the library but declared only in CFITSIO's internal header.
@@ -40,6 +50,9 @@ struct HeaderFacts {
   long long znaxes[1000] = {};
   long long ztiles[1000] = {};
   bool has_ztile[1000] = {};
+  bool table = false;  // XTENSION = 'BINTABLE' or 'TABLE'
+  long long tfields = 0;
+  int tforms = 0;  // TFORMn cards
 };
 
 // The keyword of a card without trailing blanks (at most 8 characters).
@@ -93,6 +106,9 @@ void take(const char* card, HeaderFacts& f) {
   else if (key == "PCOUNT") integer(v, &f.pcount);
   else if (key == "GCOUNT") integer(v, &f.gcount);
   else if (key == "ZIMAGE") f.zimage = v == "T";
+  else if (key == "XTENSION") f.table = v.rfind("'BINTABLE", 0) == 0 || v.rfind("'TABLE ", 0) == 0;
+  else if (key == "TFIELDS") integer(v, &f.tfields);
+  else if (indexed(key, "TFORM") > 0) ++f.tforms;
   else if (key == "ZNAXIS") integer(v, &f.znaxis);
   else if ((i = indexed(key, "NAXIS")) > 0 && integer(v, &n)) f.axes[i] = n;
   else if ((i = indexed(key, "ZNAXIS")) > 0 && integer(v, &n)) f.znaxes[i] = n;
@@ -146,6 +162,68 @@ int refuse(const char* filename, const std::string& what) {
 }
 
 }  // namespace
+
+int FITS_CheckCompressedSize(const char* filename) {
+  if (filename == nullptr) return 0;
+  // Only a disk file is opened through the compressed-file reader that trusts
+  // the claim; the name may carry CFITSIO's own bracketed or typed parts.
+  char url[FLEN_FILENAME + 8] = "";
+  if (std::strlen(filename) >= FLEN_FILENAME) return 0;
+  std::snprintf(url, sizeof url, "%s", filename);
+  char urltype[FLEN_FILENAME] = "";
+  char infile[FLEN_FILENAME + 8] = "";
+  char outfile[FLEN_FILENAME] = "";
+  char extspec[FLEN_FILENAME] = "";
+  char rowfilter[FLEN_FILENAME] = "";
+  char binspec[FLEN_FILENAME] = "";
+  char colspec[FLEN_FILENAME] = "";
+  int status = 0;
+  ffiurl(url, urltype, infile, outfile, extspec, rowfilter, binspec, colspec, &status);
+  if (status != 0) {
+    ffcmsg();
+    return 0;  // CFITSIO's open refuses the name itself
+  }
+  if (urltype[0] != '\0' && std::strcmp(urltype, "file://") != 0) return 0;
+  if (infile[0] == '\0' || std::strlen(infile) > FLEN_FILENAME - 6) return 0;
+  if (file_is_compressed(infile) == 0) return 0;
+  // CFITSIO reads the size of the uncompressed file from the gzip trailer (the
+  // last 4 bytes) or from a zip file's first local header (bytes 22-25).
+  FILE* file = nullptr;
+  if (file_openfile(infile, READONLY, &file) != 0 || file == nullptr) return 0;
+  unsigned char magic[2] = {0, 0};
+  unsigned char size[4] = {0, 0, 0, 0};
+  long long bytes = -1;
+  const char* kind = nullptr;
+  bool gzip = false;
+  if (std::fread(magic, 1, 2, file) == 2 && std::fseek(file, 0, SEEK_END) == 0) {
+    bytes = std::ftell(file);
+    if (magic[0] == 0x1f && magic[1] == 0x8b && bytes >= 4 && std::fseek(file, -4, SEEK_END) == 0 &&
+        std::fread(size, 1, 4, file) == 4) {
+      kind = "gzip trailer";
+      gzip = true;
+    } else if (magic[0] == 'P' && magic[1] == 'K' && bytes >= 26 && std::fseek(file, 22, SEEK_SET) == 0 &&
+               std::fread(size, 1, 4, file) == 4) {
+      kind = "zip header";
+    }
+  }
+  std::fclose(file);
+  if (kind == nullptr) return 0;
+  unsigned long long claim = size[0] | (size[1] << 8) | (size[2] << 16) |
+                             (static_cast<unsigned long long>(size[3]) << 24);
+  // The gzip size is kept modulo 2^32; CFITSIO takes a file larger than its
+  // claim to mean one 2^32 more.
+  if (gzip && static_cast<unsigned long long>(bytes) > claim) claim += 1ULL << 32;
+  // Deflate packs at most 1032 bytes into one compressed byte (258-byte matches
+  // of 2 bits each); a larger claim is a lie, however the file was made.
+  constexpr unsigned long long kMaxRatio = 1032;
+  if (claim <= static_cast<unsigned long long>(bytes) * kMaxRatio) return 0;
+  char what[DM_ERROR_TEXT_LEN + 1];
+  std::snprintf(what, sizeof what,
+                "the %s claims %llu bytes uncompressed, more than %lld compressed bytes can "
+                "hold (at most %llu each)",
+                kind, claim, bytes, kMaxRatio);
+  return refuse(filename, what);
+}
 
 int FITS_CheckHeaders(fitsfile* fptr, const char* filename) {
   if (fptr == nullptr) return 0;
@@ -203,6 +281,13 @@ int FITS_CheckHeaders(fitsfile* fptr, const char* filename) {
                                   std::to_string(i) + " is not a positive whole number");
         }
       }
+    }
+    // CFITSIO sets up a record for every column TFIELDS claims before it reads
+    // one TFORMn; a column without its TFORMn card cannot exist.
+    if (facts.table && facts.tfields > facts.tforms) {
+      return refuse(name, "HDU " + std::to_string(hdu) + ": TFIELDS = " +
+                              std::to_string(facts.tfields) + " but the header describes " +
+                              std::to_string(facts.tforms) + " columns (TFORMn cards)");
     }
     const long long bytes = data_bytes(facts);
     // A data part of no sensible size ends the walk: the table check refuses

@@ -146,6 +146,11 @@ int FITS_Failed(int status);
 /// byte outside ASCII 32-126, ends before its END card, or gives a compressed
 /// image a tile size that is not positive. 0 when every header passes.
 int FITS_CheckHeaders(fitsfile* fptr, const char* filename);
+
+/// Refuses (DM_ERROR_REFUSED, reason recorded) a gzip or zip file whose claimed
+/// uncompressed size its compressed bytes cannot produce; 0 for any other file.
+/// Called before CFITSIO opens the file, since it allocates the claim at once.
+int FITS_CheckCompressedSize(const char* filename);
 /// Refuses the current HDU's table (nonzero result, reason recorded) when the
 /// file does not hold the rows and heap its header claims. 0 when it does.
 int FITS_CheckTableSize(FITS_Block* block);

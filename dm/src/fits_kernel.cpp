@@ -184,6 +184,7 @@ void format_value(const FITS_Key& key, char* out, size_t room) {
 
 void* FITS_DatasetOpen(const char* filename) {
   if (filename == nullptr) return nullptr;
+  if (FITS_CheckCompressedSize(filename) != 0) return nullptr;
   fitsfile* fptr = nullptr;
   int status = 0;
   ffopen(&fptr, filename, READONLY, &status);

@@ -452,6 +452,8 @@ TEST_F(DmApiTest, dmDatasetTableOpen_refusesDamagedFilesWithAReason) {
       {dir + "header_byte_0xff.fits.gz", "header card 9 holds the byte 0xff"},
       {dir + "ztile_zero.fits", "tile size ZTILE1 is not a positive whole number"},
       {dir + "naxis2_lie.fits", "claims 2000000000 rows of 16 bytes, more than the file holds"},
+      {dir + "tfields_lie.fits", "TFIELDS = 1000000 but the header describes 1 columns"},
+      {dir + "gzip_size_claim.fits.gz", "gzip trailer claims 3287622737 bytes uncompressed"},
       {cut, "the file ends inside the header"},
   };
   for (const auto& c : cases) {
