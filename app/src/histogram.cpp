@@ -182,7 +182,10 @@ int ghist_bins(const double* spec) {
   const double width = spec[2];
   if (!std::isfinite(first) || !std::isfinite(last) || !std::isfinite(width)) return 0;
   if (width <= 0.0 || last < first) return 0;
-  const double bins = ((last + width / 2) - (first - width / 2)) / width + 1;
+  // The count is truncated, but a range that is a whole number of widths must
+  // not lose its last bin to rounding: (5.05 - 4.95) / 0.1 is 0.99999..., and
+  // equal first and last centres would give one bin that never receives weight.
+  const double bins = ((last + width / 2) - (first - width / 2)) / width + 1 + 1e-9;
   return bins <= static_cast<double>(GHIST_MAX_BINS) ? static_cast<int>(bins) : 0;
 }
 

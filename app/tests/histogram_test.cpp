@@ -42,6 +42,12 @@ TEST_F(HistogramTest, Ghset_defaultsGive82BinsFrom2975) {
   h = ghset(coarse);
   EXPECT_EQ(h->count, 4);  // centres 1, 1.5, 2 and one more, as with the defaults
   free_ghist(h);
+  const double equal[3] = {5.0, 5.0, 0.1};  // first and last centre equal: still usable
+  EXPECT_EQ(ghist_bins(equal), 2);
+  h = ghset(equal);
+  EXPECT_EQ(h->count, 2);
+  EXPECT_DOUBLE_EQ(h->low, 4.95);
+  free_ghist(h);
 }
 
 TEST_F(HistogramTest, AccumulateHistogram_binEdges) {
