@@ -21,7 +21,7 @@ PACKAGES := cmake g++ make pkg-config libcfitsio-dev googletest libgtest-dev fit
 FUZZ_PACKAGES := cmake make pkg-config libcfitsio-dev clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD ?= build-fuzz
-FUZZ_TARGETS ?= iraf rdb args util spec fits text
+FUZZ_TARGETS ?= iraf rdb args util dsname fits text
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 MAKEFLAGS += --no-print-directory

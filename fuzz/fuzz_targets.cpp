@@ -434,7 +434,7 @@ void util(const uint8_t* data, size_t size) {
   util_tokens(text, opt);
 }
 
-void spec(const uint8_t* data, size_t size) {
+void dsname(const uint8_t* data, size_t size) {
   setup();
   const std::string text(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
   char dsname[DM_SPEC_DATASET_BUF];
@@ -452,7 +452,7 @@ void spec(const uint8_t* data, size_t size) {
     dmInit(0);
   }
   dmDataset* ds = dmDatasetOpen(path.c_str());
-  if (ds == nullptr) fail("spec", "the scratch file does not open");
+  if (ds == nullptr) fail("dsname", "the scratch file does not open");
   if (dmBlock* block = dmBlockOpen(ds, blockname)) dmBlockClose(block);
   dmDatasetClose(ds);
   dmInit(0);
@@ -481,7 +481,7 @@ void text(const uint8_t* data, size_t size) {
 
 const Target targets[] = {
     {"iraf", iraf}, {"rdb", rdb},   {"args", args}, {"util", util},
-    {"spec", spec}, {"fits", fits}, {"text", text}, {nullptr, nullptr},
+    {"dsname", dsname}, {"fits", fits}, {"text", text}, {nullptr, nullptr},
 };
 
 const Target* find_target(const char* name) {

@@ -32,7 +32,7 @@ void args(const uint8_t* data, size_t size);
 /// The utility library's tokeniser, number readers and number writers.
 void util(const uint8_t* data, size_t size);
 /// The data model's "file[block]" specification parser and block lookup.
-void spec(const uint8_t* data, size_t size);
+void dsname(const uint8_t* data, size_t size);
 /// A FITS file through the data model (every block, column, key and coordinate,
 /// every numeric column read whole) and through varto's table readers.
 void fits(const uint8_t* data, size_t size);

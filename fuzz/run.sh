@@ -9,7 +9,7 @@ build=$1
 seconds=$2
 shift 2
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(iraf rdb args util spec fits text)
+[ ${#targets[@]} -gt 0 ] || targets=(iraf rdb args util dsname fits text)
 src=$(cd "$(dirname "$0")" && pwd)
 status=0
 for t in "${targets[@]}"; do

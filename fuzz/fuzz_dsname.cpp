@@ -1,10 +1,10 @@
-// libFuzzer entry point of the "spec" target (see fuzz_targets.h).
+// libFuzzer entry point of the "dsname" target: dataset names "file[block]" (see fuzz_targets.h).
 #include <cstddef>
 #include <cstdint>
 
 #include "fuzz_targets.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  varto_fuzz::spec(data, size);
+  varto_fuzz::dsname(data, size);
   return 0;
 }
