@@ -102,6 +102,19 @@ void narrow_gain_table(const fs::path& file) {
   EXPECT_EQ(status, 0);
 }
 
+// Replaces the ASPECT table's TIME column by a string column of the same name.
+void string_aspect_time(const fs::path& file) {
+  fitsfile* f = nullptr;
+  int status = 0, col = 0;
+  fits_open_file(&f, file.c_str(), READWRITE, &status);
+  fits_movnam_hdu(f, BINARY_TBL, const_cast<char*>("ASPECT"), 0, &status);
+  fits_get_colnum(f, CASEINSEN, const_cast<char*>("TIME"), &col, &status);
+  fits_delete_col(f, col, &status);
+  fits_insert_col(f, col, const_cast<char*>("TIME"), const_cast<char*>("16A"), &status);
+  fits_close_file(f, &status);
+  EXPECT_EQ(status, 0);
+}
+
 std::vector<FaultRow> fault_rows() {
   return {
       {"output folder missing", "outfile=nodir/out.fits", 1, "Failed to create output file\n"},
@@ -152,6 +165,8 @@ std::vector<FaultRow> fault_rows() {
        [](const fs::path& d) { edit_table(d / "bas.fits", "STDGTI", 2, {-1.0}); }},
       {"one aspect record", "", 1, "aspect file anc.fits: it holds 1 record",
        [](const fs::path& d) { keep_rows(d / "anc.fits", "ASPECT", 1); }},
+      {"aspect TIME column of strings", "", 1, "aspect file anc.fits: column TIME does not hold real numbers",
+       [](const fs::path& d) { string_aspect_time(d / "anc.fits"); }},
       {"gain map not 32 x 32", "", 1, "GAIN_MAP holds 100 values a row",
        [](const fs::path& d) { narrow_gain_table(d / "gain.fits"); }},
       {"event file path beyond 1023 characters", "events=" + std::string(1024, 'e'), 1,
