@@ -41,6 +41,7 @@ struct dmBlock {
   int nrows = 0;
   int row = 0;                       // current row: 1 after opening, 0 after creating
   int read_error = 0;                // error code of the first failed column read since opening
+  bool refused = false;              // its header could not be read whole: reported once, never offered
   dmDescriptor** keys = nullptr;     // DM_MAX_DESCRIPTORS entries; exists while open
   dmDescriptor** cols = nullptr;     // DM_MAX_DESCRIPTORS entries
   dmDescriptor** dss = nullptr;      // DM_MAX_DESCRIPTORS entries, never filled

@@ -308,7 +308,7 @@ int dmiBlockOpen(dmBlock* block) {
   if (block->keys) return 0;
   // Reopening after dmBlockClose would need the kernel block that the close
   // released; such a block stays closed.
-  if (!block->kernel_block) return 1;
+  if (!block->kernel_block || block->refused) return 1;
   if (dmiBlockStructAlloc(block)) return 1;
   block->row = 1;
   block->read_error = 0;
@@ -325,6 +325,7 @@ int dmiBlockOpen(dmBlock* block) {
     std::string line = std::string("Cannot read block ") + block->name + " of " + ds->name +
                        ": " + reason;
     tmsg(line.c_str());
+    block->refused = true;
     dmiBlockStructFree(block);
     return 1;
   }
