@@ -53,6 +53,7 @@ struct HeaderFacts {
   bool table = false;  // XTENSION = 'BINTABLE' or 'TABLE'
   long long tfields = 0;
   int tforms = 0;  // TFORMn cards
+  std::string unreadable;  // first structural keyword whose value is not a whole number
 };
 
 // The keyword of a card without trailing blanks (at most 8 characters).
@@ -101,16 +102,24 @@ void take(const char* card, HeaderFacts& f) {
   const std::string v = value(card);
   long long n = 0;
   int i = 0;
-  if (key == "BITPIX") integer(v, &f.bitpix);
-  else if (key == "NAXIS") integer(v, &f.naxis);
-  else if (key == "PCOUNT") integer(v, &f.pcount);
-  else if (key == "GCOUNT") integer(v, &f.gcount);
+  // The sizes that place the next header must be read the one way CFITSIO
+  // reads them; a value that is no whole number leaves the layout unknown.
+  const auto size = [&](long long* out) {
+    if (!integer(v, out) && f.unreadable.empty()) f.unreadable = key;
+  };
+  if (key == "BITPIX") size(&f.bitpix);
+  else if (key == "NAXIS") size(&f.naxis);
+  else if (key == "PCOUNT") size(&f.pcount);
+  else if (key == "GCOUNT") size(&f.gcount);
   else if (key == "ZIMAGE") f.zimage = v == "T";
   else if (key == "XTENSION") f.table = v.rfind("'BINTABLE", 0) == 0 || v.rfind("'TABLE ", 0) == 0;
-  else if (key == "TFIELDS") integer(v, &f.tfields);
+  else if (key == "TFIELDS") size(&f.tfields);
   else if (indexed(key, "TFORM") > 0) ++f.tforms;
   else if (key == "ZNAXIS") integer(v, &f.znaxis);
-  else if ((i = indexed(key, "NAXIS")) > 0 && integer(v, &n)) f.axes[i] = n;
+  else if ((i = indexed(key, "NAXIS")) > 0) {
+    size(&n);
+    f.axes[i] = n;
+  }
   else if ((i = indexed(key, "ZNAXIS")) > 0 && integer(v, &n)) f.znaxes[i] = n;
   else if ((i = indexed(key, "ZTILE")) > 0) {
     f.has_ztile[i] = true;
@@ -281,6 +290,10 @@ int FITS_CheckHeaders(fitsfile* fptr, const char* filename) {
                                   std::to_string(i) + " is not a positive whole number");
         }
       }
+    }
+    if (!facts.unreadable.empty()) {
+      return refuse(name, "HDU " + std::to_string(hdu) + ": " + facts.unreadable +
+                              " does not hold a whole number");
     }
     // CFITSIO sets up a record for every column TFIELDS claims before it reads
     // one TFORMn; a column without its TFORMn card cannot exist.
