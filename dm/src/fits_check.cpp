@@ -115,7 +115,7 @@ void take(const char* card, HeaderFacts& f) {
   else if (key == "XTENSION") f.table = v.rfind("'BINTABLE", 0) == 0 || v.rfind("'TABLE ", 0) == 0;
   else if (key == "TFIELDS") size(&f.tfields);
   else if (indexed(key, "TFORM") > 0) ++f.tforms;
-  else if (key == "ZNAXIS") integer(v, &f.znaxis);
+  else if (key == "ZNAXIS") size(&f.znaxis);
   else if ((i = indexed(key, "NAXIS")) > 0) {
     size(&n);
     f.axes[i] = n;
@@ -281,7 +281,9 @@ int FITS_CheckHeaders(fitsfile* fptr, const char* filename) {
       }
     }
     if (facts.zimage) {
-      for (long long i = 1; i <= facts.znaxis && i <= 999; ++i) {
+      // Every ZTILEn present counts, whatever ZNAXIS says.
+      for (long long i = 1; i <= 999; ++i) {
+        if (i > facts.znaxis && !facts.has_ztile[i]) continue;
         // Without ZTILEn a tile is one row of the image.
         const long long tile =
             facts.has_ztile[i] ? facts.ztiles[i] : (i == 1 ? facts.znaxes[1] : 1);
