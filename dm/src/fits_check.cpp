@@ -70,7 +70,11 @@ std::string value(const char* card) {
   if (!v.empty() && v.find('\'') == std::string::npos) v = v.substr(0, v.find('/'));
   const size_t first = v.find_first_not_of(' ');
   if (first == std::string::npos) return "";
-  return v.substr(first, v.find_last_not_of(' ') - first + 1);
+  v = v.substr(first, v.find_last_not_of(' ') - first + 1);
+  // CFITSIO takes a value that is not a string to end at the first blank, so
+  // "T   GCO" is true and "2   0" is 2: read it the same way.
+  if (v[0] != '\'') v = v.substr(0, v.find(' '));
+  return v;
 }
 
 // A whole integer value; false for anything else (a real, a string, nothing).
