@@ -56,10 +56,10 @@ struct HeaderFacts {
   std::string unreadable;  // first structural keyword whose value is not a whole number
 };
 
-// The keyword of a card without trailing blanks (at most 8 characters).
+// The keyword of a card: up to its first blank, as CFITSIO reads it (at most 8 characters).
 std::string keyword(const char* card) {
-  int n = 8;
-  while (n > 0 && card[n - 1] == ' ') --n;
+  int n = 0;
+  while (n < 8 && card[n] != ' ') ++n;
   return std::string(card, static_cast<size_t>(n));
 }
 
@@ -284,17 +284,16 @@ int FITS_CheckHeaders(fitsfile* fptr, const char* filename) {
         take(card, facts);
       }
     }
-    if (facts.zimage) {
-      // Every ZTILEn present counts, whatever ZNAXIS says.
-      for (long long i = 1; i <= 999; ++i) {
-        if (i > facts.znaxis && !facts.has_ztile[i]) continue;
-        // Without ZTILEn a tile is one row of the image.
-        const long long tile =
-            facts.has_ztile[i] ? facts.ztiles[i] : (i == 1 ? facts.znaxes[1] : 1);
-        if (tile <= 0) {
-          return refuse(name, "HDU " + std::to_string(hdu) + ": compressed image tile size ZTILE" +
-                                  std::to_string(i) + " is not a positive whole number");
-        }
+    // Every ZTILEn present counts, whatever ZIMAGE and ZNAXIS say: CFITSIO may
+    // take a header for a compressed image that this walk reads otherwise.
+    for (long long i = 1; i <= 999; ++i) {
+      if (!facts.has_ztile[i] && !(facts.zimage && i <= facts.znaxis)) continue;
+      // Without ZTILEn a tile is one row of the image.
+      const long long tile =
+          facts.has_ztile[i] ? facts.ztiles[i] : (i == 1 ? facts.znaxes[1] : 1);
+      if (tile <= 0) {
+        return refuse(name, "HDU " + std::to_string(hdu) + ": compressed image tile size ZTILE" +
+                                std::to_string(i) + " is not a positive whole number");
       }
     }
     if (!facts.unreadable.empty()) {
