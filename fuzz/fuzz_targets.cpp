@@ -421,7 +421,7 @@ void args(const uint8_t* data, size_t size) {
   }
   pmatchclose(names);
   c_paramclose(file);
-  parerr = 0;
+  parerr = PARAM_OK;
 }
 
 void util(const uint8_t* data, size_t size) {

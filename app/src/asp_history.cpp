@@ -24,9 +24,6 @@ void whole_line(const char* text) {
 // Radians per degree; a REV0 roll is divided by it.
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 
-// The data model's error code for a file with more blocks than it holds.
-constexpr int kTooManyBlocks = 3;
-
 // One aspect table found in the file.
 struct AspectTable {
   int block_no = 0;
@@ -52,7 +49,7 @@ std::vector<AspectTable> find_aspect_tables(dmDataset* ds) {
   tmsg(line);
   // A file with more blocks than the data model holds would lose its later
   // "AO" blocks: the data model has said so, and no table is offered.
-  if (dmiErrorGet() == kTooManyBlocks) return tables;
+  if (dmiErrorGet() == DM_ERROR_TOO_MANY_BLOCKS) return tables;
   for (int n = 1; n <= nblocks; ++n) {
     block = dmDatasetMoveToBlock(ds, n);
     char name[81] = "";
@@ -202,7 +199,7 @@ asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double
     const int read_error = dmBlockGetReadError(block);
     dmsg(1, "Close Aspect table");
     dmBlockClose(block);
-    if (read_error != 0) {
+    if (read_error != DM_ERROR_NONE) {
       // The data model has reported the failed read; no history is kept.
       free_asp(history);
       return nullptr;

@@ -71,7 +71,7 @@ gain_data* varto_cal_read(const char* spec) {
     }
     dmTableNextRow(table);
   }
-  if (dmBlockGetReadError(table) != 0) {
+  if (dmBlockGetReadError(table) != DM_ERROR_NONE) {
     // The data model has reported the failed read; no maps are kept.
     dmDatasetTableClose(table);
     free_gain_data(set);

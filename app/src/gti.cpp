@@ -39,7 +39,7 @@ gti* read_gti(dmBlock* block) {
   }
   // A table that could not be read whole gives no list at all (the data model
   // has said why).
-  if (dmBlockGetReadError(block) != 0) {
+  if (dmBlockGetReadError(block) != DM_ERROR_NONE) {
     free_gti(list);
     return nullptr;
   }

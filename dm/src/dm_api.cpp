@@ -53,8 +53,8 @@ dmBlock* columnBlock(dmDescriptor* col, const char* unsupported) {
 // keep the block marked, so that a damaged table gives one message.
 void readFailed(dmDescriptor* col) {
   dmBlock* block = col->block;
-  if (block->read_error != 0) return;
-  block->read_error = dmiErrorGet() != 0 ? dmiErrorGet() : 1;
+  if (block->read_error != DM_ERROR_NONE) return;
+  block->read_error = dmiErrorGet() != DM_ERROR_NONE ? dmiErrorGet() : DM_ERROR_FAILED;
   char reason[DM_ERROR_TEXT_LEN + 1];
   dmErrorGetText(reason, sizeof reason);
   std::string line = std::string("Failed to read column ") + col->name + " of " +
@@ -132,12 +132,12 @@ dmDataset* dmDatasetOpen(const char* name) {
     if (!ds) {
       // The file is open but cannot be recorded: close it rather than leak it.
       k->DatasetClose(kds);
-      dmiErrorSet(1);
+      dmiErrorSet(DM_ERROR_FAILED);
     }
     return ds;
   }
   dmsg1(1, "Failed to open ", name);
-  dmiErrorSet(6);
+  dmiErrorSet(DM_ERROR_OPEN_FAILED);
   return nullptr;
 }
 
@@ -146,7 +146,7 @@ dmDataset* dmDatasetCreate(const char* name) {
   // Creating replaces an existing file: refuse before the kernel deletes it
   // when no dataset slot is left to record the new one.
   if (context && context->count >= DM_MAX_DATASETS) {
-    dmiErrorSet(2);
+    dmiErrorSet(DM_ERROR_TOO_MANY_DATASETS);
     return nullptr;
   }
   dmKernel* k = CreateKernel ? CreateKernel : dmiKernelNo(1);
@@ -186,7 +186,7 @@ int dmDatasetGetCurrentBlockNo(dmDataset* ds) { return ds ? ds->current : 0; }
 dmBlock* dmDatasetMoveToBlock(dmDataset* ds, int n) {
   if (!ds) return nullptr;
   if (n < 1) {
-    dmiErrorSet(5);
+    dmiErrorSet(DM_ERROR_BAD_BLOCK_NUMBER);
     return nullptr;
   }
   if (dmiDatasetScan(ds, n) == 0) return nullptr;
@@ -297,7 +297,7 @@ int dmBlockPrint(dmBlock* block, const char* what) {
   return 0;
 }
 
-int dmBlockGetReadError(dmBlock* block) { return block ? block->read_error : 0; }
+int dmBlockGetReadError(dmBlock* block) { return block ? block->read_error : DM_ERROR_NONE; }
 
 int dmBlockPrintKernel(dmBlock* block) {
   dmKernel* k = liveKernel(block);

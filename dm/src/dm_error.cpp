@@ -6,7 +6,7 @@
 #include "dm_kernel.h"
 
 namespace {
-int g_dm_error = 0;
+int g_dm_error = DM_ERROR_NONE;
 char g_dm_text[DM_ERROR_TEXT_LEN + 1] = "";
 }  // namespace
 

@@ -40,7 +40,7 @@ struct dmBlock {
   int ndss = 0;                      // entries of the third list: always 0
   int nrows = 0;
   int row = 0;                       // current row: 1 after opening, 0 after creating
-  int read_error = 0;                // error code of the first failed column read since opening
+  int read_error = DM_ERROR_NONE;    // error code of the first failed column read since opening
   bool refused = false;              // its header could not be read whole: reported once, never offered
   dmDescriptor** keys = nullptr;     // DM_MAX_DESCRIPTORS entries; exists while open
   dmDescriptor** cols = nullptr;     // DM_MAX_DESCRIPTORS entries
@@ -69,7 +69,7 @@ extern dmKernel* CreateKernel;
 
 // --- library state -----------------------------------------------------------
 
-/// Resets the state: no slots used, error code 0, the create kernel chosen.
+/// Resets the state: no slots used, DM_ERROR_NONE, the create kernel chosen.
 void dmiInit(void);
 /// Detaches the library state.
 void dmiFree(void);
@@ -89,14 +89,15 @@ void dmiSyntaxParse(const char* spec, char* dsname, char* blockname);
 // --- records -------------------------------------------------------------------
 
 /// Records a dataset opened by kernel. Null for a null kernel dataset, or with
-/// error 2 when every slot has been used since dmInit.
+/// DM_ERROR_TOO_MANY_DATASETS when every slot has been used since dmInit.
 dmDataset* dmiDatasetAlloc(const char* name, dmKernel* kernel, void* kds, const char* mode);
 /// Frees the dataset record, its blocks and their descriptors (not the kernel handles).
 void dmiDatasetFree(dmDataset* ds);
-/// Records the dataset's next block; null with error 3 at DM_MAX_BLOCKS blocks.
+/// Records the dataset's next block; null with DM_ERROR_TOO_MANY_BLOCKS at
+/// DM_MAX_BLOCKS blocks.
 dmBlock* dmiBlockAlloc(dmDataset* ds, void* kb, const char* name, int blocktype);
 void dmiBlockFree(dmBlock* block);
-/// Makes the three descriptor lists (error 1 and result 1 on failure).
+/// Makes the three descriptor lists (DM_ERROR_FAILED and result 1 on failure).
 int dmiBlockStructAlloc(dmBlock* block);
 /// Frees the descriptor lists and every descriptor in them.
 void dmiBlockStructFree(dmBlock* block);

@@ -75,7 +75,7 @@ void dmiInit(void) {
   context = &g_context;
   context->count = 0;
   for (dmDataset*& slot : context->datasets) slot = nullptr;
-  dmiErrorReport(0, "");
+  dmiErrorReport(DM_ERROR_NONE, "");
   CreateKernel = dmKernelGet("FITS");
 }
 
@@ -128,7 +128,7 @@ dmDataset* dmiDatasetAlloc(const char* name, dmKernel* kernel, void* kds, const 
   if (!kds) return nullptr;
   if (!context) dmiInit();
   if (context->count >= DM_MAX_DATASETS) {
-    dmiErrorSet(2);
+    dmiErrorSet(DM_ERROR_TOO_MANY_DATASETS);
     return nullptr;
   }
   auto* ds = new (std::nothrow) dmDataset;
@@ -173,7 +173,7 @@ dmBlock* dmiBlockAlloc(dmDataset* ds, void* kb, const char* name, int blocktype)
   dmiTrace(1, "dmiBlockAlloc");
   if (!ds) return nullptr;
   if (ds->nblocks >= DM_MAX_BLOCKS) {
-    dmiErrorSet(3);
+    dmiErrorSet(DM_ERROR_TOO_MANY_BLOCKS);
     return nullptr;
   }
   auto* block = new (std::nothrow) dmBlock;
@@ -206,7 +206,7 @@ int dmiBlockStructAlloc(dmBlock* block) {
     delete[] block->cols;
     delete[] block->dss;
     block->keys = block->cols = block->dss = nullptr;
-    dmiErrorSet(1);
+    dmiErrorSet(DM_ERROR_FAILED);
     return 1;
   }
   block->nkeys = block->ncols = block->ndss = 0;
@@ -311,7 +311,7 @@ int dmiBlockOpen(dmBlock* block) {
   if (!block->kernel_block || block->refused) return 1;
   if (dmiBlockStructAlloc(block)) return 1;
   block->row = 1;
-  block->read_error = 0;
+  block->read_error = DM_ERROR_NONE;
   dmKernel* k = ds->kernel;
   int ncols = 0;
   int nrows = 0;

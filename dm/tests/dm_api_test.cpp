@@ -168,7 +168,7 @@ TEST_F(DmApiTest, dmDatasetTableOpen_failuresLeaveNoDatasetOpen) {
   dmErrorGetText(reason, sizeof reason);
   EXPECT_STREQ(reason, "the file has no block NOPE");
   EXPECT_EQ(dmDatasetTableOpen(folder.path("missing.fits").c_str()), nullptr);
-  EXPECT_EQ(dmiErrorGet(), 6);
+  EXPECT_EQ(dmiErrorGet(), DM_ERROR_OPEN_FAILED);
   dmErrorGetText(reason, sizeof reason);
   EXPECT_STREQ(reason, "could not open the named file (CFITSIO status 104)");
   const std::string text = folder.path("text.fits");
@@ -177,7 +177,7 @@ TEST_F(DmApiTest, dmDatasetTableOpen_failuresLeaveNoDatasetOpen) {
   std::fputs("not a FITS file\n", f);
   std::fclose(f);
   EXPECT_EQ(dmDatasetOpen(text.c_str()), nullptr);
-  EXPECT_EQ(dmiErrorGet(), 6);
+  EXPECT_EQ(dmiErrorGet(), DM_ERROR_OPEN_FAILED);
   EXPECT_EQ(dmDatasetOpen("   "), nullptr);
   EXPECT_TRUE(noDatasetOpen());
 }
@@ -214,7 +214,7 @@ TEST_F(DmApiTest, dmDatasetTableCreate_roundTripIsReadBackAndVerified) {
   char name[DM_NAME_LEN + 1];
   dmGetNameC(key, name);
   EXPECT_STREQ(name, "AVG_GAIN");
-  EXPECT_EQ(dmDatasetTableClose(b), 0);
+  EXPECT_EQ(dmDatasetTableClose(b), DM_ERROR_NONE);
   dmDescriptorFree(key);
 
   dmBlock* in = dmDatasetTableOpen(spec.c_str());
@@ -383,7 +383,7 @@ TEST_F(DmApiTest, dmBlockGetReadError_dataCutAwayAfterOpeningIsReportedOnce) {
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_LT(first, rows);
   EXPECT_LT(again, 5);
-  EXPECT_NE(dmBlockGetReadError(b), 0);
+  EXPECT_NE(dmBlockGetReadError(b), DM_ERROR_NONE);
   EXPECT_EQ(dmBlockGetReadError(b), dmiErrorGet());
   EXPECT_EQ(values[rows - 1], 0.0);
   const std::string head = "Failed to read column TIME of " + path + ": ";
@@ -433,7 +433,7 @@ TEST_F(DmApiTest, dmGetStaticArray_d_scaled32BitRealsMatchCfitsio64BitRead) {
     dmTableNextRow(b);
   }
   EXPECT_EQ(got, want);
-  EXPECT_EQ(dmBlockGetReadError(b), 0);
+  EXPECT_EQ(dmBlockGetReadError(b), DM_ERROR_NONE);
   dmDatasetTableClose(b);
 }
 

@@ -88,7 +88,7 @@ TEST_F(DmObjectsTest, dmDatasetTableOpen_specificationsOnARealFile) {
   // A leading "[" leaves no file name: nothing is opened and no slot is used.
   const int used = context->count;
   EXPECT_EQ(dmDatasetTableOpen("[FIRST]"), nullptr);
-  EXPECT_EQ(dmiErrorGet(), 0);
+  EXPECT_EQ(dmiErrorGet(), DM_ERROR_NONE);
   EXPECT_EQ(context->count, used);
 }
 
@@ -121,11 +121,11 @@ TEST_F(DmObjectsTest, dmBlockOpen_findsBlocksLazily) {
   EXPECT_EQ(dmBlockOpen(ds, "RHRI_GAIN"), nullptr);
   EXPECT_EQ(ds->scanned, 1);
   EXPECT_EQ(ds->nblocks, 2);
-  EXPECT_NE(dmiErrorGet(), 0);  // the failed move past the last HDU
+  EXPECT_NE(dmiErrorGet(), DM_ERROR_NONE);  // the failed move past the last HDU
 
   // From now on the kernel is not asked for blocks again: no move is traced
   // and the error code stays as it was.
-  dmiErrorSet(0);
+  dmiErrorSet(DM_ERROR_NONE);
   dbg_set(1);
   testing::internal::CaptureStderr();
   EXPECT_EQ(dmBlockOpen(ds, "OTHER"), nullptr);
@@ -135,7 +135,7 @@ TEST_F(DmObjectsTest, dmBlockOpen_findsBlocksLazily) {
   dbg_set(0);
   EXPECT_EQ(trace.find("Move to HDU"), std::string::npos) << trace;
   EXPECT_NE(trace.find("BlockOpen: OTHER"), std::string::npos) << trace;
-  EXPECT_EQ(dmiErrorGet(), 0);
+  EXPECT_EQ(dmiErrorGet(), DM_ERROR_NONE);
   EXPECT_EQ(hduCount(ds), 3);
 }
 
@@ -157,7 +157,7 @@ TEST_F(DmObjectsTest, dmDatasetGetNoBlocks_emptyPrimaryAndTwoExtensions) {
   EXPECT_EQ(dmDatasetMoveToBlock(keep.ds, 3), nullptr);
   EXPECT_EQ(dmiErrorGet(), after_scan);
   EXPECT_EQ(dmDatasetMoveToBlock(keep.ds, 0), nullptr);
-  EXPECT_EQ(dmiErrorGet(), 5);
+  EXPECT_EQ(dmiErrorGet(), DM_ERROR_BAD_BLOCK_NUMBER);
   EXPECT_EQ(dmDatasetGetCurrentBlockNo(keep.ds), 0);
   EXPECT_NE(dmDatasetNextBlock(keep.ds), nullptr);
   EXPECT_EQ(dmDatasetGetCurrentBlockNo(keep.ds), 1);
@@ -176,13 +176,13 @@ TEST_F(DmObjectsTest, dmiDatasetAlloc_hundredSlotsUntilDmInit) {
   }
   // The refused create leaves the file of that name as it was.
   EXPECT_EQ(dmDatasetCreate(path.c_str()), nullptr);
-  EXPECT_EQ(dmiErrorGet(), 2);
+  EXPECT_EQ(dmiErrorGet(), DM_ERROR_TOO_MANY_DATASETS);
   EXPECT_EQ(dmDatasetOpen(path.c_str()), nullptr);
-  EXPECT_EQ(dmiErrorGet(), 1);
+  EXPECT_EQ(dmiErrorGet(), DM_ERROR_FAILED);
   EXPECT_EQ(dmDatasetTableOpen(path.c_str()), nullptr);
 
   dmInit(0);
-  EXPECT_EQ(dmiErrorGet(), 0);
+  EXPECT_EQ(dmiErrorGet(), DM_ERROR_NONE);
   DatasetKeeper keep(dmDatasetOpen(path.c_str()));
   ASSERT_NE(keep.ds, nullptr);
   EXPECT_EQ(keep.ds->slot, 1);
@@ -201,7 +201,7 @@ TEST_F(DmObjectsTest, dmiBlockAlloc_blockLimitPerDatasetIsReported) {
   const int n = dmDatasetGetNoBlocks(keep.ds);
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(n, DM_MAX_BLOCKS);
-  EXPECT_EQ(dmiErrorGet(), 3);
+  EXPECT_EQ(dmiErrorGet(), DM_ERROR_TOO_MANY_BLOCKS);
   EXPECT_NE(out.find("holds more than 1000 blocks; the rest are not read"), std::string::npos);
   EXPECT_NE(dmDatasetMoveToBlock(keep.ds, DM_MAX_BLOCKS), nullptr);
   EXPECT_EQ(dmDatasetMoveToBlock(keep.ds, DM_MAX_BLOCKS + 1), nullptr);

@@ -33,7 +33,7 @@ class FitsKernelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     rirade_init();
-    dmiErrorSet(0);
+    dmiErrorSet(DM_ERROR_NONE);
     FITS_SetTableType(FITS_HDU_BINARY);
   }
   void TearDown() override { FITS_SetTableType(FITS_HDU_BINARY); }
@@ -89,7 +89,7 @@ TEST_F(FitsKernelTest, FITS_BlockOpenNext_skipsEmptyPrimaryAndEndsWithMoveStatus
   b = kf.next(name, &type);
   ASSERT_NE(b, nullptr);
   EXPECT_STREQ(name, "STDGTI");
-  EXPECT_EQ(dmiErrorGet(), 0);
+  EXPECT_EQ(dmiErrorGet(), DM_ERROR_NONE);
   EXPECT_EQ(kf.next(name, &type), nullptr);
   EXPECT_STREQ(name, " ");
   EXPECT_EQ(type, DM_BLOCK_OTHER);
@@ -116,7 +116,7 @@ TEST_F(FitsKernelTest, FITS_BlockOpenNext_primaryWithDataAndUnnamedExtension) {
   ASSERT_NE(b, nullptr);
   EXPECT_STREQ(name, " ");
   EXPECT_STREQ(b->name, " ");
-  EXPECT_EQ(dmiErrorGet(), 0);
+  EXPECT_EQ(dmiErrorGet(), DM_ERROR_NONE);
 }
 
 TEST_F(FitsKernelTest, FITS_DatasetOpen_missingAndNonFitsFilesSetTheStatus) {
@@ -124,9 +124,9 @@ TEST_F(FitsKernelTest, FITS_DatasetOpen_missingAndNonFitsFilesSetTheStatus) {
   EXPECT_EQ(dmiErrorGet(), FILE_NOT_OPENED);
   std::string junk = tmp.path("junk.fits");
   std::ofstream(junk) << "not a FITS file\n";
-  dmiErrorSet(0);
+  dmiErrorSet(DM_ERROR_NONE);
   EXPECT_EQ(FITS_DatasetOpen(junk.c_str()), nullptr);
-  EXPECT_NE(dmiErrorGet(), 0);
+  EXPECT_NE(dmiErrorGet(), DM_ERROR_NONE);
 }
 
 // --- header cards ------------------------------------------------------------------

@@ -24,7 +24,7 @@ int orv_par_open(const char* filename, par_table* table) {
     } else if (code != PARAM_FILE_READ_ERROR) {
       reason = c_paramerrstr();
     }
-    parerr = 0;
+    parerr = PARAM_OK;
     par_refuse_file(filename, reason.c_str());
     return -1;
   }

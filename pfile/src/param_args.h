@@ -10,9 +10,9 @@
 /// string value): mode 0 for a positional value, LearnMode for "name=value",
 /// "name+" ("yes") and "name-" ("no"), QueryMode with "" for "name=". A later
 /// word for the same parameter replaces an earlier one. Unmatched names and
-/// surplus positional values (parerr 23) are dropped. Null when there is nothing
-/// to parse, or after "Sorry, Arguments not ok, try again." on stderr when a
-/// positional value follows a "name=" word. Freed with PListFree.
+/// surplus positional values (parerr PARAM_TOO_MANY_POSITIONAL) are dropped. Null
+/// when there is nothing to parse, or after "Sorry, Arguments not ok, try again."
+/// on stderr when a positional value follows a "name=" word. Freed with PListFree.
 ParamList* ParamFileArgs(ParamList* list, char** argv, int argc);
 /// The argument parser behind ParamFileArgs, with the same contract.
 ParamList* IRAFParArgs(ParamList* list, char** argv, int argc);
@@ -20,12 +20,14 @@ ParamList* IRAFParArgs(ParamList* list, char** argv, int argc);
 /// The parameter name an argument name stands for: the name itself when a
 /// parameter has exactly that name (a field suffix such as ".p_min" is ignored for
 /// matching and kept), else the one parameter whose name it begins, with the
-/// suffix appended. Two or more candidates (parerr 2) or none give null and a
-/// "parammatch : ..." line on stderr. The result is malloc'd; free it with free().
+/// suffix appended. Two or more candidates (parerr PARAM_NOT_UNIQUE) or none give
+/// null and a "parammatch : ..." line on stderr. The result is malloc'd; free it
+/// with free().
 char* ParamMatch(ParamList* list, const char* name);
 
 /// The record for the positional value at 1-based position: it lands on the
 /// position-th parameter that is neither a comment nor hidden, and takes that
-/// parameter's name and type, mode word 0. Null with parerr 23 past the last one.
-/// The caller owns the record (ParamFree).
+/// parameter's name and type, mode word 0. Null with parerr
+/// PARAM_TOO_MANY_POSITIONAL past the last one. The caller owns the record
+/// (ParamFree).
 Parameter* ParamPositional(ParamList* list, int position, const char* value);

@@ -174,7 +174,7 @@ bool bool_to_real(const void* d, Datum& o) {
 
 bool str_to_mode(const void* d, Datum& o) {
     o.i = ParamModeBits(text_of(d));
-    return o.i != 0;  // ParamModeBits set parerr 12
+    return o.i != 0;  // ParamModeBits set PARAM_CANNOT_CONVERT
 }
 
 // ---- converter tables ---------------------------------------------------

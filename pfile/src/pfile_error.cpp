@@ -5,7 +5,7 @@
 
 #include "pfile/pfile.h"
 
-int parerr = 0;
+int parerr = PARAM_OK;
 
 const char* const paramerrmsg[NParamErrors] = {
     "parameter error?",
@@ -48,7 +48,7 @@ int exit_on_error = 1;
 // An out-of-table code must not index past the table.
 const char* message_of(int code) {
     if (code < 0 || code >= NParamErrors) {
-        return paramerrmsg[0];
+        return paramerrmsg[PARAM_OK];
     }
     return paramerrmsg[code];
 }
@@ -60,13 +60,13 @@ int c_paramerr(int level, const char* label, const char* name) {
     if (level != 0 && exit_on_error) {
         std::exit(level);
     }
-    parerr = 0;
+    parerr = PARAM_OK;
     return level;
 }
 
 const char* c_paramerrstr(void) {
     const char* text = message_of(parerr);
-    parerr = 0;
+    parerr = PARAM_OK;
     return text;
 }
 

@@ -61,11 +61,11 @@ bool limit_given(const Value& v) {
 // stores a reference as given), a minimum holding an enumeration turned into its
 // Range, any other limit converted to p's type when that type compares.
 bool prepare_limit(ParamFile* file, Parameter* p, Value* lim, bool is_min, bool resolve) {
-    parerr = 0;
+    parerr = PARAM_OK;
     if (resolve && !VDirect(file, p, lim)) return false;
     if (is_min) {
         if (VRange(file, p, lim) != nullptr) return true;
-        if (parerr != 0) return false;
+        if (parerr != PARAM_OK) return false;
     }
     int type = TypeCode(p->ptype);
     return VTypeList[type].compare == nullptr || pfile_detail::convert_value(lim, type);
@@ -221,7 +221,7 @@ std::string shown_value(ParamFile* file, Parameter* p, const Value* v) {
         file->mode = saved;
     }
     ValueClear(&copy);
-    parerr = 0;
+    parerr = PARAM_OK;
     return ref + " -> " + resolved;
 }
 
@@ -247,7 +247,7 @@ int PQueryUser(ParamFile* file, Parameter* p, Value* target) {
     if (file == nullptr || p == nullptr || target == nullptr) {
         return -1;
     }
-    if (parerr != 0) {
+    if (parerr != PARAM_OK) {
         c_paramerr(0, "pquery", p->pname);
     }
     std::string prompt = p->pprompt != nullptr && p->pprompt[0] != '\0' ? p->pprompt : (p->pname ? p->pname : "");
@@ -277,7 +277,7 @@ int PQueryUser(ParamFile* file, Parameter* p, Value* target) {
     }
     kil_history(history);
     if (n <= 0) {
-        parerr = 0;
+        parerr = PARAM_OK;
         return n < 0 ? -1 : 0;
     }
     line[sizeof line - 1] = '\0';
@@ -288,7 +288,7 @@ int PQueryUser(ParamFile* file, Parameter* p, Value* target) {
     if (target == &p->pvalue) {
         forget_list_file(p);
     }
-    parerr = 0;
+    parerr = PARAM_OK;
     return 1;
 }
 
@@ -311,7 +311,7 @@ void* ParamGetX(ParamFile* file, const char* name, int type, int* mode) {
     int task = mode != nullptr ? *mode : file->mode;
     int eff = effective_mode(p->pmode, task);
     Parameter* arg = ParamLookup(file->alist, name);
-    parerr = 0;
+    parerr = PARAM_OK;
 
     const Value* result = nullptr;
     Value temp{};
@@ -361,7 +361,7 @@ int ParamSetX(ParamFile* file, const char* name, int type, const void* value) {
         return -1;
     }
     GetDepth depth;
-    parerr = 0;
+    parerr = PARAM_OK;
     pfile_detail::Datum d;
     type = TypeCode(type);
     if (!pfile_detail::convert(value, type, type, d)) {

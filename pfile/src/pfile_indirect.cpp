@@ -528,14 +528,14 @@ Value* NextListValue(ParamFile* file, Parameter* p) {
     std::string line;
     while (read_line(f, line, MaxOutput)) {
         if (ValueSetString(&line_value, line.c_str()) != 0) return nullptr;
-        parerr = 0;
+        parerr = PARAM_OK;
         if (pfile_detail::convert_value(&line_value, TypeCode(p->ptype))
             && pfile_detail::check_limits(file, p, &line_value)) {
             return &line_value;
         }
     }
     ValueClear(&line_value);
-    parerr = 0;
+    parerr = PARAM_OK;
     return nullptr;
 }
 

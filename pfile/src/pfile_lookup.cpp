@@ -135,7 +135,7 @@ Parameter* ParamLookup(ParamList* list, const char* name) {
 }
 
 int ParamAccess(ParamFile* file, const char* name) {
-    parerr = 0;
+    parerr = PARAM_OK;
     if (file == nullptr || name == nullptr) {
         return 0;
     }

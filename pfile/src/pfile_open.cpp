@@ -66,7 +66,8 @@ std::string user_dir(const char* mode) {
     return dir;
 }
 
-// The directory a reference file is copied into: "" for none, or false for error 29.
+// The directory a reference file is copied into: "" for none, or false for
+// PARAM_REFERENCE_COPY_FAILED.
 bool copy_target(const std::string& name, std::string& target) {
     std::size_t slash = name.rfind('/');
     if (slash != std::string::npos) {
@@ -153,7 +154,7 @@ int ParamFileMode(ParamFile* file) {
     int hidden = HiddenMode;
     const void* bits = ParamGetX(file, "mode", ModeType, &hidden);
     if (bits == nullptr) {
-        parerr = 0;
+        parerr = PARAM_OK;
         return 0;
     }
     int mode = 0;
@@ -168,7 +169,7 @@ ParamFile* c_paramopen(const char* filename, char** argv, int argc, const char* 
     }
     const std::string front = std::string(mode) + "<";
     const char* back = "r>";
-    parerr = 0;
+    parerr = PARAM_OK;
 
     std::string name = filename != nullptr ? filename : "";
     std::vector<char*> args;
@@ -279,7 +280,7 @@ ParamFile* c_paramopen(const char* filename, char** argv, int argc, const char* 
         pf->alist = ParamFileArgs(list, args.data(), static_cast<int>(args.size()));
     }
     pf->mode = ParamFileMode(pf) | (has_letter(mode, 'H') ? NoQueryMode : 0);
-    parerr = 0;
+    parerr = PARAM_OK;
     pf->next = PFList;
     PFList = pf;
     return pf;

@@ -19,7 +19,8 @@ struct Datum {
     std::string s;
 };
 
-/// Converts data of type from to type to; false with parerr 16 or 12.
+/// Converts data of type from to type to; false with parerr PARAM_NO_CONVERTER or
+/// PARAM_CANNOT_CONVERT.
 bool convert(const void* data, int from, int to, Datum& out);
 /// Converts v's data to type to; an absent value converts as the empty string.
 bool convert_data(const Value* v, int to, Datum& out);

@@ -241,13 +241,13 @@ TEST_F(IrafFormatTest, IRAFParFile_grammarErrorsNameLineAndField) {
 }
 
 TEST_F(IrafFormatTest, IRAFParFile_badTypeOrModeDropsOnlyThatLine) {
-    parerr = 0;
+    parerr = PARAM_OK;
     ParamList* list = parse("a,d,h,1,,,\nb,s,xyz,v,,,\nc,*imcur,ql,,,,\nd,fr,a,f.fits,,,\n");
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(errors_,
               "iraf parser: parameter has unknown type : a\n"
               "iraf parser: cannot convert parameter value : b\n");
-    EXPECT_EQ(parerr, 0);
+    EXPECT_EQ(parerr, PARAM_OK);
     ASSERT_EQ(list->nparam, 2);
     EXPECT_EQ(list->param[0]->ptype, ImcurType | ListType);
     EXPECT_EQ(list->param[0]->pmode, QueryMode | LearnMode);
@@ -324,7 +324,7 @@ TEST(ParamRecordsTest, PListAdd_growsBy30AndKeepsNullTerminator) {
 
 TEST(ParamRecordsTest, TypeWordsModeLettersAndValueForms) {
     char buf[64];
-    parerr = 0;
+    parerr = PARAM_OK;
     EXPECT_EQ(ParamTypeCode("*struct"), StructType | ListType);
     EXPECT_EQ(ParamTypeCode("fw"), FileType);
     EXPECT_EQ(ParamTypeCode("pset"), PsetType);
@@ -333,11 +333,11 @@ TEST(ParamRecordsTest, TypeWordsModeLettersAndValueForms) {
     EXPECT_STREQ(ParamTypeWord(FileType | ListType, buf, sizeof buf), "*f");
     EXPECT_EQ(ParamModeBits("lqha"), AutoMode | HiddenMode | LearnMode | QueryMode);
     EXPECT_STREQ(ParamModeLetters(AutoMode | HiddenMode | LearnMode | QueryMode, buf, sizeof buf), "ahql");
-    parerr = 0;
+    parerr = PARAM_OK;
     EXPECT_EQ(ParamModeBits("xyz"), 0);
     EXPECT_EQ(parerr, PARAM_CANNOT_CONVERT);
     EXPECT_STREQ(c_paramerrstr(), "cannot convert parameter value");
-    EXPECT_EQ(parerr, 0);
+    EXPECT_EQ(parerr, PARAM_OK);
 
     Value v{IntegerType, std::malloc(sizeof(int)), nullptr};
     *static_cast<int*>(v.value) = IndefInt;
@@ -367,7 +367,7 @@ TEST(ParamErrorTest, c_paramerr_printsAndClearsOrExits) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(c_paramerr(0, "lbl", "name"), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "lbl: parameter file not found : name\n");
-    EXPECT_EQ(parerr, 0);
+    EXPECT_EQ(parerr, PARAM_OK);
     parerr = 99;
     EXPECT_STREQ(c_paramerrstr(), "parameter error?");
     EXPECT_EXIT(

@@ -26,7 +26,7 @@ class ParamArgsTest : public TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
-    parerr = 0;
+    parerr = PARAM_OK;
     task_.list = IRAFParOpen(write("task.par", kTaskFile).c_str(), "r");
     ASSERT_NE(task_.list, nullptr);
     ASSERT_NE(task_.list, ParamFileCant);
@@ -196,7 +196,7 @@ TEST_F(ParamArgsTest, ParamPositional_skipsCommentsAndHidden) {
   ParamFree(p);
   EXPECT_EQ(ParamPositional(task_.list, 0, "x"), nullptr);
   EXPECT_EQ(parerr, PARAM_TOO_MANY_POSITIONAL);
-  parerr = 0;
+  parerr = PARAM_OK;
   EXPECT_EQ(ParamPositional(task_.list, 5, "x"), nullptr);
   EXPECT_EQ(parerr, PARAM_TOO_MANY_POSITIONAL);
 }

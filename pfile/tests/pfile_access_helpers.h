@@ -40,15 +40,16 @@ protected:
         }
         return buf;
     }
-    // The raw result of ParamGetX as text with the file's mode; "<fail:N>" with parerr N.
+    // The raw result of ParamGetX as text with the file's mode; failed(parerr) when null.
     static std::string getx(ParamFile* pf, const char* name) {
-        parerr = 0;
+        parerr = PARAM_OK;
         const void* got = ParamGetX(pf, name, StringType, &pf->mode);
         if (got == nullptr) {
-            return "<fail:" + std::to_string(parerr) + ">";
+            return failed(parerr);
         }
         return static_cast<const char*>(got);
     }
+    static std::string failed(int code) { return "<fail:" + std::to_string(code) + ">"; }
     std::string cwd_;
 };
 

@@ -12,7 +12,7 @@ namespace {
 
 std::string to_text(const void* data, int from) {
     char out[ParamConvertSize];
-    parerr = 0;
+    parerr = PARAM_OK;
     if (Convert(data, from, out, StringType) == nullptr) {
         return "<fail:" + std::to_string(parerr) + ">";
     }
@@ -20,12 +20,12 @@ std::string to_text(const void* data, int from) {
 }
 
 bool to_int(const char* text, int& out) {
-    parerr = 0;
+    parerr = PARAM_OK;
     return Convert(text, StringType, &out, IntegerType) != nullptr;
 }
 
 bool to_real(const char* text, double& out) {
-    parerr = 0;
+    parerr = PARAM_OK;
     return Convert(text, StringType, &out, RealType) != nullptr;
 }
 
@@ -81,7 +81,7 @@ TEST(PfileConvertTest, Convert_booleansAndModes) {
         EXPECT_NE(Convert(no, StringType, &b, BooleanType), nullptr);
         EXPECT_EQ(b, 0);
     }
-    parerr = 0;
+    parerr = PARAM_OK;
     EXPECT_EQ(Convert("maybe", StringType, &b, BooleanType), nullptr);
     EXPECT_EQ(parerr, PARAM_CANNOT_CONVERT);
     b = 1;
@@ -105,13 +105,13 @@ TEST(PfileConvertTest, Convert_booleansAndModes) {
 
 TEST(PfileConvertTest, Convert_missingConverters) {
     int i = 0;
-    parerr = 0;
+    parerr = PARAM_OK;
     EXPECT_EQ(Convert(&i, IntegerType, &i, ModeType), nullptr);
     EXPECT_EQ(parerr, PARAM_NO_CONVERTER);
     // Cursor values are read from text but never given back as text.
     char out[ParamConvertSize];
     EXPECT_NE(Convert("1 2 101 q", StringType, out, GcurType), nullptr);
-    parerr = 0;
+    parerr = PARAM_OK;
     EXPECT_EQ(Convert("1 2 101 q", GcurType, out, StringType), nullptr);
     EXPECT_EQ(parerr, PARAM_NO_CONVERTER);
     // A long text is cut to the conversion buffer, terminated.

@@ -30,7 +30,7 @@ protected:
             }
         }
         pmatchclose(ml);
-        parerr = 0;
+        parerr = PARAM_OK;
         return got;
     }
 };

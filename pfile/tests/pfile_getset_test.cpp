@@ -48,8 +48,8 @@ TEST_F(PfileGetSetTest, ParamGetX_fieldsAndShortAndFloat) {
     EXPECT_EQ(getx(pf, "n.p_prompt"), "Count");
     EXPECT_EQ(getx(pf, "n.p_value"), "INDEF");
     EXPECT_EQ(getx(pf, "n.p_min"), "");
-    EXPECT_EQ(getx(pf, "n.bogus"), "<fail:18>");
-    EXPECT_EQ(getx(pf, "nosuch"), "<fail:0>");
+    EXPECT_EQ(getx(pf, "n.bogus"), failed(PARAM_BAD_SUBFIELD));
+    EXPECT_EQ(getx(pf, "nosuch"), failed(PARAM_OK));
     c_pputs(pf, "n", -32767);
     EXPECT_EQ(c_pgeti(pf, "n"), IndefInt);
     c_pputf(pf, "r", 0.5f);

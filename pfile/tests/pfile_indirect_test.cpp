@@ -16,10 +16,10 @@ namespace {
 
 class PfileIndirectTest : public PfileQuietTest {
 protected:
-    // Sets name to text and reports the resulting parerr (0 on success).
+    // Sets name to text and reports the resulting parerr (PARAM_OK on success).
     static int put(ParamFile* pf, const char* name, const char* text) {
-        parerr = 0;
-        return ParamSetX(pf, name, StringType, text) == 0 ? 0 : parerr;
+        parerr = PARAM_OK;
+        return ParamSetX(pf, name, StringType, text) == 0 ? PARAM_OK : parerr;
     }
 };
 
@@ -32,20 +32,20 @@ TEST_F(PfileIndirectTest, Enumeration_uniqueAmbiguousAndAbsentPrefixes) {
           "flag,b,h,yes,yes|no,,\n");
     ParamFile* pf = open("e.par", "rwH");
     ASSERT_NE(pf, nullptr);
-    EXPECT_EQ(getx(pf, "colour"), "<fail:25>");  // green or grey
-    EXPECT_EQ(put(pf, "colour", "bl"), 0);
+    EXPECT_EQ(getx(pf, "colour"), failed(PARAM_ENUM_NOT_UNIQUE));  // green or grey
+    EXPECT_EQ(put(pf, "colour", "bl"), PARAM_OK);
     EXPECT_EQ(getx(pf, "colour"), "blue");  // completed
-    EXPECT_EQ(put(pf, "colour", "red"), 0);
-    EXPECT_EQ(put(pf, "colour", "purple"), 28);
-    EXPECT_EQ(put(pf, "colour", ""), 25);  // the beginning of every item
+    EXPECT_EQ(put(pf, "colour", "red"), PARAM_OK);
+    EXPECT_EQ(put(pf, "colour", "purple"), PARAM_BAD_ENUM);
+    EXPECT_EQ(put(pf, "colour", ""), PARAM_ENUM_NOT_UNIQUE);  // the beginning of every item
     EXPECT_EQ(getx(pf, "colour"), "red");  // failed sets changed nothing
     EXPECT_EQ(getx(pf, "colour.p_min"), "red|green|grey|blue");
 
     EXPECT_EQ(getx(pf, "n"), "2");
-    EXPECT_EQ(put(pf, "n", "4"), 22);
-    EXPECT_EQ(getx(pf, "bad"), "<fail:20>");
-    EXPECT_EQ(getx(pf, "both"), "<fail:19>");
-    EXPECT_EQ(getx(pf, "flag"), "<fail:21>");
+    EXPECT_EQ(put(pf, "n", "4"), PARAM_NOT_IN_RANGE);
+    EXPECT_EQ(getx(pf, "bad"), failed(PARAM_BAD_RANGE));
+    EXPECT_EQ(getx(pf, "both"), failed(PARAM_RANGE_AND_MAX));
+    EXPECT_EQ(getx(pf, "flag"), failed(PARAM_TYPE_NO_RANGE));
     c_paramclose(pf);
     // The enumeration is written back as its items joined by "|".
     EXPECT_NE(slurp(path("e.par")).find("colour,s,h,\"red\",red|green|grey|blue,,\"Colour\"\n"),
@@ -57,15 +57,15 @@ TEST_F(PfileIndirectTest, MinMax_indefMinimumAndMaximumTen) {
     ParamFile* pf = open("m.par", "rH");
     ASSERT_NE(pf, nullptr);
     EXPECT_EQ(getx(pf, "n"), "5");
-    EXPECT_EQ(put(pf, "n", "INDEF"), 0);
+    EXPECT_EQ(put(pf, "n", "INDEF"), PARAM_OK);
     EXPECT_EQ(getx(pf, "n"), "INDEF");
-    EXPECT_EQ(put(pf, "n", "11"), 10);
-    EXPECT_EQ(put(pf, "n", "-1000"), 0);
-    EXPECT_EQ(put(pf, "r", "1.5"), 10);
-    EXPECT_EQ(put(pf, "r", "-0.1"), 9);
-    EXPECT_EQ(put(pf, "s", "a"), 9);
-    EXPECT_EQ(put(pf, "s", "z"), 10);
-    EXPECT_EQ(getx(pf, "b"), "<fail:9>");  // booleans cannot be compared
+    EXPECT_EQ(put(pf, "n", "11"), PARAM_ABOVE_MAXIMUM);
+    EXPECT_EQ(put(pf, "n", "-1000"), PARAM_OK);
+    EXPECT_EQ(put(pf, "r", "1.5"), PARAM_ABOVE_MAXIMUM);
+    EXPECT_EQ(put(pf, "r", "-0.1"), PARAM_BELOW_MINIMUM);
+    EXPECT_EQ(put(pf, "s", "a"), PARAM_BELOW_MINIMUM);
+    EXPECT_EQ(put(pf, "s", "z"), PARAM_ABOVE_MAXIMUM);
+    EXPECT_EQ(getx(pf, "b"), failed(PARAM_BELOW_MINIMUM));  // booleans cannot be compared
     EXPECT_EQ(getx(pf, "r.p_max"), "1");
 }
 
@@ -86,9 +86,9 @@ TEST_F(PfileIndirectTest, Indirect_sameFileSuffixesAndErrors) {
     EXPECT_EQ(c_pgeti(pf, "lo"), 2);
     EXPECT_EQ(get(pf, "pr"), "Base");
     EXPECT_EQ(c_pgeti(pf, "star"), 7);
-    EXPECT_EQ(getx(pf, "self"), "<fail:26>");
-    EXPECT_EQ(getx(pf, "missing"), "<fail:26>");
-    EXPECT_EQ(getx(pf, "a"), "<fail:26>");  // a -> b -> a
+    EXPECT_EQ(getx(pf, "self"), failed(PARAM_INDIRECT_FAILED));
+    EXPECT_EQ(getx(pf, "missing"), failed(PARAM_INDIRECT_FAILED));
+    EXPECT_EQ(getx(pf, "a"), failed(PARAM_INDIRECT_FAILED));  // a -> b -> a
     // References are followed afresh on every access.
     c_pputi(pf, "base", 8);
     EXPECT_EQ(c_pgeti(pf, "ref"), 8);
@@ -115,22 +115,22 @@ TEST_F(PfileIndirectTest, Indirect_malformedReferencesFail) {
     ParamFile* pf = open("bad.par", "rH");
     ASSERT_NE(pf, nullptr);
     for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h"}) {
-        EXPECT_EQ(getx(pf, name), "<fail:26>") << name;
+        EXPECT_EQ(getx(pf, name), failed(PARAM_INDIRECT_FAILED)) << name;
     }
-    EXPECT_EQ(getx(pf, "."), "<fail:18>");
-    EXPECT_EQ(getx(pf, ".p_min"), "<fail:0>");
-    EXPECT_EQ(getx(pf, ""), "<fail:0>");
+    EXPECT_EQ(getx(pf, "."), failed(PARAM_BAD_SUBFIELD));
+    EXPECT_EQ(getx(pf, ".p_min"), failed(PARAM_OK));
+    EXPECT_EQ(getx(pf, ""), failed(PARAM_OK));
 }
 
 TEST_F(PfileIndirectTest, Indirect_filesReferringToEachOtherStop) {
     // Each open of one file resolves its task mode through the other, which is
-    // not open yet: the chain of opens must end with error 26, not exhaust the stack.
+    // not open yet: the chain of opens must end with PARAM_INDIRECT_FAILED, not exhaust the stack.
     write("a.par", "x,i,h,)" + path("b") + ".x,,,\nmode,s,h,)" + path("b") + ".mode,,,\n");
     write("b.par", "x,i,h,)" + path("a") + ".x,,,\nmode,s,h,)" + path("a") + ".mode,,,\n");
     ParamFile* pf = open("a.par", "rH");
     ASSERT_NE(pf, nullptr);
     EXPECT_EQ(pf->mode, NoQueryMode);
-    EXPECT_EQ(getx(pf, "x"), "<fail:26>");
+    EXPECT_EQ(getx(pf, "x"), failed(PARAM_INDIRECT_FAILED));
     EXPECT_EQ(PFList, pf);
     EXPECT_EQ(pf->next, nullptr);
 }
@@ -148,7 +148,7 @@ TEST_F(PfileIndirectTest, Indirect_otherFileAndShellCommand) {
     EXPECT_EQ(ParamFileLookup(path("other.par").c_str()), nullptr);  // opened for the get only
     EXPECT_EQ(c_pgeti(pf, "sh"), 5);
     EXPECT_EQ(get(pf, "multi"), "one");
-    EXPECT_EQ(getx(pf, "none"), "<fail:26>");
+    EXPECT_EQ(getx(pf, "none"), failed(PARAM_INDIRECT_FAILED));
     c_paramclose(pf);
     std::string text = slurp(path("main.par"));
     EXPECT_NE(text.find("sh,i,h,))echo 5,,,\n"), std::string::npos) << text;
@@ -161,13 +161,13 @@ TEST_F(PfileIndirectTest, ListParameter_yieldsValidLinesThenFails) {
     ASSERT_NE(pf, nullptr);
     EXPECT_EQ(getx(pf, "n"), "3");
     EXPECT_EQ(getx(pf, "n"), "7");  // "abc", 12 and the empty line fail
-    EXPECT_EQ(getx(pf, "."), "<fail:18>");
+    EXPECT_EQ(getx(pf, "."), failed(PARAM_BAD_SUBFIELD));
     // Setting the parameter starts again from the new file.
     write("more.txt", "4\n");
-    EXPECT_EQ(put(pf, "n", path("more.txt").c_str()), 0);
+    EXPECT_EQ(put(pf, "n", path("more.txt").c_str()), PARAM_OK);
     EXPECT_EQ(getx(pf, "n"), "4");
-    EXPECT_EQ(put(pf, "n", path("nofile").c_str()), 0);
-    EXPECT_EQ(getx(pf, "n"), "<fail:27>");
+    EXPECT_EQ(put(pf, "n", path("nofile").c_str()), PARAM_OK);
+    EXPECT_EQ(getx(pf, "n"), failed(PARAM_LIST_FILE_OPEN));
 }
 
 TEST_F(PfileIndirectTest, Pset_valueOrOwnName) {

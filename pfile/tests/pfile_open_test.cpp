@@ -174,7 +174,7 @@ TEST_F(PfileOpenTest, c_paramopen_resetTakesReferenceIntoUserFile) {
     c_paramclose(pf);
     EXPECT_EQ(slurp(user + "/task.par"), "a,i,h,1,,,\n");
 
-    // Reset without a reference copy fails with code 30.
+    // Reset without a reference copy fails.
     unsetenv("PFILES");
     write("lone.par", "a,i,h,1,,,\n");
     ASSERT_EQ(chdir(dir_.c_str()), 0);
@@ -184,7 +184,7 @@ TEST_F(PfileOpenTest, c_paramopen_resetTakesReferenceIntoUserFile) {
 
 TEST_F(PfileOpenTest, c_paramopen_failuresAndFacadeSequenceOnMissingFile) {
     ASSERT_EQ(chdir(dir_.c_str()), 0);
-    // Only the current directory is searched: a missing file is code 3.
+    // Only the current directory is searched, so the file is not found.
     ParamFile* pf = c_paramopen("nothere", nullptr, 0, "r");
     EXPECT_EQ(pf, nullptr);
     EXPECT_EQ(parerr, PARAM_FILE_NOT_FOUND);
@@ -195,7 +195,7 @@ TEST_F(PfileOpenTest, c_paramopen_failuresAndFacadeSequenceOnMissingFile) {
     pmatchclose(ml);
     c_paramclose(pf);
 
-    // A file that does not parse is code 24.
+    // A file that does not parse is an error reading it.
     write("bad.par", "a,i,h\n");
     testing::internal::CaptureStderr();
     EXPECT_EQ(c_paramopen("bad", nullptr, 0, "r"), nullptr);
@@ -244,7 +244,7 @@ TEST_F(PfileOpenTest, ParamFileMode_autoParametersFollowTaskMode) {
     pf = open("u.par", "rH");
     ASSERT_NE(pf, nullptr);
     EXPECT_EQ(pf->mode, NoQueryMode);  // no mode letter: 0, plus the no-query flag
-    EXPECT_EQ(parerr, 0);
+    EXPECT_EQ(parerr, PARAM_OK);
     c_paramclose(pf);
 }
 

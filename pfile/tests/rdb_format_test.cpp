@@ -20,7 +20,7 @@ class RdbFormatTest : public TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
-    parerr = 0;
+    parerr = PARAM_OK;
   }
 };
 
@@ -57,7 +57,7 @@ TEST_F(RdbFormatTest, RDBParOpen_readsHeaderDashesAndRecords) {
   EXPECT_EQ(flag->pmode, AutoMode | LearnMode);
   EXPECT_STREQ(text(flag->pvalue), "yes");
   EXPECT_EQ(flag->pmax.value, nullptr);
-  EXPECT_EQ(parerr, 0);
+  EXPECT_EQ(parerr, PARAM_OK);
 }
 
 TEST_F(RdbFormatTest, RDBParOpen_columnsInAnyOrder) {
@@ -139,7 +139,7 @@ TEST_F(RdbFormatTest, RDBParOpen_badTypeOrModeDropsTheRecord) {
   EXPECT_STREQ(k.list->param[1]->pname, "d");
   EXPECT_NE(err.find("rdb parser: parameter has unknown type : b\n"), std::string::npos);
   EXPECT_NE(err.find("rdb parser: cannot convert parameter value : c\n"), std::string::npos);
-  EXPECT_EQ(parerr, 0);
+  EXPECT_EQ(parerr, PARAM_OK);
 }
 
 TEST_F(RdbFormatTest, RDBParOpen_otherCharactersOnDashesLineGoToStdout) {

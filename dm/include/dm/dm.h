@@ -40,16 +40,28 @@ constexpr int DM_KIND_COLUMN = 0;
 constexpr int DM_KIND_KEY = 1;
 constexpr int DM_KIND_COORD = 3;
 
-/// Library error code of a file or table refused before its contents were
-/// trusted (a damaged header, or a table larger than the file).
-constexpr int DM_ERROR_REFUSED = 7;
+/// The library error codes (dmiErrorGet). Any other value is a kernel's own
+/// failure status: for the FITS kernel, the CFITSIO status of the failing call.
+/// The numbers are fixed: callers and tests rely on them.
+enum DmErrorCode : int {
+  DM_ERROR_NONE = 0,               // nothing failed since dmInit
+  DM_ERROR_FAILED = 1,             // a record could not be made (a block's descriptor lists,
+                                   // or a dataset for a file a kernel opened), or a
+                                   // column read failed without a status of its own
+  DM_ERROR_TOO_MANY_DATASETS = 2,  // every dataset slot has been used since dmInit
+  DM_ERROR_TOO_MANY_BLOCKS = 3,    // the dataset already holds DM_MAX_BLOCKS blocks
+  DM_ERROR_BAD_BLOCK_NUMBER = 5,   // dmDatasetMoveToBlock got a block number below 1
+  DM_ERROR_OPEN_FAILED = 6,        // no kernel could open the file
+  DM_ERROR_REFUSED = 7,            // a file or table refused before its contents were trusted
+                                   // (a damaged header, or a table larger than the file)
+};
 
 // --- library start ---------------------------------------------------------
 
-/// Resets the library state (no open datasets, error code 0), selects the "FITS"
+/// Resets the library state (no open datasets, DM_ERROR_NONE), selects the "FITS"
 /// kernel for creation, and returns arg unchanged.
 int dmInit(int arg);
-/// The library error code: 0 when nothing failed since dmInit.
+/// The library error code: DM_ERROR_NONE when nothing failed since dmInit.
 int dmiErrorGet(void);
 /// Copies the reason of the last failure a kernel reported (for the FITS kernel
 /// CFITSIO's own text and status) into buf, at most size-1 characters; "" when
@@ -60,12 +72,12 @@ void dmErrorGetText(char* buf, int size);
 
 /// Opens a file (a plain name, no block part) read-only; close it with
 /// dmDatasetClose. Null for a null or blank name (no error code), or when no
-/// kernel opens it (error 6) or the open file cannot be recorded, as when all
-/// dataset slots are used (error 1; the file is closed again).
+/// kernel opens it (DM_ERROR_OPEN_FAILED) or the open file cannot be recorded, as
+/// when all dataset slots are used (DM_ERROR_FAILED; the file is closed again).
 dmDataset* dmDatasetOpen(const char* name);
 /// Creates a file, replacing one of that name; close it with dmDatasetClose.
-/// Null for a null or blank name, a full dataset table (error 2, the old file
-/// left alone) or a kernel failure (its status as error code).
+/// Null for a null or blank name, a full dataset table (DM_ERROR_TOO_MANY_DATASETS,
+/// the old file left alone) or a kernel failure (its status as error code).
 dmDataset* dmDatasetCreate(const char* name);
 /// Closes every block, closes the file and frees the dataset with all its blocks
 /// and descriptors. Returns the kernel's close status (0 on success or for null).
@@ -77,8 +89,9 @@ int dmDatasetGetNoBlocks(dmDataset* ds);
 void dmDatasetGetNameC(dmDataset* ds, char* buf, int size);
 /// Number of the block last moved to (0 if none).
 int dmDatasetGetCurrentBlockNo(dmDataset* ds);
-/// Block n (1-based) opened and made current, or null: n below 1 (error 5), no
-/// block n (no error code) or a block closed with dmBlockClose.
+/// Block n (1-based) opened and made current, or null: n below 1
+/// (DM_ERROR_BAD_BLOCK_NUMBER), no block n (no error code) or a block closed with
+/// dmBlockClose.
 dmBlock* dmDatasetMoveToBlock(dmDataset* ds, int n);
 /// dmDatasetMoveToBlock to the block after the current one.
 dmBlock* dmDatasetNextBlock(dmDataset* ds);
@@ -118,7 +131,7 @@ int dmBlockPrint(dmBlock* block, const char* what);
 /// The kernel's own listing of the block; returns the kernel's status (0 for null
 /// or a closed block).
 int dmBlockPrintKernel(dmBlock* block);
-/// 0 while every column read from the block has worked since it was opened;
+/// DM_ERROR_NONE while every column read from the block has worked since it was opened;
 /// otherwise the library error code of the first read that failed. The first
 /// failure is reported on the terminal with the file, the column and the reason.
 int dmBlockGetReadError(dmBlock* block);

@@ -7,7 +7,7 @@
 // the opens and creates of one run; varto makes about ten.
 constexpr int DM_MAX_DATASETS = 100;
 // Blocks per dataset: a REV0 aspect file holds one "AO" block per pointing
-// segment, often well over a hundred; the 1001st is error 3.
+// segment, often well over a hundred; the 1001st is DM_ERROR_TOO_MANY_BLOCKS.
 constexpr int DM_MAX_BLOCKS = 1000;
 // Columns, and keys, per block: a FITS table holds at most 999 columns, so any
 // table's columns fit; header keys beyond the limit are left out.

@@ -168,12 +168,12 @@ void RangeFree(Range* r);
 // ---------------------------------------------------------------------------
 
 /// Type code of a written type word ("*" prefix adds ListType); unknown words
-/// give 0 and set parerr to 6.
+/// give 0 and set parerr to PARAM_UNKNOWN_TYPE.
 int ParamTypeCode(const char* word);
 /// Written form of a type code: "*" for list parameters, "f" for every file type.
 const char* ParamTypeWord(int ptype, char* buf, int size);
 /// Mode bits of mode letters (a, h, l, q; others ignored); none known gives 0
-/// and sets parerr to 12.
+/// and sets parerr to PARAM_CANNOT_CONVERT.
 int ParamModeBits(const char* letters);
 /// The mode letters of bits in the order a, h, q, l.
 const char* ParamModeLetters(int mode, char* buf, int size);
@@ -306,7 +306,8 @@ extern ParamFile* PFList;
 
 /// Opens a task's parameter file (mode letters r, w, R, f, H, l; null means "rw").
 /// A path already open is returned as is unless the mode holds 'f'. Null with
-/// parerr set on failure (3 not found, 24 unreadable, 29 copy failed, 30 no reference).
+/// parerr set on failure (PARAM_FILE_NOT_FOUND, PARAM_FILE_READ_ERROR,
+/// PARAM_REFERENCE_COPY_FAILED, PARAM_NO_REFERENCE).
 ParamFile* c_paramopen(const char* filename, char** argv, int argc, const char* mode);
 /// Writes back when the list's mode holds 'w', unlinks and frees the handle. Null is ignored.
 void c_paramclose(ParamFile* file);
@@ -390,21 +391,26 @@ void c_pputd(ParamFile* file, const char* name, double value);
 void c_pputstr(ParamFile* file, const char* name, const char* value);
 
 /// Converts data of type from into out as type to (text targets need
-/// ParamConvertSize bytes). out, or null with parerr 16 (no converter) or 12.
+/// ParamConvertSize bytes). out, or null with parerr PARAM_NO_CONVERTER or
+/// PARAM_CANNOT_CONVERT.
 void* Convert(const void* value, int from, void* out, int to);
 
 /// Lists the file's parameters on standard output, visible ones first.
 void c_paramlist(ParamFile* file);
 
-/// Resolves value in place: indirect classing, then an indirect reference. 1, or 0 (parerr 26).
+/// Resolves value in place: indirect classing, then an indirect reference. 1, or 0
+/// (parerr PARAM_INDIRECT_FAILED).
 int VDirect(ParamFile* file, Parameter* p, Value* value);
 /// Turns an enumeration text held in value into a Range stored there. Null when
-/// value is no enumeration (parerr untouched) or on error (parerr 20 or 21).
+/// value is no enumeration (parerr untouched) or on error (parerr PARAM_BAD_RANGE or
+/// PARAM_TYPE_NO_RANGE).
 Range* VRange(ParamFile* file, Parameter* p, Value* value);
 /// 1 when value is one of range's items (a unique prefix of a text item is
-/// completed in place), else 0 with parerr 22, 25 or 28.
+/// completed in place), else 0 with parerr PARAM_NOT_IN_RANGE, PARAM_ENUM_NOT_UNIQUE
+/// or PARAM_BAD_ENUM.
 int VInRange(Range* range, Value* value);
-/// 1 when min <= value <= max (absent limits skipped), else 0 with parerr 9 or 10.
+/// 1 when min <= value <= max (absent limits skipped), else 0 with parerr
+/// PARAM_BELOW_MINIMUM or PARAM_ABOVE_MAXIMUM.
 int PRangeMinMax(Value* value, Value* min, Value* max);
 /// Next valid line of a list-structured parameter's file, or null at its end.
 /// The value stays valid until the next call.
