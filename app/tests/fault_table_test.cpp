@@ -65,24 +65,24 @@ void with_table(const fs::path& file, const char* extname,
                 const std::function<void(fitsfile*, int*)>& body) {
   fitsfile* f = nullptr;
   int status = 0;
-  ffopen(&f, file.c_str(), READWRITE, &status);
-  ffmnhd(f, BINARY_TBL, const_cast<char*>(extname), 0, &status);
+  fits_open_file(&f, file.c_str(), READWRITE, &status);
+  fits_movnam_hdu(f, BINARY_TBL, const_cast<char*>(extname), 0, &status);
   body(f, &status);
-  ffclos(f, &status);
+  fits_close_file(f, &status);
   EXPECT_EQ(status, 0) << file;
 }
 
 void edit_table(const fs::path& file, const char* extname, int col, std::vector<double> values) {
   with_table(file, extname, [&](fitsfile* f, int* st) {
-    ffpcld(f, col, 1, 1, static_cast<LONGLONG>(values.size()), values.data(), st);
+    fits_write_col_dbl(f, col, 1, 1, static_cast<LONGLONG>(values.size()), values.data(), st);
   });
 }
 
 void keep_rows(const fs::path& file, const char* extname, long keep) {
   with_table(file, extname, [&](fitsfile* f, int* st) {
     long rows = 0;
-    ffgnrw(f, &rows, st);
-    ffdrow(f, keep + 1, rows - keep, st);
+    fits_get_num_rows(f, &rows, st);
+    fits_delete_rows(f, keep + 1, rows - keep, st);
   });
 }
 
@@ -91,14 +91,14 @@ void narrow_gain_table(const fs::path& file) {
   fs::remove(file);
   fitsfile* f = nullptr;
   int status = 0;
-  ffinit(&f, file.c_str(), &status);
-  ffcrim(f, BYTE_IMG, 0, nullptr, &status);
+  fits_create_file(&f, file.c_str(), &status);
+  fits_create_img(f, BYTE_IMG, 0, nullptr, &status);
   char* names[] = {const_cast<char*>("TIME"), const_cast<char*>("GAIN_MAP")};
   char* forms[] = {const_cast<char*>("1D"), const_cast<char*>("100E")};
-  ffcrtb(f, BINARY_TBL, 2, 2, names, forms, nullptr, "RHRI_GAIN", &status);
+  fits_create_tbl(f, BINARY_TBL, 2, 2, names, forms, nullptr, "RHRI_GAIN", &status);
   double times[2] = {48000.0, 50000.0};
-  ffpcld(f, 1, 1, 1, 2, times, &status);
-  ffclos(f, &status);
+  fits_write_col_dbl(f, 1, 1, 1, 2, times, &status);
+  fits_close_file(f, &status);
   EXPECT_EQ(status, 0);
 }
 

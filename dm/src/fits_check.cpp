@@ -159,7 +159,7 @@ bool read_bytes(fitsfile* fptr, long long at, long long n, char* buf) {
   int status = 0;
   ffmbyt(fptr, at, kReportEof, &status);
   if (status == 0) ffgbyt(fptr, n, buf, &status);
-  if (status != 0) ffcmsg();
+  if (status != 0) fits_clear_errmsg();
   return status == 0;
 }
 
@@ -191,9 +191,9 @@ int FITS_CheckCompressedSize(const char* filename) {
   char binspec[FLEN_FILENAME] = "";
   char colspec[FLEN_FILENAME] = "";
   int status = 0;
-  ffiurl(url, urltype, infile, outfile, extspec, rowfilter, binspec, colspec, &status);
+  fits_parse_input_url(url, urltype, infile, outfile, extspec, rowfilter, binspec, colspec, &status);
   if (status != 0) {
-    ffcmsg();
+    fits_clear_errmsg();
     return 0;  // CFITSIO's open refuses the name itself
   }
   if (urltype[0] != '\0' && std::strcmp(urltype, "file://") != 0) return 0;
@@ -321,12 +321,12 @@ int FITS_CheckTableSize(FITS_Block* block) {
   int status = 0;
   LONGLONG width = 0;
   LONGLONG rows = 0;
-  ffgkyjj(fptr, "NAXIS1", &width, nullptr, &status);
-  ffgkyjj(fptr, "NAXIS2", &rows, nullptr, &status);
+  fits_read_key_lnglng(fptr, "NAXIS1", &width, nullptr, &status);
+  fits_read_key_lnglng(fptr, "NAXIS2", &rows, nullptr, &status);
   LONGLONG headstart = 0;
   LONGLONG datastart = 0;
   LONGLONG dataend = 0;
-  ffghadll(fptr, &headstart, &datastart, &dataend, &status);
+  fits_get_hduaddrll(fptr, &headstart, &datastart, &dataend, &status);
   if (status != 0) return FITS_Failed(status);
   const long long heap = block->heap > 0 ? block->heap : 0;
   // Rows of no bytes at all back no row count either.
@@ -341,7 +341,7 @@ int FITS_CheckTableSize(FITS_Block* block) {
       ffmbyt(fptr, datastart + bytes - 1, kReportEof, &status);
       if (status == 0) ffgbyt(fptr, 1, &last, &status);
       if (status != 0) {
-        ffcmsg();
+        fits_clear_errmsg();
         present = false;
       }
     }

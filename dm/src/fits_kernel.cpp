@@ -61,7 +61,7 @@ FITS_Dataset* dataset_for(fitsfile* fptr, int status) {
   FITS_Dataset* ds = FITS_DatasetAlloc(fptr);
   if (ds == nullptr) {
     status = 0;
-    ffclos(fptr, &status);
+    fits_close_file(fptr, &status);
   }
   return ds;
 }
@@ -70,12 +70,12 @@ FITS_Dataset* dataset_for(fitsfile* fptr, int status) {
 void read_cells(fitsfile* fptr, int col, long long row, long long elem, long long n,
                 double* values, int* status) {
   int anynul = 0;
-  ffgcvd(fptr, col, row, elem, n, 0.0, values, &anynul, status);
+  fits_read_col_dbl(fptr, col, row, elem, n, 0.0, values, &anynul, status);
 }
 void read_cells(fitsfile* fptr, int col, long long row, long long elem, long long n,
                 float* values, int* status) {
   int anynul = 0;
-  ffgcve(fptr, col, row, elem, n, 0.0F, values, &anynul, status);
+  fits_read_col_flt(fptr, col, row, elem, n, 0.0F, values, &anynul, status);
 }
 constexpr int real_type(const double*) { return DM_TYPE_D; }
 constexpr int real_type(const float*) { return DM_TYPE_R; }
@@ -187,13 +187,13 @@ void* FITS_DatasetOpen(const char* filename) {
   if (FITS_CheckCompressedSize(filename) != 0) return nullptr;
   fitsfile* fptr = nullptr;
   int status = 0;
-  ffopen(&fptr, filename, READONLY, &status);
+  fits_open_file(&fptr, filename, READONLY, &status);
   // Opening has parsed only the primary header; no other header reaches
   // CFITSIO unless every header passes the check.
   if (status == 0 && FITS_CheckHeaders(fptr, filename) != 0) {
     int close_status = 0;
-    ffclos(fptr, &close_status);
-    ffcmsg();
+    fits_close_file(fptr, &close_status);
+    fits_clear_errmsg();
     return nullptr;
   }
   return dataset_for(fptr, status);
@@ -204,7 +204,7 @@ void* FITS_DatasetCreate(const char* filename) {
   if (fio_inquire(filename)) sys_delete(filename);
   fitsfile* fptr = nullptr;
   int status = 0;
-  ffinit(&fptr, filename, &status);
+  fits_create_file(&fptr, filename, &status);
   return dataset_for(fptr, status);
 }
 
@@ -213,7 +213,7 @@ int FITS_DatasetClose(void* kds) {
   if (ds == nullptr) return 0;
   dmsg(1, "Close FITS file");
   int status = 0;
-  ffclos(ds->fptr, &status);
+  fits_close_file(ds->fptr, &status);
   // A write that failed earlier (a full disk) makes the whole file unusable.
   if (status == 0) status = ds->write_status;
   FITS_DatasetFree(ds);
@@ -228,7 +228,7 @@ FITS_Block* FITS_BlockGetNext(FITS_Dataset* ds, char* name, int* blocktype) {
   dmiTrace(1, "Move to HDU %d", next);
   int status = 0;
   int hdutype = 0;
-  ffmahd(ds->fptr, next, &hdutype, &status);
+  fits_movabs_hdu(ds->fptr, next, &hdutype, &status);
   if (status != 0) {
     dmsg(1, "FITS block move error");
     FITS_Failed(status);
@@ -255,7 +255,7 @@ void* FITS_BlockOpenNext(void* kds, char* name, int* blocktype) {
   if (block != nullptr && block->hdu == 1) {
     long naxis = 0;
     int status = 0;
-    ffgkyj(ds->fptr, "NAXIS", &naxis, nullptr, &status);
+    fits_read_key_lng(ds->fptr, "NAXIS", &naxis, nullptr, &status);
     if (naxis == 0) {
       dmsg(1, "NULL primary: get another block");
       FITS_BlockFree(block);
@@ -272,11 +272,11 @@ void* FITS_BlockCreate(void* kds, const char* name, int blocktype) {
   int status = 0;
   if (hdutype != FITS_HDU_IMAGE && ds->hdu_count == 0) {
     // Tables live in extensions: the file starts with an empty primary array.
-    ffcrim(ds->fptr, BYTE_IMG, 0, nullptr, &status);
+    fits_create_img(ds->fptr, BYTE_IMG, 0, nullptr, &status);
     ds->hdu_count += 1;
   }
   status = 0;
-  ffcrhd(ds->fptr, &status);
+  fits_create_hdu(ds->fptr, &status);
   ds->hdu_count += 1;
   FITS_Block* block = FITS_BlockAlloc(ds, hdutype, ds->hdu_count, "W");
   if (block == nullptr) return nullptr;
@@ -294,7 +294,7 @@ int FITS_MoveToBlock(void* kb) {
   dmiTrace(1, "FITS: Move to HDU %d\n", block->hdu);
   int status = 0;
   int hdutype = 0;
-  ffmahd(block->dataset->fptr, block->hdu, &hdutype, &status);
+  fits_movabs_hdu(block->dataset->fptr, block->hdu, &hdutype, &status);
   if (status != 0) FITS_Failed(status);
   return status;
 }
@@ -312,7 +312,7 @@ int FITS_BlockClose(void* kb) {
       block->header_written != 0) {
     FITS_SelectHDU(block);
     int status = 0;
-    ffmkyj(block->dataset->fptr, "NAXIS2", block->nrows, "Number of rows", &status);
+    fits_modify_key_lng(block->dataset->fptr, "NAXIS2", block->nrows, "Number of rows", &status);
   }
   FITS_BlockFree(block);
   return 0;
@@ -340,7 +340,7 @@ int FITS_TableOpen(void* kb, int* ncols, int* nrows) {
     return status;
   }
   long tfields = 0;
-  ffgkyj(fptr, "TFIELDS", &tfields, nullptr, &status);
+  fits_read_key_lng(fptr, "TFIELDS", &tfields, nullptr, &status);
   if (status != 0) {
     FITS_Failed(status);
     return status;
@@ -353,7 +353,7 @@ int FITS_TableOpen(void* kb, int* ncols, int* nrows) {
   long rows = 0;
   int found = 0;
   char extname[FLEN_VALUE];
-  ffghbn(fptr, block->maxcols, &rows, &found, block->ttype, block->tform, block->tunit, extname,
+  fits_read_btblhdr(fptr, block->maxcols, &rows, &found, block->ttype, block->tform, block->tunit, extname,
          &block->heap, &status);
   if (status != 0) {
     FITS_Failed(status);
@@ -435,7 +435,7 @@ int FITS_BlockInit(FITS_Block* block) {
   fitsfile* fptr = block->dataset->fptr;
   int status = 0;
   if (block->hdutype == FITS_HDU_IMAGE) {
-    ffphps(fptr, block->bitpix, block->naxis, block->naxes, &status);
+    fits_write_imghdr(fptr, block->bitpix, block->naxis, block->naxes, &status);
     if (status != 0) FITS_Failed(status);
   } else if (block->hdutype == FITS_HDU_ASCII || block->hdutype == FITS_HDU_BINARY) {
     if (block->hdutype == FITS_HDU_ASCII) {
@@ -446,7 +446,7 @@ int FITS_BlockInit(FITS_Block* block) {
     }
     dmsg(1, "Write Table header");
     const char* extname = cs_is_blank(block->name) ? nullptr : block->name;
-    ffphbn(fptr, block->nrows, block->ncols, block->ttype, block->tform, block->tunit, extname,
+    fits_write_btblhdr(fptr, block->nrows, block->ncols, block->ttype, block->tform, block->tunit, extname,
            block->heap, &status);
   }
   if (status != 0 && block->dataset->write_status == 0) block->dataset->write_status = status;
@@ -521,7 +521,7 @@ int FITS_ColumnWrite_d(void* kb, int col, int firstrow, int nrows, const double*
   FITS_SelectHDU(block);
   int status = 0;
   // CFITSIO only reads from the array it is given.
-  ffpcld(block->dataset->fptr, col, firstrow, 1, static_cast<long long>(nrows) * nelem,
+  fits_write_col_dbl(block->dataset->fptr, col, firstrow, 1, static_cast<long long>(nrows) * nelem,
          const_cast<double*>(values), &status);
   if (status != 0 && block->dataset->write_status == 0) block->dataset->write_status = status;
   return nrows;
@@ -539,7 +539,7 @@ int FITS_KeyWrite_d(void* kb, const char* name, double value, const char* unit,
   else std::snprintf(card_comment, sizeof card_comment, "[%s] %s", unit, text);
   FITS_SelectHDU(block);
   int status = 0;
-  ffpkyd(block->dataset->fptr, name, value, 8, card_comment, &status);
+  fits_write_key_dbl(block->dataset->fptr, name, value, 8, card_comment, &status);
   if (status != 0 && block->dataset->write_status == 0) block->dataset->write_status = status;
   return 0;
 }

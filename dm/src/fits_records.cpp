@@ -45,11 +45,11 @@ void FITS_CopyText(const char* src, char* dst, size_t room) {
 int FITS_Failed(int status) {
   if (status == 0) return 0;
   char text[FLEN_STATUS] = "";
-  ffgerr(status, text);
+  fits_get_errstatus(status, text);
   char reason[DM_ERROR_TEXT_LEN + 1];
   std::snprintf(reason, sizeof reason, "%s (CFITSIO status %d)", text, status);
   dmiErrorReport(status, reason);
-  ffcmsg();
+  fits_clear_errmsg();
   return status;
 }
 
@@ -142,21 +142,21 @@ void FITS_FreeCols(FITS_Block* block) {
 int FITS_ReadKeyNo(fitsfile* fptr, int k, char* keyword, char* value, char* comment,
                    int* status) {
   keyword[0] = value[0] = comment[0] = '\0';
-  ffgkyn(fptr, k, keyword, value, comment, status);
+  fits_read_keyn(fptr, k, keyword, value, comment, status);
   if (*status != 0) return FITS_KEY_OTHER;
   // Blank-keyword cards are commentary like COMMENT and HISTORY: their text
   // follows column 8 and they carry no value.
   bool blank = keyword[0] == '\0';
   if (blank || std::strcmp(keyword, "COMMENT") == 0 || std::strcmp(keyword, "HISTORY") == 0) {
     char card[FLEN_CARD] = "";
-    ffgrec(fptr, k, card, status);
+    fits_read_record(fptr, k, card, status);
     FITS_CopyText(std::strlen(card) > 9 ? card + 9 : "", value, FLEN_CARD);
     FITS_CopyText(" ", comment, FLEN_CARD);
     return FITS_KEY_COMMENT;
   }
   char letter = ' ';
   int type_status = 0;
-  ffdtyp(value, &letter, &type_status);
+  fits_get_keytype(value, &letter, &type_status);
   return FITS_LetterToKeyType(letter);
 }
 
@@ -167,9 +167,9 @@ int FITS_HeaderOpen(FITS_Block* block) {
   int status = 0;
   int hdutype = 0;
   int ncards = 0;
-  if (ffmahd(fptr, block->hdu, &hdutype, &status) == 0) {
+  if (fits_movabs_hdu(fptr, block->hdu, &hdutype, &status) == 0) {
     int position = 0;
-    ffghps(fptr, &ncards, &position, &status);
+    fits_get_hdrpos(fptr, &ncards, &position, &status);
     if (ncards < 0) ncards = 0;
   } else {
     // Another HDU's cards must not be taken for this one's: the header stays empty.
@@ -206,12 +206,12 @@ int FITS_HeaderOpen(FITS_Block* block) {
     // when the keyword occurs more than once in the header.
     char card[FLEN_CARD];
     status = 0;
-    ffgrec(fptr, k - 1, card, &status);
+    fits_read_record(fptr, k - 1, card, &status);
     status = 0;
     switch (key.keytype) {
       case FITS_KEY_INT: {
         long j = 0;
-        ffgkyj(fptr, keyword, &j, nullptr, &status);
+        fits_read_key_lng(fptr, keyword, &j, nullptr, &status);
         if (j >= INT32_MIN && j <= INT32_MAX) {
           int32_t i = static_cast<int32_t>(j);
           key.value = store_i(ds->store, &i, 1);
@@ -221,25 +221,25 @@ int FITS_HeaderOpen(FITS_Block* block) {
         // card k.
         key.keytype = FITS_KEY_REAL;
         status = 0;
-        ffgrec(fptr, k - 1, card, &status);
+        fits_read_record(fptr, k - 1, card, &status);
         status = 0;
         [[fallthrough]];
       }
       case FITS_KEY_REAL: {
         double d = 0.0;
-        ffgkyd(fptr, keyword, &d, nullptr, &status);
+        fits_read_key_dbl(fptr, keyword, &d, nullptr, &status);
         key.value = store_d(ds->store, &d, 1);
         break;
       }
       case FITS_KEY_LOGICAL: {
         int q = 0;
-        ffgkyl(fptr, keyword, &q, nullptr, &status);
+        fits_read_key_log(fptr, keyword, &q, nullptr, &status);
         key.value = store_q(ds->store, &q, 1);
         break;
       }
       case FITS_KEY_STRING: {
         char text[FLEN_VALUE] = "";
-        ffgkys(fptr, keyword, text, nullptr, &status);
+        fits_read_key_str(fptr, keyword, text, nullptr, &status);
         key.value = store_c(ds->store, text);
         break;
       }
@@ -317,7 +317,7 @@ void FITS_GetBlockName(FITS_Block* block, char* name) {
   }
   char extname[FLEN_VALUE] = "";
   int status = 0;
-  ffgkys(block->dataset->fptr, "EXTNAME", extname, nullptr, &status);
+  fits_read_key_str(block->dataset->fptr, "EXTNAME", extname, nullptr, &status);
   if (status == KEY_NO_EXIST) {
     FITS_CopyText(block->hdu == 1 ? "PRIMARY" : " ", extname, sizeof extname);
   } else if (status != 0) {
@@ -339,7 +339,7 @@ int FITS_ColumnParseType(const char* tform, int* datatype, long* repeat, long* w
   long r = 0;
   long w = 0;
   int status = 0;
-  ffbnfm(form, &typecode, &r, &w, &status);
+  fits_binary_tform(form, &typecode, &r, &w, &status);
   if (datatype != nullptr) *datatype = status == 0 ? FITS_TformCodeToType(typecode) : DM_TYPE_NONE;
   if (repeat != nullptr) *repeat = r;
   if (width != nullptr) *width = w;
@@ -450,10 +450,10 @@ int FITS_SelectHDU(FITS_Block* block) {
   if (block == nullptr || block->dataset == nullptr) return 0;
   FITS_Dataset* ds = block->dataset;
   int now = 0;
-  ffghdn(ds->fptr, &now);
+  fits_get_hdu_num(ds->fptr, &now);
   if (now == block->hdu) return 0;
   int status = 0;
   int hdutype = 0;
-  ffmahd(ds->fptr, block->hdu, &hdutype, &status);
+  fits_movabs_hdu(ds->fptr, block->hdu, &hdutype, &status);
   return status;
 }

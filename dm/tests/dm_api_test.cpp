@@ -391,7 +391,7 @@ TEST_F(DmApiTest, dmBlockGetReadError_dataCutAwayAfterOpeningIsReportedOnce) {
   EXPECT_NE(out.find("(CFITSIO status "), std::string::npos);
   EXPECT_EQ(out.find(head), out.rfind(head)) << "reported once";
   char stacked[FLEN_ERRMSG] = "";
-  EXPECT_EQ(ffgmsg(stacked), 0) << "CFITSIO's message stack left: " << stacked;
+  EXPECT_EQ(fits_read_errmsg(stacked), 0) << "CFITSIO's message stack left: " << stacked;
   dmDatasetTableClose(b);
 }
 
@@ -405,10 +405,10 @@ TEST_F(DmApiTest, dmGetStaticArray_d_scaled32BitRealsMatchCfitsio64BitRead) {
     dmtest::addCard(f, "TZERO1  =              48000.0", st);
     dmtest::addCard(f, "TSCAL2  =                0.001", st);
     dmtest::addCard(f, "TZERO2  =                  4.1", st);
-    ffrdef(f, st);
+    fits_set_hdustruc(f, st);
     const double times[2] = {48350.123, 49000.625};
-    ffpcld(f, 1, 1, 1, 2, const_cast<double*>(times), st);
-    ffpcld(f, 2, 1, 1, static_cast<LONGLONG>(map.size()), map.data(), st);
+    fits_write_col_dbl(f, 1, 1, 1, 2, const_cast<double*>(times), st);
+    fits_write_col_dbl(f, 2, 1, 1, static_cast<LONGLONG>(map.size()), map.data(), st);
   });
   std::vector<double> want(map.size());
   double want_t[2] = {};
@@ -416,9 +416,9 @@ TEST_F(DmApiTest, dmGetStaticArray_d_scaled32BitRealsMatchCfitsio64BitRead) {
     dmtest::CfitsioFile c(path);
     int hdutype = 0;
     int anynul = 0;
-    ffmahd(c.f, 2, &hdutype, &c.status);
-    ffgcvd(c.f, 1, 1, 1, 2, 0.0, want_t, &anynul, &c.status);
-    ffgcvd(c.f, 2, 1, 1, static_cast<LONGLONG>(want.size()), 0.0, want.data(), &anynul,
+    fits_movabs_hdu(c.f, 2, &hdutype, &c.status);
+    fits_read_col_dbl(c.f, 1, 1, 1, 2, 0.0, want_t, &anynul, &c.status);
+    fits_read_col_dbl(c.f, 2, 1, 1, static_cast<LONGLONG>(want.size()), 0.0, want.data(), &anynul,
            &c.status);
     ASSERT_EQ(c.status, 0);
   }

@@ -63,7 +63,7 @@ void addEmptyPrimary(fitsfile* f, int* status) {
   fits_create_img(f, BYTE_IMG, 0, nullptr, status);
 }
 
-void addCard(fitsfile* f, const char* card, int* status) { ffprec(f, card, status); }
+void addCard(fitsfile* f, const char* card, int* status) { fits_write_record(f, card, status); }
 
 void writeEventFile(const std::string& path) {
   writeFits(path, [](fitsfile* f, int* st) {
@@ -113,11 +113,11 @@ FITS_Block* KernelFile::next(char* name, int* type) {
   return b;
 }
 
-CfitsioFile::CfitsioFile(const std::string& path) { ffopen(&f, path.c_str(), READONLY, &status); }
+CfitsioFile::CfitsioFile(const std::string& path) { fits_open_file(&f, path.c_str(), READONLY, &status); }
 
 CfitsioFile::~CfitsioFile() {
   int s = 0;
-  if (f != nullptr) ffclos(f, &s);
+  if (f != nullptr) fits_close_file(f, &s);
 }
 
 void DmFixture::SetUp() {

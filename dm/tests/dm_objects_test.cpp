@@ -193,7 +193,7 @@ TEST_F(DmObjectsTest, dmiBlockAlloc_blockLimitPerDatasetIsReported) {
   // An empty primary and one extension more than a dataset holds.
   const std::string path = folder.path("many.fits");
   dmtest::writeFits(path, [](fitsfile* f, int* st) {
-    for (int i = 0; i <= DM_MAX_BLOCKS + 1; ++i) ffcrim(f, BYTE_IMG, 0, nullptr, st);
+    for (int i = 0; i <= DM_MAX_BLOCKS + 1; ++i) fits_create_img(f, BYTE_IMG, 0, nullptr, st);
   });
   DatasetKeeper keep(dmDatasetOpen(path.c_str()));
   ASSERT_NE(keep.ds, nullptr);

@@ -42,10 +42,10 @@ class FitsKernelTest : public ::testing::Test {
   std::string events_file() {
     std::string p = tmp.path("events.fits");
     writeFits(p, [](fitsfile* f, int* st) {
-      ffcrim(f, BYTE_IMG, 0, nullptr, st);
+      fits_create_img(f, BYTE_IMG, 0, nullptr, st);
       addTable(f, "STDEVT", {{"TIME", "1D", ""}, {"PI", "1J", ""}}, 0, st);
       double t[3] = {1.0, 2.0, 3.0};
-      ffpcld(f, 1, 1, 1, 3, t, st);
+      fits_write_col_dbl(f, 1, 1, 1, 3, t, st);
       addTable(f, "STDGTI", {{"START", "1D", ""}, {"STOP", "1D", ""}}, 0, st);
     });
     return p;
@@ -100,7 +100,7 @@ TEST_F(FitsKernelTest, FITS_BlockOpenNext_primaryWithDataAndUnnamedExtension) {
   std::string p = tmp.path("image.fits");
   writeFits(p, [](fitsfile* f, int* st) {
     long axes[2] = {2, 2};
-    ffcrim(f, SHORT_IMG, 2, axes, st);
+    fits_create_img(f, SHORT_IMG, 2, axes, st);
     addTable(f, nullptr, {{"X", "1E", ""}}, 0, st);
   });
   KernelFile kf(FITS_DatasetOpen(p.c_str()));
@@ -135,8 +135,8 @@ TEST_F(FitsKernelTest, FITS_NextKey_offersUserCardsWithTheirTypes) {
   std::string p = tmp.path("keys.fits");
   writeFits(p, [](fitsfile* f, int* st) {
     long axes[2] = {2, 2};
-    ffcrim(f, SHORT_IMG, 2, axes, st);
-    ffpdat(f, st);
+    fits_create_img(f, SHORT_IMG, 2, axes, st);
+    fits_write_date(f, st);
     addCard(f, "NAXIS0  =                    5 / index 0 is no axis", st);
     addCard(f, "MJDREFI =                49353 / integer day", st);
     addCard(f, "MJDREFF =              49353.0 / same number, real", st);
@@ -189,7 +189,7 @@ TEST_F(FitsKernelTest, FITS_HeaderOpen_integerWiderThan32BitsIsKeptAsReal) {
   std::string p = tmp.path("wide.fits");
   writeFits(p, [](fitsfile* f, int* st) {
     long axes[1] = {1};
-    ffcrim(f, BYTE_IMG, 1, axes, st);
+    fits_create_img(f, BYTE_IMG, 1, axes, st);
     addCard(f, "BIGINT  =          10000000000 / over 32 bits", st);
   });
   KernelFile kf(FITS_DatasetOpen(p.c_str()));
@@ -226,9 +226,9 @@ TEST_F(FitsKernelTest, FITS_GetSpecialKey_d_crpixInTableActsAsTcrpx) {
     std::string pfx = prefix;
     writeFits(p, [&](fitsfile* f, int* st) {
       addTable(f, "EVENTS", {{"A", "1D", ""}, {"B", "1D", ""}, {"X", "1D", ""}}, 0, st);
-      ffpkyd(f, (pfx + (pfx == "T" ? "CRPX3" : "CRPIX3")).c_str(), 4096.5, 10, "", st);
-      ffpkyd(f, (pfx + (pfx == "T" ? "CRVL3" : "CRVAL3")).c_str(), 123.25, 10, "", st);
-      ffpkyd(f, (pfx + (pfx == "T" ? "CDLT3" : "CDELT3")).c_str(), -1.4e-4, 10, "", st);
+      fits_write_key_dbl(f, (pfx + (pfx == "T" ? "CRPX3" : "CRPIX3")).c_str(), 4096.5, 10, "", st);
+      fits_write_key_dbl(f, (pfx + (pfx == "T" ? "CRVL3" : "CRVAL3")).c_str(), 123.25, 10, "", st);
+      fits_write_key_dbl(f, (pfx + (pfx == "T" ? "CDLT3" : "CDELT3")).c_str(), -1.4e-4, 10, "", st);
     });
     return p;
   };
@@ -259,8 +259,8 @@ TEST_F(FitsKernelTest, FITS_GetSpecialKey_d_crpixInTableActsAsTcrpx) {
   std::string img = tmp.path("img.fits");
   writeFits(img, [](fitsfile* f, int* st) {
     long axes[2] = {4, 4};
-    ffcrim(f, FLOAT_IMG, 2, axes, st);
-    ffpkyd(f, "CRPIX1", 2.5, 10, "", st);
+    fits_create_img(f, FLOAT_IMG, 2, axes, st);
+    fits_write_key_dbl(f, "CRPIX1", 2.5, 10, "", st);
   });
   KernelFile kf(FITS_DatasetOpen(img.c_str()));
   char name[DM_NAME_LEN + 1];
@@ -291,10 +291,10 @@ TEST_F(FitsKernelTest, FITS_ColumnRead_typeRulesAndVectorCells) {
     double d[2] = {0.1, 2.0};
     std::vector<double> vec(2048);
     for (size_t i = 0; i < vec.size(); ++i) vec[i] = static_cast<double>(i) + 0.25;
-    ffpclk(f, 1, 1, 1, 2, j, st);
-    ffpcle(f, 2, 1, 1, 2, e, st);
-    ffpcld(f, 3, 1, 1, 2, d, st);
-    ffpcld(f, 4, 1, 1, 2048, vec.data(), st);
+    fits_write_col_int(f, 1, 1, 1, 2, j, st);
+    fits_write_col_flt(f, 2, 1, 1, 2, e, st);
+    fits_write_col_dbl(f, 3, 1, 1, 2, d, st);
+    fits_write_col_dbl(f, 4, 1, 1, 2048, vec.data(), st);
   });
   KernelFile kf(FITS_DatasetOpen(p.c_str()));
   char name[DM_NAME_LEN + 1];
@@ -355,7 +355,7 @@ TEST_F(FitsKernelTest, FITS_TableOpen_asciiTableOffersNoColumns) {
   writeFits(p, [](fitsfile* f, int* st) {
     char* ttype[] = {const_cast<char*>("N")};
     char* tform[] = {const_cast<char*>("I5")};
-    ffcrtb(f, ASCII_TBL, 2, 1, ttype, tform, nullptr, "ASC", st);
+    fits_create_tbl(f, ASCII_TBL, 2, 1, ttype, tform, nullptr, "ASC", st);
   });
   KernelFile kf(FITS_DatasetOpen(p.c_str()));
   char name[DM_NAME_LEN + 1];
@@ -443,28 +443,28 @@ TEST_F(FitsKernelTest, FITS_writeTable_readsBackExactly) {
 
   CfitsioFile cf(p);
   ASSERT_EQ(cf.status, 0);
-  ffmnhd(cf.f, BINARY_TBL, const_cast<char*>("GAIN_HIST"), 0, &cf.status);
+  fits_movnam_hdu(cf.f, BINARY_TBL, const_cast<char*>("GAIN_HIST"), 0, &cf.status);
   ASSERT_EQ(cf.status, 0);
   long naxis2 = 0;
-  ffgkyj(cf.f, "NAXIS2", &naxis2, nullptr, &cf.status);
+  fits_read_key_lng(cf.f, "NAXIS2", &naxis2, nullptr, &cf.status);
   EXPECT_EQ(naxis2, 5);
   for (int c = 1; c <= 3; ++c) {
     double v[5];
     int anynul = 0;
-    ffgcvd(cf.f, c, 1, 1, 5, 0.0, v, &anynul, &cf.status);
+    fits_read_col_dbl(cf.f, c, 1, 1, 5, 0.0, v, &anynul, &cf.status);
     for (int r = 1; r <= 5; ++r) EXPECT_EQ(v[r - 1], r * 10.0 + c + 0.125);
   }
   double avg = 0;
   char comment[FLEN_COMMENT];
-  ffgkyd(cf.f, "AVG_GAIN", &avg, comment, &cf.status);
+  fits_read_key_dbl(cf.f, "AVG_GAIN", &avg, comment, &cf.status);
   EXPECT_EQ(avg, 123.456);
   EXPECT_STREQ(comment, "[s] Exposure time per bin");
   char unit[FLEN_VALUE];
-  ffgkys(cf.f, "TUNIT3", unit, nullptr, &cf.status);
+  fits_read_key_str(cf.f, "TUNIT3", unit, nullptr, &cf.status);
   EXPECT_STREQ(unit, "s");
   EXPECT_EQ(cf.status, 0);
   int exists = 0;
-  ffgkys(cf.f, "TUNIT1", unit, nullptr, &exists);
+  fits_read_key_str(cf.f, "TUNIT1", unit, nullptr, &exists);
   EXPECT_EQ(exists, KEY_NO_EXIST);
 }
 
@@ -475,7 +475,7 @@ TEST_F(FitsKernelTest, FITS_DatasetCreate_replacesExistingFile) {
   CfitsioFile cf(p);
   ASSERT_EQ(cf.status, 0);
   int n = 0;
-  ffthdu(cf.f, &n, &cf.status);
+  fits_get_num_hdus(cf.f, &n, &cf.status);
   EXPECT_EQ(n, 2);
 }
 
@@ -488,11 +488,11 @@ TEST_F(FitsKernelTest, FITS_BlockClose_tableWithoutRowsGetsItsHeader) {
   FITS_DatasetClose(kds);
   CfitsioFile cf(p);
   ASSERT_EQ(cf.status, 0);
-  ffmnhd(cf.f, BINARY_TBL, const_cast<char*>("EMPTY"), 0, &cf.status);
+  fits_movnam_hdu(cf.f, BINARY_TBL, const_cast<char*>("EMPTY"), 0, &cf.status);
   char tform[FLEN_VALUE];
   long naxis2 = -1;
-  ffgkys(cf.f, "TFORM1", tform, nullptr, &cf.status);
-  ffgkyj(cf.f, "NAXIS2", &naxis2, nullptr, &cf.status);
+  fits_read_key_str(cf.f, "TFORM1", tform, nullptr, &cf.status);
+  fits_read_key_lng(cf.f, "NAXIS2", &naxis2, nullptr, &cf.status);
   EXPECT_EQ(cf.status, 0);
   EXPECT_STREQ(tform, "12A");
   EXPECT_EQ(naxis2, 0);
@@ -510,10 +510,10 @@ TEST_F(FitsKernelTest, FITS_BlockInit_asciiOptionWritesBinaryTable) {
   CfitsioFile cf(p);
   ASSERT_EQ(cf.status, 0);
   int hdutype = -1;
-  ffmahd(cf.f, 2, &hdutype, &cf.status);
+  fits_movabs_hdu(cf.f, 2, &hdutype, &cf.status);
   EXPECT_EQ(hdutype, BINARY_TBL);
   long naxis2 = 0;
-  ffgkyj(cf.f, "NAXIS2", &naxis2, nullptr, &cf.status);
+  fits_read_key_lng(cf.f, "NAXIS2", &naxis2, nullptr, &cf.status);
   EXPECT_EQ(naxis2, 3);
 }
 
@@ -532,7 +532,7 @@ TEST_F(FitsKernelTest, FITS_ImageSpec_writesImageHeader) {
   int bitpix = 0;
   int naxis = 0;
   long axes[2] = {0, 0};
-  ffgipr(cf.f, 2, &bitpix, &naxis, axes, &cf.status);
+  fits_get_img_param(cf.f, 2, &bitpix, &naxis, axes, &cf.status);
   EXPECT_EQ(bitpix, DOUBLE_IMG);
   EXPECT_EQ(naxis, 2);
   EXPECT_EQ(axes[1], 4);
@@ -582,17 +582,17 @@ TEST_F(FitsKernelTest, FITS_BlockClose_twoCreatedTablesKeepTheirRowCounts) {
   ASSERT_EQ(cf.status, 0);
   long rows = 0;
   double akey = 0;
-  ffmnhd(cf.f, BINARY_TBL, const_cast<char*>("A"), 0, &cf.status);
-  ffgkyj(cf.f, "NAXIS2", &rows, nullptr, &cf.status);
-  ffgkyd(cf.f, "AKEY", &akey, nullptr, &cf.status);
+  fits_movnam_hdu(cf.f, BINARY_TBL, const_cast<char*>("A"), 0, &cf.status);
+  fits_read_key_lng(cf.f, "NAXIS2", &rows, nullptr, &cf.status);
+  fits_read_key_dbl(cf.f, "AKEY", &akey, nullptr, &cf.status);
   EXPECT_EQ(rows, 2);
   EXPECT_EQ(akey, 1.5);
-  ffmnhd(cf.f, BINARY_TBL, const_cast<char*>("B"), 0, &cf.status);
-  ffgkyj(cf.f, "NAXIS2", &rows, nullptr, &cf.status);
+  fits_movnam_hdu(cf.f, BINARY_TBL, const_cast<char*>("B"), 0, &cf.status);
+  fits_read_key_lng(cf.f, "NAXIS2", &rows, nullptr, &cf.status);
   EXPECT_EQ(rows, 3);
   double y[3] = {0, 0, 0};
   int anynul = 0;
-  ffgcvd(cf.f, 1, 1, 1, 3, 0.0, y, &anynul, &cf.status);
+  fits_read_col_dbl(cf.f, 1, 1, 1, 3, 0.0, y, &anynul, &cf.status);
   EXPECT_EQ(cf.status, 0);
   EXPECT_EQ(y[2], 30.0);
 }
