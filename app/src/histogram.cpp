@@ -5,6 +5,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -652,10 +653,8 @@ class Adder {
   Adder(const Adder&) = delete;
   Adder& operator=(const Adder&) = delete;
 
-  // Adds the samples of one interval whose bins pass owns (bin >= 0 only).
-  template <typename Owns>
-  void add(const Step& s, const int* bin, const double* det_x, const double* det_y, int npos,
-           Owns owns) {
+  // Adds the samples of one interval that fall in a bin (bin >= 0).
+  void add(const Step& s, const int* bin, const double* det_x, const double* det_y, int npos) {
     const double w = s.w;
     const double t0 = s.t0;
     const double t1 = s.t1;
@@ -675,7 +674,7 @@ class Adder {
     int current = current_;
     for (int j = 0; j < npos; ++j) {
       const int i = bin[j];
-      if (i < 0 || !owns(i)) continue;
+      if (i < 0) continue;
       if (i != current) {
         if (current >= 0) b.store(h_, current);
         b.load(h_, i);
@@ -820,74 +819,91 @@ void calc_one_position(const source* src, const asp* history, const obs* observa
   }
 }
 
-// Several positions, in blocks of intervals. For each block the calling thread
-// works out the interval constants in order (and writes the step warnings,
-// which for several positions may all come before the sums); then the crew
-// locates the positions, each member a run of intervals; then the crew adds,
-// each member the bins it owns, every bin's sums in interval and position order.
-// Which member computed what never changes a number.
+// Several positions, in blocks of intervals, as a pipeline. Before each round
+// the calling thread works out the next block's interval constants in order (and
+// writes the step warnings, which for several positions may all come before the
+// sums). In the round, member 0 first adds the previous block, every sample into
+// its bin in interval and position order, and then joins the others in locating
+// the new block, a few intervals at a time as each member comes free. One member
+// adds every sum in the plain loop's order, so which member located what never
+// changes a number; the adding costs less than the locating, so it hides behind it.
 void calc_positions(const source* src, const asp* history, const obs* observation,
                     const gain_data* set, const BinFinder& bins, const Geometry& geo, int threads,
                     ghist* h) {
   const int npos = src->count;
-  // About a megabyte of positions and bins per block, at least one interval.
+  // About a megabyte of positions and bins per block and member, at least 16 intervals.
   const int block = std::max(16, (1 << 16) / npos) * threads;
   const std::size_t cells = static_cast<std::size_t>(block) * static_cast<std::size_t>(npos);
-  std::vector<Step> steps(static_cast<std::size_t>(block));
-  std::vector<double> det_x(cells);
-  std::vector<double> det_y(cells);
-  std::vector<int> bin(cells);
+  // Two of everything: one block being located while the one before it is added.
+  struct Buffer {
+    std::vector<Step> steps;
+    std::vector<double> det_x;
+    std::vector<double> det_y;
+    std::vector<int> bin;
+    int filled = 0;
+  };
+  Buffer buffers[2];
+  for (Buffer& b : buffers) {
+    b.steps.resize(static_cast<std::size_t>(block));
+    b.det_x.resize(cells);
+    b.det_y.resize(cells);
+    b.bin.resize(cells);
+  }
   std::vector<std::vector<double>> wsum(static_cast<std::size_t>(threads),
                                         std::vector<double>(static_cast<std::size_t>(npos)));
-  std::vector<std::unique_ptr<Adder>> adders;
-  for (int t = 0; t < threads; ++t) adders.push_back(std::make_unique<Adder>(h));
-  // Bin i belongs to member i mod threads: neighbouring gains, often met
-  // together, go to different members.
-  std::vector<int> owner(static_cast<std::size_t>(h->count));
-  for (int i = 0; i < h->count; ++i) owner[i] = i % threads;
-  int filled = 0;
+  Adder adder(h);
   const auto at = [npos](int n) { return static_cast<std::size_t>(n) * static_cast<std::size_t>(npos); };
-  const auto locate_share = [&](int member) {
-    const int first = filled * member / threads;
-    const int last = filled * (member + 1) / threads;
-    for (int n = first; n < last; ++n) {
-      locate(steps[n], bins, geo, npos, &det_x[at(n)], &det_y[at(n)], &bin[at(n)],
-             wsum[member].data());
+  const auto add_block = [&](const Buffer& b) {
+    for (int n = 0; n < b.filled; ++n) {
+      adder.add(b.steps[n], &b.bin[at(n)], &b.det_x[at(n)], &b.det_y[at(n)], npos);
+    }
+    for (int n = 0; n < b.filled; ++n) count_off_grid(b.steps[n], &b.bin[at(n)], npos, h);
+  };
+  // Intervals handed out per claim: few enough that the members finish together.
+  constexpr int kClaim = 4;
+  Buffer* locating = &buffers[0];
+  const Buffer* adding = nullptr;
+  std::atomic<int> next{0};
+  const auto locate_claims = [&](int member) {
+    Buffer& b = *locating;
+    for (;;) {
+      const int first = next.fetch_add(kClaim, std::memory_order_relaxed);
+      if (first >= b.filled) return;
+      const int last = std::min(first + kClaim, b.filled);
+      for (int n = first; n < last; ++n) {
+        locate(b.steps[n], bins, geo, npos, &b.det_x[at(n)], &b.det_y[at(n)], &b.bin[at(n)],
+               wsum[member].data());
+      }
     }
   };
-  const auto add_share = [&](int member) {
-    Adder& adder = *adders[member];
-    const auto owns = [&owner, member](int i) { return owner[i] == member; };
-    for (int n = 0; n < filled; ++n) {
-      adder.add(steps[n], &bin[at(n)], &det_x[at(n)], &det_y[at(n)], npos, owns);
-    }
-    adder.flush();
-    if (member == 0) {
-      for (int n = 0; n < filled; ++n) count_off_grid(steps[n], &bin[at(n)], npos, h);
-    }
+  const std::function<void(int)> round = [&](int member) {
+    if (member == 0 && adding != nullptr) add_block(*adding);
+    locate_claims(member);
   };
   std::unique_ptr<Crew> crew;
   if (threads > 1) crew = std::make_unique<Crew>(threads);
-  const std::function<void(int)> locate_job = locate_share;
-  const std::function<void(int)> add_job = add_share;
   int k = 0;
   while (k + 1 < history->count) {
-    filled = 0;
-    for (; k + 1 < history->count && filled < block; ++k) {
-      if (!make_step(history, observation, set, npos, k, &steps[filled])) continue;
-      if (steps[filled].crosses_step) {
+    Buffer& b = *locating;
+    b.filled = 0;
+    for (; k + 1 < history->count && b.filled < block; ++k) {
+      if (!make_step(history, observation, set, npos, k, &b.steps[b.filled])) continue;
+      if (b.steps[b.filled].crosses_step) {
         for (int j = 0; j < npos; ++j) tmsg(kStepWarning);
       }
-      ++filled;
+      ++b.filled;
     }
+    next.store(0, std::memory_order_relaxed);
     if (crew) {
-      crew->run(locate_job);
-      crew->run(add_job);
+      crew->run(round);
     } else {
-      locate_share(0);
-      add_share(0);
+      round(0);
     }
+    adding = locating;
+    locating = locating == &buffers[0] ? &buffers[1] : &buffers[0];
   }
+  if (adding != nullptr) add_block(*adding);
+  adder.flush();
 }
 
 }  // namespace
