@@ -6,17 +6,11 @@
 #include <cstdio>
 
 #include "chan_int.h"
+#include "util_int.h"
 
 namespace {
 
-struct Terminal {
-  int pos = 0;  // column reached by prompts on the current line
-  bool pager_on = false;
-  int page_len = 40;
-  int line = 0;  // lines written on the current page
-  bool quiet = false;  // set by a 'q' reply, cleared by the next terminal read
-};
-Terminal term;
+util_int::Terminal& term = util_int::state.term;
 
 }  // namespace
 

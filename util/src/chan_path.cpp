@@ -13,12 +13,7 @@
 
 namespace {
 
-struct PathState {
-  char entries[UTIL_MAX_PATH][UTIL_LINE_LEN + 1] = {};
-  int npath = 0;
-  std::string dir;  // current directory string of fio_change_dir
-};
-PathState paths;
+util_int::PathState& paths = util_int::state.paths;
 
 bool exists(const std::string& path) {
   struct stat st;

@@ -11,7 +11,7 @@
 namespace {
 
 constexpr int kReplyLen = UTIL_PATH_LEN + 1;
-int retry = 0;  // fio_set_retry
+int& retry = util_int::state.retry;
 
 }  // namespace
 

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstring>
 #include <string>
 
@@ -17,27 +16,12 @@
 namespace {
 
 constexpr std::size_t kNameLen = UTIL_PATH_LEN + 1;
-constexpr std::size_t kTypeLen = 12;
 constexpr std::size_t kPiece = 1023;  // a long line is written in pieces of this size
+using util_int::Channel;
+using util_int::ChanTable;
 using util_int::kTermErr;
 using util_int::kTermIn;
 using util_int::kTermOut;
-
-struct Channel {
-  char name[kNameLen] = " ";
-  char type[kTypeLen + 1] = " ";
-  int status = 0;  // 0 free, 1 open and good, -1 end of file or error
-  int lineno = 0;
-  int pos = 0;
-  int recl = 0;
-  int fd = -1;
-  FILE* fp = nullptr;
-};
-
-struct ChanTable {
-  std::array<Channel, UTIL_MAX_CHAN + 1> ch{};  // entry 0 unused: channel 0 is the terminal
-  int nfiles = 7;
-};
 
 void set_entry(Channel& c, const char* name, const char* type, int fd, FILE* fp) {
   util_int::copy_bounded(name, c.name, sizeof c.name);
@@ -51,13 +35,13 @@ void set_entry(Channel& c, const char* name, const char* type, int fd, FILE* fp)
 }
 
 ChanTable& table() {
-  static ChanTable t = [] {
-    ChanTable init;
-    set_entry(init.ch[kTermIn], "- TTY IN -", "SEQ R", STDIN_FILENO, stdin);
-    set_entry(init.ch[kTermOut], "- TTY OUT-", "SEQ W", STDOUT_FILENO, stdout);
-    set_entry(init.ch[kTermErr], "- TTY ERR-", "SEQ W", STDERR_FILENO, stderr);
-    return init;
-  }();
+  ChanTable& t = util_int::state.chans;
+  if (!t.ready) {
+    set_entry(t.ch[kTermIn], "- TTY IN -", "SEQ R", STDIN_FILENO, stdin);
+    set_entry(t.ch[kTermOut], "- TTY OUT-", "SEQ W", STDOUT_FILENO, stdout);
+    set_entry(t.ch[kTermErr], "- TTY ERR-", "SEQ W", STDERR_FILENO, stderr);
+    t.ready = true;
+  }
   return t;
 }
 

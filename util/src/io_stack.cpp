@@ -4,7 +4,6 @@
 // terminal's.
 #include "util/util.h"
 
-#include <array>
 #include <cstdio>
 
 #include "chan_int.h"
@@ -12,14 +11,7 @@
 
 namespace {
 
-struct IoStacks {
-  std::array<int, UTIL_IO_STACK> input{};
-  std::array<int, UTIL_IO_STACK> output{};
-  int ilevel = 1;
-  int olevel = 1;
-  int err = 0;  // 0 before io_init: messages then go to the terminal
-};
-IoStacks io;
+util_int::IoStacks& io = util_int::state.io;
 
 using util_int::kTermErr;
 using util_int::kTermIn;

@@ -17,42 +17,8 @@ constexpr const char* kLibPackage = "RIRADE UTILS";
 // entry 39 over, so the first 38 registrations (the libraries) always stay listed.
 constexpr int kVerUsed = UTIL_MAX_VER - 1;
 
-struct DebugState {
-  long global = 0;
-  char pkgnam[UTIL_MAX_PKG][UTIL_NAME_LEN + 1] = {};
-  long pkglev[UTIL_MAX_PKG] = {};
-  int npkg = 0;
-  int ntree = 0;
-  int tree_num[UTIL_MAX_TREE] = {};  // package index, -1 when the package list was full
-  char tree_rtn[UTIL_MAX_TREE][UTIL_NAME_LEN + 1] = {};
-  int ignored = 0;  // pushes beyond the stack depth, waiting for their pops
-  bool trace = false;
-};
-DebugState dbg;
-
-struct Versions {
-  char program[UTIL_MAX_VER][UTIL_VALUE_LEN + 1] = {};
-  char version[UTIL_MAX_VER][UTIL_NAME_LEN + 1] = {};
-  int nver = 0;
-};
-Versions ver;
-
-// Command-token buffers and unit registers: set up empty at start-up for the
-// command processor and the unit register, which varto itself does not use.
-constexpr int kTpioBuffers = 5;
-constexpr int kTpioLen = 512;
-constexpr int kUnits = 20;
-struct TokenBuffers {
-  char buf[kTpioBuffers][kTpioLen + 1] = {};
-  const char* ptr[kTpioBuffers] = {};
-};
-TokenBuffers tpio;
-struct UnitRegister {
-  char name[kUnits][UTIL_NAME_LEN + 1] = {};
-  double factor[kUnits] = {};
-  int n = 0;
-};
-UnitRegister units[2];
+util_int::DebugState& dbg = util_int::state.dbg;
+util_int::Versions& ver = util_int::state.ver;
 
 std::string dash_string(int n) { return std::string(static_cast<std::size_t>(n), '-'); }
 
@@ -70,6 +36,9 @@ std::string padded_tag(long level) {
 }
 
 }  // namespace
+
+// Constant-initialised, so that it is ready before any other file's start-up code runs.
+constinit util_int::UtilState util_int::state;
 
 // ----- messages -----
 // Messages are written whole, however long: nothing is cut at a buffer size.
@@ -265,18 +234,27 @@ int rirade_init(void) {
   return 0;
 }
 
-void rirade_layer1_init(void) {
+void rirade_layer1_init(void) { util_int::reset_state(util_int::Reset::StartUp); }
+
+void tpio_init(void) { util_int::state.tpio = util_int::TokenBuffers{}; }
+
+void unit_init(void) {
+  util_int::state.units[0] = util_int::UnitRegister{};
+  util_int::state.units[1] = util_int::UnitRegister{};
+}
+
+void util_int::reset_state(Reset what) {
+  if (what == Reset::Whole) {
+    // Open files are closed, not forgotten; fio_close leaves the standard streams.
+    for (int ch = 1; ch <= UTIL_MAX_CHAN; ++ch) fio_close(ch);
+    state = UtilState{};
+    rirade_init();
+    return;
+  }
   nan_init();
   io_init();
   esc_init();
   fio_path_init();
   tpio_init();
   unit_init();
-}
-
-void tpio_init(void) { tpio = TokenBuffers{}; }
-
-void unit_init(void) {
-  units[0] = UnitRegister{};
-  units[1] = UnitRegister{};
 }

@@ -16,13 +16,7 @@
 
 namespace {
 
-struct Specials {
-  int16_t s[3] = {0, 0, 0};  // null, plus infinity, minus infinity
-  int32_t i[3] = {0, 0, 0};
-  float r[3] = {0.0f, 0.0f, 0.0f};
-  double d[3] = {0.0, 0.0, 0.0};
-};
-Specials specials;
+util_int::Specials& specials = util_int::state.specials;
 
 constexpr const char* kNanString = "  -  ";
 constexpr std::size_t kNanLen = 5;

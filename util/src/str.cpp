@@ -37,17 +37,7 @@ void copy_bounded(std::string_view src, char* dst, std::size_t size) {
 
 namespace {
 
-struct EscEntry {
-  char current;
-  char deflt;
-  const char* name;
-};
-
-EscEntry esc_data[10] = {
-    {'\\', '\\', "ESC"},  {'(', '(', "LPAR"},  {')', ')', "RPAR"},  {',', ',', "WORD"},
-    {';', ';', "STRING"}, {'$', '$', "SYS"},   {'$', '$', "CONT"},  {'#', '#', "CMT"},
-    {'$', '$', "MACRO"},  {' ', ' ', "ARG"},
-};
+util_int::EscEntry (&esc_data)[10] = util_int::state.esc;
 
 std::size_t len_of(const char* s) { return s == nullptr ? 0 : std::strlen(s); }
 

@@ -13,14 +13,7 @@
 
 namespace {
 
-class ChanTest : public UtilTest {
- protected:
-  void TearDown() override {
-    fio_path_set("");
-    fio_change_dir("");
-    UtilTest::TearDown();
-  }
-};
+class ChanTest : public UtilTest {};
 
 TEST_F(ChanTest, FioOpen_terminalNamesOpenNothing) {
   EXPECT_EQ(fio_open_r("*"), 0);

@@ -11,19 +11,13 @@
 #include <string>
 
 #include "util/util.h"
+#include "util_int.h"
 
-// Starts the library and puts the message channels, debug levels and pager
-// back to their start-up state, so that no test depends on another.
+// Starts the library afresh, so that no test depends on another.
 class UtilTest : public testing::Test {
  protected:
   void SetUp() override {
-    rirade_init();
-    io_init();
-    dbg_setpkg("ALL", 0);
-    dbg_set(0);
-    pager_set(0);
-    pager_set_length(40);
-    fio_set_retry(0);
+    util_int::reset_state(util_int::Reset::Whole);
     const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
     dir_ = std::filesystem::path(testing::TempDir()) /
            ("util_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" +
