@@ -16,6 +16,8 @@
 #include <new>
 #include <string>
 
+#include "pfile_int.h"
+
 namespace {
 
 constexpr unsigned char ctrl(char c) { return static_cast<unsigned char>(c & 0x1f); }
@@ -38,13 +40,7 @@ constexpr unsigned char kCtrlU = ctrl('U');
 constexpr unsigned char kCtrlW = ctrl('W');
 constexpr unsigned char kDel = 0x7f;
 
-// Terminal settings shared by set_termio and reset_termio: the settings found
-// when editing began, and whether the editing settings are in force.
-struct TermState {
-  termios saved{};
-  bool editing = false;
-};
-TermState g_term;
+pfile_detail::TermState& g_term = pfile_detail::state.term;
 
 // The terminal's own special characters, as set in the normal settings (in the
 // editing settings some slots may be reused, e.g. VMIN and VEOF on some systems).
@@ -254,7 +250,7 @@ class Editor {
   writeAll(STDERR_FILENO, ed.out());
   tty.finish();
   kill(0, sig);
-  std::exit(1);
+  pfile_detail::pfile_exit(1);
 }
 
 }  // namespace

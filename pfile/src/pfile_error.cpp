@@ -1,11 +1,15 @@
-// Error code and message table of the parameter-file library, and the
-// routines that report the current code.
+// The parameter-file library's state record with its reset, the error code and
+// message table, the routines that report the current code, and the exit.
 #include <cstdio>
 #include <cstdlib>
 
 #include "pfile/pfile.h"
+#include "pfile_int.h"
 
-int parerr = PARAM_OK;
+// Constant-initialised, so that it is ready before any other file's start-up code runs.
+constinit pfile_detail::PfileState pfile_detail::state;
+
+int& parerr = pfile_detail::state.error;
 
 const char* const paramerrmsg[NParamErrors] = {
     "parameter error?",
@@ -43,7 +47,7 @@ const char* const paramerrmsg[NParamErrors] = {
 
 namespace {
 
-int exit_on_error = 1;
+int& exit_on_error = pfile_detail::state.exit_on_error;
 
 // An out-of-table code must not index past the table.
 const char* message_of(int code) {
@@ -58,7 +62,7 @@ const char* message_of(int code) {
 int c_paramerr(int level, const char* label, const char* name) {
     std::fprintf(stderr, "%s: %s : %s\n", label ? label : "", message_of(parerr), name ? name : "");
     if (level != 0 && exit_on_error) {
-        std::exit(level);
+        pfile_detail::pfile_exit(level);
     }
     parerr = PARAM_OK;
     return level;
@@ -74,4 +78,14 @@ int set_paramerror(int flag) {
     int old = exit_on_error;
     exit_on_error = flag;
     return old;
+}
+
+void pfile_detail::pfile_exit(int status) { std::exit(status); }
+
+void pfile_detail::reset_state() {
+    while (state.open_files != nullptr) {
+        c_paramclose(state.open_files);
+    }
+    ValueClear(&state.line_value);
+    state = PfileState{};
 }

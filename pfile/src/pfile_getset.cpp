@@ -19,11 +19,11 @@ namespace {
 // get gives up, so a terminal that only yields end of file cannot loop forever.
 constexpr int MaxEmptyReplies = 100;
 
-alignas(double) char conversion[ParamConvertSize];
+char (&conversion)[ParamConvertSize] = pfile_detail::state.conversion;
 
 // Gets in progress (a reference makes one get run inside another); the
 // outermost one starts with no reference cycle noted.
-int get_depth = 0;
+int& get_depth = pfile_detail::state.get_depth;
 struct GetDepth {
     GetDepth() {
         if (get_depth++ == 0) pfile_detail::clear_cycle();

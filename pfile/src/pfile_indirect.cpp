@@ -4,11 +4,11 @@
 // parameters and pset values.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -26,8 +26,8 @@ constexpr std::size_t MaxDepth = 64;      // nested resolutions before giving up
 constexpr int ClassNameMax = 256;         // expanded target file name of a class entry
 
 // Values being resolved, innermost last: meeting one again is a reference cycle.
-std::vector<const Value*> resolving;
-bool cycle = false;
+std::vector<const Value*>& resolving = pfile_detail::state.resolving;
+bool& cycle = pfile_detail::state.cycle;
 
 struct Resolving {
     explicit Resolving(const Value* v) { resolving.push_back(v); }
@@ -128,25 +128,10 @@ bool set_resolved(Value* v, const std::string& text, const std::string& indir) {
 
 // ---- indirect classing database -----------------------------------------
 
-struct IndirEntry {
-    std::string pfile, param, ipfile, iparam;
-};
-struct IndirDB {
-    std::vector<IndirEntry> entry;
-};
+using pfile_detail::IndirDB;
+using pfile_detail::IndirEntry;
 
-struct ClassDB {
-    std::string name;        // the database file loaded
-    bool loaded = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    struct timespec mtime {};
-    IndirDB group[27][27];
-    std::vector<std::string> ipfiles;  // distinct targets, in the order first seen
-    std::set<std::string> warned;      // missing files already reported
-};
-ClassDB db;
+pfile_detail::ClassDB& db = pfile_detail::state.classdb;
 
 int group_of(const std::string& s) {
     char c = s.empty() ? '\0' : s[0];
@@ -261,7 +246,8 @@ int UsingIndirectClassing(void) {
     std::string name = env;
     struct stat st;
     if (stat(name.c_str(), &st) != 0) {
-        if (db.warned.insert(name).second) {
+        if (std::find(db.warned.begin(), db.warned.end(), name) == db.warned.end()) {
+            db.warned.push_back(name);
             std::fprintf(stderr, "Warning: indirect classing file '%s' does not exist\n", name.c_str());
         }
         drop_db();
@@ -464,7 +450,7 @@ int VInRange(Range* range, Value* v) {
     int type = TypeCode(range->type);
     if (type != TypeCode(v->type)) {
         std::fputs("INTERNAL TYPE MISMATCH range != value\n", stderr);
-        std::exit(2);
+        pfile_detail::pfile_exit(2);
     }
     if (is_text(type)) {
         const char* val = v->value != nullptr ? static_cast<const char*>(v->value) : "";
@@ -519,7 +505,7 @@ int PRangeMinMax(Value* value, Value* min, Value* max) {
 }
 
 Value* NextListValue(ParamFile* file, Parameter* p) {
-    static Value line_value{};
+    Value& line_value = pfile_detail::state.line_value;
     ValueClear(&line_value);
     if (file == nullptr || p == nullptr || p->extension == nullptr) {
         return nullptr;

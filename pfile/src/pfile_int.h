@@ -1,15 +1,78 @@
-// pfile_int.h -- helpers shared by the sources of the parameter-file library:
-// search defaults, mode letters, text copies and forms, and the file streams
-// of the two formats.
+// pfile_int.h -- what the sources of the parameter-file library share: its
+// state record, the routine that ends the process, search defaults, mode
+// letters, text copies and forms, and the file streams of the two formats.
 #pragma once
+
+#include <sys/types.h>
+#include <termios.h>
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
+#include <vector>
 
 #include "pfile/pfile.h"
 
 namespace pfile_detail {
+
+// --- the library state: every value the library changes while it runs ---
+
+/// Characters of the name last asked of c_paramopen that pfilelast keeps.
+constexpr std::size_t LastNameMax = 128;
+
+/// One line of the indirect classing database: pfile.param is found as ipfile.iparam.
+struct IndirEntry {
+    std::string pfile, param, ipfile, iparam;
+};
+struct IndirDB {
+    std::vector<IndirEntry> entry;
+};
+/// The indirect classing database named by PINCLASSDB, as last read.
+struct ClassDB {
+    std::string name;  // the database file loaded
+    bool loaded = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    struct timespec mtime {};
+    IndirDB group[27][27];             // by first letter of file and parameter, 26 for any other
+    std::vector<std::string> ipfiles;  // distinct targets, in the order first seen
+    std::vector<std::string> warned;   // missing files already reported
+};
+
+/// Terminal settings shared by set_termio and reset_termio: the settings found
+/// when editing began, and whether the editing settings are in force.
+struct TermState {
+    termios saved{};
+    bool editing = false;
+};
+
+struct PfileState {
+    int error = PARAM_OK;              // parerr
+    int exit_on_error = 1;             // set_paramerror
+    ParamFile* open_files = nullptr;   // PFList, newest first
+    char last_name[LastNameMax + 1] = "";  // the name last asked of c_paramopen
+    char found[ParamPathMax] = "";         // a search result, kept until the next search
+    alignas(double) char conversion[ParamConvertSize] = {};  // what a get returns
+    int get_depth = 0;                 // gets in progress (a reference runs one inside another)
+    std::vector<const Value*> resolving;  // values being resolved, innermost last
+    bool cycle = false;                // a reference cycle met since the outermost get began
+    ClassDB classdb;
+    Value line_value{};                // the value NextListValue returns
+    TermState term;
+};
+
+/// The one instance; parerr and PFList name two of its fields.
+extern PfileState state;
+
+/// Puts the state back as at load: open files closed as c_paramclose closes
+/// them, held values freed. Used by the tests, so that no test depends on another.
+void reset_state();
+
+/// Ends the process with status: a get that cannot be had with exit-on-error set,
+/// records that contradict each other, or an interrupted query leave nothing to go on with.
+[[noreturn]] void pfile_exit(int status);
 
 /// The extensions and the directory list a task's parameter file is searched with.
 constexpr const char* DefaultExtensions = ".par .rdb $PFEXTN";

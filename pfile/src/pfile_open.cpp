@@ -27,13 +27,11 @@ ParamFormat ParamFormats[] = {
     {nullptr, nullptr, nullptr},
 };
 
-ParamFile* PFList = nullptr;
+ParamFile*& PFList = pfile_detail::state.open_files;
 
 namespace {
 
-constexpr std::size_t LastNameMax = 128;
-
-char last_name[LastNameMax + 1];
+char (&last_name)[pfile_detail::LastNameMax + 1] = pfile_detail::state.last_name;
 
 std::string last_component(const std::string& path) {
     std::size_t slash = path.rfind('/');

@@ -22,7 +22,7 @@ using pfile_detail::has_letter;
 constexpr int ExpandMax = 1024;
 
 // Every search result lives here until the next search.
-char result_buf[ParamPathMax];
+char (&result_buf)[ParamPathMax] = pfile_detail::state.found;
 
 bool is_separator(char c) { return c == ' ' || c == ':' || c == ';'; }
 

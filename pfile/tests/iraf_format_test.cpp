@@ -301,9 +301,8 @@ TEST_F(IrafFormatTest, IRAFParOpen_openModesAndRewrite) {
     PListFree(list);
 }
 
-TEST(ParamRecordsTest, PListAdd_growsBy30AndKeepsNullTerminator) {
+TEST(ParamRecordsTest, PListAdd_growsAndKeepsNullTerminator) {
     ParamList* list = PListCreate();
-    ASSERT_EQ(list->nalloc, 10);
     std::vector<Parameter*> made;
     for (int i = 0; i < 41; ++i) {
         Parameter* p = ParamAlloc();
@@ -311,7 +310,6 @@ TEST(ParamRecordsTest, PListAdd_growsBy30AndKeepsNullTerminator) {
         ASSERT_EQ(PListAdd(list, p), 0);
         EXPECT_EQ(list->param[list->nparam], nullptr);
     }
-    EXPECT_EQ(list->nalloc, 70);
     EXPECT_EQ(PListDel(list, made[0]), 0);
     EXPECT_EQ(list->param[0], made[1]);
     EXPECT_EQ(list->param[39], made[40]);

@@ -26,7 +26,6 @@ class ParamArgsTest : public TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
-    parerr = PARAM_OK;
     task_.list = IRAFParOpen(write("task.par", kTaskFile).c_str(), "r");
     ASSERT_NE(task_.list, nullptr);
     ASSERT_NE(task_.list, ParamFileCant);

@@ -22,9 +22,7 @@ protected:
         }
     }
     void TearDown() override {
-        while (PFList != nullptr) {
-            c_paramclose(PFList);
-        }
+        pfile_detail::reset_state();  // closes the files still open
         ASSERT_EQ(chdir(cwd_.c_str()), 0);
         TempDirTest::TearDown();
     }
@@ -59,9 +57,5 @@ protected:
     void SetUp() override {
         PfileAccessTest::SetUp();
         set_paramerror(0);
-    }
-    void TearDown() override {
-        set_paramerror(1);
-        PfileAccessTest::TearDown();
     }
 };

@@ -11,11 +11,14 @@
 #include <gtest/gtest.h>
 
 #include "pfile/pfile.h"
+#include "pfile_int.h"
 
-// A fresh folder under the test temporary directory, removed at the end.
+// The library afresh and a new folder under the test temporary directory,
+// removed at the end.
 class TempDirTest : public testing::Test {
 protected:
     void SetUp() override {
+        pfile_detail::reset_state();
         std::string templ = testing::TempDir() + "pfileXXXXXX";
         ASSERT_NE(mkdtemp(templ.data()), nullptr);
         dir_ = templ;

@@ -16,13 +16,7 @@ const char* const kDashes = "----\t----\t----\t-----\t---\t---\t------\n";
 
 const char* text(const Value& v) { return static_cast<const char*>(v.value); }
 
-class RdbFormatTest : public TempDirTest {
- protected:
-  void SetUp() override {
-    TempDirTest::SetUp();
-    parerr = PARAM_OK;
-  }
-};
+class RdbFormatTest : public TempDirTest {};
 
 TEST_F(RdbFormatTest, RDBParOpen_readsHeaderDashesAndRecords) {
   std::string p = write("t.rdb", std::string(kHeader) + kDashes +

@@ -186,7 +186,7 @@ const char* ValueString(const Value* v, char* buf, int size);
 // ---------------------------------------------------------------------------
 
 /// The library's current error code (index into paramerrmsg).
-extern int parerr;
+extern int& parerr;
 /// Error codes of the library, kept in parerr; each indexes its message in
 /// paramerrmsg. The numbers are fixed: callers and tests rely on them.
 enum ParamErrorCode : int {
@@ -302,7 +302,7 @@ struct ParamFormat {
 /// IRAF syntax (".par"), then RDB (".rdb"), then an entry of nulls.
 extern ParamFormat ParamFormats[];
 /// Open parameter files, newest first.
-extern ParamFile* PFList;
+extern ParamFile*& PFList;
 
 /// Opens a task's parameter file (mode letters r, w, R, f, H, l; null means "rw").
 /// A path already open is returned as is unless the mode holds 'f'. Null with
