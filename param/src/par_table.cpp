@@ -15,6 +15,13 @@
 #include "par_int.h"
 #include "util/util.h"
 
+// Entry of each upper-cased name (trailing blanks removed, as comparisons ignore
+// them). A file of a million lines would otherwise compare every line's name
+// with every entry of a full table.
+struct par_index {
+  std::unordered_map<std::string, int> entry;
+};
+
 namespace {
 
 // Upper-cased copy of name for lookups; false when it is too long to be a name.
@@ -25,12 +32,6 @@ bool table_key(const char* name, char* key) {
   return true;
 }
 
-// Entry of each upper-cased name (trailing blanks removed, as comparisons ignore
-// them), one index per table made by par_alloc. A file of a million lines would
-// otherwise compare every line's name with every entry of a full table.
-using NameIndex = std::unordered_map<std::string, int>;
-std::unordered_map<const par_table*, NameIndex> indexes;
-
 std::string index_key(const char* key) {
   std::string k(key);
   while (!k.empty() && k.back() == ' ') k.pop_back();
@@ -38,9 +39,9 @@ std::string index_key(const char* key) {
 }
 
 int index_find(const par_table* table, const char* key) {
-  const NameIndex& index = indexes[table];
-  auto it = index.find(index_key(key));
-  return it == index.end() ? -1 : it->second;
+  if (table->index == nullptr) return -1;
+  auto it = table->index->entry.find(index_key(key));
+  return it == table->index->entry.end() ? -1 : it->second;
 }
 
 int table_find(const par_table* table, const char* name) {
@@ -64,7 +65,7 @@ void par_free(par_table* table) {
   if (table == nullptr) return;
   free_array_c(table->names);
   free_array_c(table->values);
-  indexes.erase(table);
+  delete table->index;
   delete table;
 }
 
@@ -96,7 +97,8 @@ int par_set(par_table* table, const char* name, const char* value) {
     }
     i = table->count++;
     cs_copy_siz(key, table->names[i], PAR_NAME_LEN);
-    indexes[table][index_key(key)] = i;
+    if (table->index == nullptr) table->index = new par_index;
+    table->index->entry[index_key(key)] = i;
   }
   cs_copy_siz(value, table->values[i], PAR_VALUE_LEN);
   return 0;

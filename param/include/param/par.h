@@ -10,12 +10,16 @@ constexpr int PAR_NAME_LEN = 31;         // characters of a parameter name
 constexpr int PAR_VALUE_LEN = 1023;      // characters of a parameter value (archive paths)
 constexpr int PAR_LINE_LEN = 2047;       // characters of a plain parameter-file line
 
+/// Finds a table's entries by name; private to the parameter table.
+struct par_index;
+
 /// The parameter table. names[i] and values[i] (i < count) are entry i.
 struct par_table {
-  char** names = nullptr;   // capacity slots of PAR_NAME_LEN characters, upper-cased
-  char** values = nullptr;  // capacity slots of PAR_VALUE_LEN characters
-  int count = 0;            // entries in use
-  int capacity = 0;         // fixed at creation
+  char** names = nullptr;      // capacity slots of PAR_NAME_LEN characters, upper-cased
+  char** values = nullptr;     // capacity slots of PAR_VALUE_LEN characters
+  int count = 0;               // entries in use
+  int capacity = 0;            // fixed at creation
+  par_index* index = nullptr;  // owned by the table, released by par_free
 };
 
 /// Empty table of the given capacity. Released with par_free.
