@@ -8,14 +8,8 @@
 #include "dm_kernel.h"
 #include "trace_int.h"
 
-/// The library state: dataset slots handed out since dmInit.
-struct Context {
-  int count = 0;                                 // slots used; only dmInit lowers it
-  dmDataset* datasets[DM_MAX_DATASETS] = {};     // slot k (1-based) at index k-1
-};
-
-/// The library state while the library is active (set by dmiInit).
-extern Context* context;
+/// The dataset slots while the library is active (set by dmiInit): dm_state.context.
+extern Context*& context;
 
 struct dmDataset {
   dmKernel* kernel = nullptr;        // kernel that opened or created the file
@@ -64,12 +58,13 @@ struct dmDescriptor {
   bool caller_owned = false;         // made by dmKeyWrite_d, released by dmDescriptorFree
 };
 
-/// The kernel used by dmDatasetCreate (the "FITS" kernel after dmInit).
-extern dmKernel* CreateKernel;
+/// The kernel used by dmDatasetCreate (the "FITS" kernel after dmInit): dm_state.create_kernel.
+extern dmKernel*& CreateKernel;
 
 // --- library state -----------------------------------------------------------
 
-/// Resets the state: no slots used, DM_ERROR_NONE, the create kernel chosen.
+/// Puts dm_state back as at load: no slots used, DM_ERROR_NONE and no error text,
+/// the "FITS" kernel to create with, created tables binary. dmInit and the tests use it.
 void dmiInit(void);
 /// Detaches the library state.
 void dmiFree(void);

@@ -80,3 +80,23 @@ void dmkErrorSet(int code);
 /// Sets the error code and the text that dmErrorGetText hands out (the
 /// reason of the failure, in the kernel's own words).
 void dmiErrorReport(int code, const char* text);
+
+// --- the library state: every value the data model changes while it runs ---
+
+/// Dataset slots handed out since dmInit.
+struct Context {
+  int count = 0;                              // slots used; only dmInit lowers it
+  dmDataset* datasets[DM_MAX_DATASETS] = {};  // slot k (1-based) at index k-1
+};
+
+struct DmState {
+  Context slots;
+  Context* context = &slots;  // null once detached by dmiFree
+  int error = DM_ERROR_NONE;  // the library error code
+  char error_text[DM_ERROR_TEXT_LEN + 1] = "";  // what dmErrorGetText hands out
+  dmKernel* create_kernel = &FITS;
+  int table_flag = 2;  // FITS_TABLE_FLAG: tables are created binary (FITS_HDU_BINARY)
+};
+
+/// The one instance. context, CreateKernel and FITS_TABLE_FLAG name fields of it.
+extern DmState dm_state;

@@ -16,8 +16,6 @@
 
 namespace {
 
-Context g_context;
-
 // The kernels asked, in order, to open a dataset.
 dmKernel* const kKernels[] = {&FITS};
 constexpr int kNumKernels = static_cast<int>(sizeof(kKernels) / sizeof(kKernels[0]));
@@ -54,8 +52,10 @@ dmBlock* scanNext(dmDataset* ds) {
 
 }  // namespace
 
-Context* context = &g_context;
-dmKernel* CreateKernel = &FITS;
+// Constant-initialised, so that it is ready before any other file's start-up code runs.
+constinit DmState dm_state;
+Context*& context = dm_state.context;
+dmKernel*& CreateKernel = dm_state.create_kernel;
 
 void dmiTrace(long level, const char* fmt, ...) {
   if (!dbg_level(level)) return;
@@ -72,11 +72,8 @@ long dmiAddr(const void* p) { return static_cast<long>(reinterpret_cast<std::uin
 // --- library state -------------------------------------------------------------
 
 void dmiInit(void) {
-  context = &g_context;
-  context->count = 0;
-  for (dmDataset*& slot : context->datasets) slot = nullptr;
-  dmiErrorReport(DM_ERROR_NONE, "");
-  CreateKernel = dmKernelGet("FITS");
+  dm_state = DmState{};
+  dm_state.context = &dm_state.slots;  // not the slots of the record copied from
 }
 
 void dmiFree(void) { context = nullptr; }

@@ -35,8 +35,9 @@ constexpr int FITS_HDU_ASCII = 1;
 constexpr int FITS_HDU_BINARY = 2;
 constexpr int FITS_HDU_OTHER = 3;
 
-/// The HDU type given to tables created from now on (2 binary, 1 ASCII).
-extern int FITS_TABLE_FLAG;
+/// The HDU type given to tables created from now on (2 binary, 1 ASCII); binary
+/// again after dmInit. A field of dm_state.
+extern int& FITS_TABLE_FLAG;
 
 /// The kernel dataset: one open or created FITS file.
 struct FITS_Dataset {

@@ -14,7 +14,8 @@
 
 #include "util/util.h"
 
-int FITS_TABLE_FLAG = FITS_HDU_BINARY;
+int& FITS_TABLE_FLAG = dm_state.table_flag;
+static_assert(DmState{}.table_flag == FITS_HDU_BINARY, "tables are created binary until an option says otherwise");
 
 namespace {
 

@@ -33,10 +33,8 @@ class FitsKernelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     rirade_init();
-    dmiErrorSet(DM_ERROR_NONE);
-    FITS_SetTableType(FITS_HDU_BINARY);
+    dmInit(0);
   }
-  void TearDown() override { FITS_SetTableType(FITS_HDU_BINARY); }
 
   // Empty primary, then STDEVT (3 rows) and STDGTI.
   std::string events_file() {
