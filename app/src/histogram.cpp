@@ -183,10 +183,12 @@ int ghist_bins(const double* spec) {
   const double width = spec[2];
   if (!std::isfinite(first) || !std::isfinite(last) || !std::isfinite(width)) return 0;
   if (width <= 0.0 || last < first) return 0;
-  // The count is truncated, but a range that is a whole number of widths must
-  // not lose its last bin to rounding: (5.05 - 4.95) / 0.1 is 0.99999..., and
-  // equal first and last centres would give one bin that never receives weight.
-  const double bins = ((last + width / 2) - (first - width / 2)) / width + 1 + 1e-9;
+  // ((last + width/2) - (first - width/2)) / width + 1, taken as one difference
+  // of centres: equal centres then give 2 bins exactly at any size (the computed
+  // edges 1e5 +- 0.0005 are less than 0.001 apart). The count is truncated, but a
+  // range that is a whole number of widths must not lose its last bin to
+  // rounding: (5.1 - 5.0) / 0.1 is 0.99999...
+  const double bins = (last - first) / width + 2 + 1e-9;
   return bins <= static_cast<double>(GHIST_MAX_BINS) ? static_cast<int>(bins) : 0;
 }
 

@@ -48,6 +48,8 @@ TEST_F(HistogramTest, Ghset_defaultsGive82BinsFrom2975) {
   EXPECT_EQ(h->count, 2);
   EXPECT_DOUBLE_EQ(h->low, 4.95);
   free_ghist(h);
+  const double far[3] = {1e5, 1e5, 0.001};  // equal centres far from 0: still two bins
+  EXPECT_EQ(ghist_bins(far), 2);
 }
 
 TEST_F(HistogramTest, AccumulateHistogram_binEdges) {
