@@ -113,10 +113,10 @@ TEST_F(IrafFormatTest, IRAFParFile_plainLineFieldsAndIdentityWrite) {
     // A single-quoted value is written in the form its type takes: a plain string
     // double-quoted, a file name bare; a bare value holding a single quote could
     // not read back and is double-quoted.
-    list = parse("a,s,h,'x',,,\nf,f,h,'y z',,,\n");
+    list = parse("a,s,h,'a b',,,\nf,f,h,'y z',,,\n");
     ASSERT_NE(list, nullptr);
     PListAdd(list, ParamCreate(strdup("g"), FileType, HiddenMode, strdup("it's"), nullptr));
-    EXPECT_EQ(written(list), "a,s,h,\"x\",,,\nf,f,h,y z,,,\ng,f,h,\"it's\",,,\n");
+    EXPECT_EQ(written(list), "a,s,h,\"a b\",,,\nf,f,h,y z,,,\ng,f,h,\"it's\",,,\n");
     PListFree(list);
 }
 
