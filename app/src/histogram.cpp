@@ -896,11 +896,13 @@ void calc_positions(const source* src, const asp* history, const obs* observatio
       ++b.filled;
     }
     next.store(0, std::memory_order_relaxed);
-    if (crew) {
-      crew->run(round);
-    } else {
-      round(0);
+    if (!crew) {
+      // Alone: each block added as soon as it is located, while it is still in cache.
+      locate_claims(0);
+      add_block(b);
+      continue;
     }
+    crew->run(round);
     adding = locating;
     locating = locating == &buffers[0] ? &buffers[1] : &buffers[0];
   }
