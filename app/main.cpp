@@ -72,8 +72,9 @@ provenance* run_provenance(par_table* pars, int debug, const char* const* files,
   provenance_add(prov, "par=", text);
   par_get(pars, "parkernel", "qel", text);
   provenance_add(prov, "parkernel=", text);
-  const char* const inputs[] = {"Input event file ", "Input aspect file ", "Input gain maps ",
-                                "Input gain steps ", nullptr, "Input positions "};
+  const char* const inputs[] = {
+      "Input event file ", "Input aspect file ", "Input gain maps ", "Input gain steps ", nullptr,
+      "Input positions "};
   for (int k = 0; k < 6; ++k) {
     if (inputs[k] != nullptr && !cs_is_blank(files[k])) provenance_add(prov, inputs[k], files[k]);
   }
@@ -126,7 +127,8 @@ struct Inputs {
 bool gather_parameters(int argc, char** argv, Run* run) {
   run->pars.reset(par_open("qel", "varto.par", argv, argc));
   par_table* pars = run->pars.get();
-  if (pars == nullptr) return false;  // a value or the parameter file was refused; messages said why
+  if (pars == nullptr)
+    return false;  // a value or the parameter file was refused; messages said why
   varto_warn_unknown(pars);
   if (!varto_get_integer(pars, "d", 0, &run->debug)) {
     par_list(pars);
@@ -147,10 +149,10 @@ bool gather_parameters(int argc, char** argv, Run* run) {
   par_get(pars, "par", "varto.par", parfile);
   const char* found_par = c_paramfind(parfile, "r", ".par .rdb $PFEXTN", "$PDIRS $PFILES $UPARM .");
   const std::string found_parfile = found_par != nullptr ? found_par : "";
-  const char* inputs[] = {run->evtfile, run->aspfile, run->mapspec, run->stepsfile,
+  const char* inputs[] = {run->evtfile, run->aspfile, run->mapspec,         run->stepsfile,
                           run->posfile, parfile,      found_parfile.c_str()};
-  const char* roles[] = {"event", "aspect", "gain-map", "steps", "position", "parameter",
-                         "parameter"};
+  const char* roles[] = {"event",    "aspect",    "gain-map", "steps",
+                         "position", "parameter", "parameter"};
   if (varto_output_is_input(run->outfile, inputs, roles, static_cast<int>(std::size(inputs)))) {
     par_list(pars);
     return false;
@@ -229,8 +231,8 @@ bool read_inputs(const Run& run, Inputs* in) {
   std::snprintf(line, sizeof line, "Reading aspect file %s", run.aspfile);
   tmsg(line);
   const double nominal[3] = {o.ra_nom, o.dec_nom, o.roll_nom};
-  in->history.reset(varto_read_aspect(run.aspfile, run.layout, run.colnames.get(), run.bso,
-                                      nominal, o.pixsize));
+  in->history.reset(
+      varto_read_aspect(run.aspfile, run.layout, run.colnames.get(), run.bso, nominal, o.pixsize));
   if (in->history == nullptr) return false;
 
   std::snprintf(line, sizeof line, "Reading gain map calibrations %s", run.mapspec);

@@ -28,8 +28,8 @@ bool writeTable(const std::string& path) {
                    const_cast<char*>("PHA")};
   char* forms[] = {const_cast<char*>("1D"), const_cast<char*>("1E"), const_cast<char*>("1E"),
                    const_cast<char*>("1D")};
-  char* units[] = {const_cast<char*>("s"), const_cast<char*>("pixel"),
-                   const_cast<char*>("pixel"), const_cast<char*>("chan")};
+  char* units[] = {const_cast<char*>("s"), const_cast<char*>("pixel"), const_cast<char*>("pixel"),
+                   const_cast<char*>("chan")};
   fits_create_tbl(f, BINARY_TBL, kRows, 4, names, forms, units, "STDEVT", &status);
   std::vector<double> v(kRows);
   for (int c = 1; c <= 4; c++) {

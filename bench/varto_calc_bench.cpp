@@ -129,9 +129,10 @@ Timing timed(F call) {
 // Lookups per second of wall time (all threads together), and per second of
 // processor time (the rate of one core).
 void report(const char* what, double lookups, const Timing& t) {
-  std::printf("%s: %.0f lookups in %.3f s wall (%.3f s processor): %.1f million lookups/s "
-              "(%.1f million per processor second)\n",
-              what, lookups, t.wall, t.cpu, lookups / t.wall / 1e6, lookups / t.cpu / 1e6);
+  std::printf(
+      "%s: %.0f lookups in %.3f s wall (%.3f s processor): %.1f million lookups/s "
+      "(%.1f million per processor second)\n",
+      what, lookups, t.wall, t.cpu, lookups / t.wall / 1e6, lookups / t.cpu / 1e6);
 }
 
 }  // namespace
@@ -139,10 +140,10 @@ void report(const char* what, double lookups, const Timing& t) {
 int main(int argc, char** argv) {
   namespace fs = std::filesystem;
   const bool own_dir = argc < 2;
-  const std::string dir = own_dir ? (fs::temp_directory_path() /
-                                     ("varto_calc_bench_" + std::to_string(::getpid())))
-                                        .string()
-                                  : argv[1];
+  const std::string dir =
+      own_dir ? (fs::temp_directory_path() / ("varto_calc_bench_" + std::to_string(::getpid())))
+                    .string()
+              : argv[1];
   fs::create_directories(dir);
   dmInit(rirade_init());
   if (!write_case(dir)) {
@@ -155,8 +156,8 @@ int main(int argc, char** argv) {
   for (int k = 0; k < 4; ++k) cs_copy(sample::kRdfAspectColumns[k], cols[k]);
   const double bso[3] = {48.0, 40.0, 0.0};
   const double nominal[3] = {observation->ra_nom, observation->dec_nom, observation->roll_nom};
-  asp* history = varto_read_aspect((dir + "/anc.fits").c_str(), 0, cols, bso, nominal,
-                                   observation->pixsize);
+  asp* history =
+      varto_read_aspect((dir + "/anc.fits").c_str(), 0, cols, bso, nominal, observation->pixsize);
   gain_data* set = varto_cal_read((dir + "/gain.fits[RHRI_GAIN]").c_str());
   read_gain_steps_file(set, (dir + "/gain.steps").c_str());
   source* src = source_read((dir + "/region.txt").c_str(), 1000);
@@ -193,8 +194,8 @@ int main(int argc, char** argv) {
   const Timing plain_t = timed([&] { calc_plain(src, history, observation, set, plain); });
   const bool same_result = identical(fast, plain) && identical(all, plain);
 
-  std::printf("case: %d aspect records, %d positions, %d maps, %d steps\n",
-               history->count, src->count, set->count, set->step_count);
+  std::printf("case: %d aspect records, %d positions, %d maps, %d steps\n", history->count,
+              src->count, set->count, set->step_count);
   report("varto_calc, 1 thread", lookups, fast_t);
   char label[64];
   std::snprintf(label, sizeof label, "varto_calc, %d threads", cores);

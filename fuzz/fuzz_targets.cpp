@@ -72,9 +72,10 @@ std::string records(const ParamList* list, bool with_comments) {
     if (!with_comments && TypeCode(p->ptype) == CommentType) continue;
     out += std::to_string(p->ptype) + "|" + (p->pname ? p->pname : "(null)") + "|" +
            std::to_string(p->pmode) + "|" + pfile_detail::value_text(&p->pvalue) + "|" +
-           (pfile_detail::is_present(&p->pmin) ? "+" + pfile_detail::value_text(&p->pmin) : "-") + "|" +
-           (pfile_detail::is_present(&p->pmax) ? "+" + pfile_detail::value_text(&p->pmax) : "-") + "|" +
-           (p->pprompt ? std::string("+") + p->pprompt : "-") + "\n";
+           (pfile_detail::is_present(&p->pmin) ? "+" + pfile_detail::value_text(&p->pmin) : "-") +
+           "|" +
+           (pfile_detail::is_present(&p->pmax) ? "+" + pfile_detail::value_text(&p->pmax) : "-") +
+           "|" + (p->pprompt ? std::string("+") + p->pprompt : "-") + "\n";
   }
   return out;
 }
@@ -141,9 +142,7 @@ constexpr const char* kReferencePar =
 
 // --- utility library ---------------------------------------------------------
 
-bool same_double(double a, double b) {
-  return a == b || (std::isnan(a) && std::isnan(b));
-}
+bool same_double(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
 void util_numbers(const std::string& text, uint8_t opt) {
   char buf[UTIL_NUM_LEN + 1];
@@ -241,7 +240,7 @@ void util_tokens(const std::string& text, uint8_t opt) {
 
 // --- FITS files -------------------------------------------------------------
 
-constexpr int kNumericTypes[] = {DM_TYPE_S, DM_TYPE_I,  DM_TYPE_R,  DM_TYPE_D,
+constexpr int kNumericTypes[] = {DM_TYPE_S,  DM_TYPE_I,  DM_TYPE_R, DM_TYPE_D,
                                  DM_TYPE_UB, DM_TYPE_US, DM_TYPE_UL};
 
 bool numeric(int type) {
@@ -336,7 +335,8 @@ void setup() {
   if (done) return;
   done = true;
   const char* tmp = std::getenv("TMPDIR");
-  std::string templ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/varto-fuzz-XXXXXX";
+  std::string templ =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/varto-fuzz-XXXXXX";
   std::vector<char> buf(templ.begin(), templ.end());
   buf.push_back('\0');
   if (mkdtemp(buf.data()) == nullptr) {
@@ -355,7 +355,8 @@ void setup() {
              std::strlen(kReferencePar));
   // The folder is removed when the process ends normally.
   std::atexit([] {
-    for (const char* f : {"stream", "fuzzref.par", "plain.par", "input.fits", "input.txt", "spec.fits"}) {
+    for (const char* f :
+         {"stream", "fuzzref.par", "plain.par", "input.fits", "input.txt", "spec.fits"}) {
       std::remove(scratch(f).c_str());
     }
     rmdir(scratch_dir.c_str());
@@ -428,7 +429,8 @@ void util(const uint8_t* data, size_t size) {
   setup();
   if (size == 0) return;
   const uint8_t opt = data[0];
-  const std::string text(reinterpret_cast<const char*>(data + 1), strnlen(reinterpret_cast<const char*>(data + 1), size - 1));
+  const std::string text(reinterpret_cast<const char*>(data + 1),
+                         strnlen(reinterpret_cast<const char*>(data + 1), size - 1));
   esc_init();
   util_numbers(text, opt);
   util_tokens(text, opt);
@@ -436,7 +438,8 @@ void util(const uint8_t* data, size_t size) {
 
 void dsname(const uint8_t* data, size_t size) {
   setup();
-  const std::string text(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
+  const std::string text(reinterpret_cast<const char*>(data),
+                         strnlen(reinterpret_cast<const char*>(data), size));
   char dsname[DM_SPEC_DATASET_BUF];
   char blockname[DM_SPEC_BLOCK_BUF];
   dmiSyntaxParse(text.c_str(), dsname, blockname);
@@ -480,7 +483,7 @@ void text(const uint8_t* data, size_t size) {
 }
 
 const Target targets[] = {
-    {"iraf", iraf}, {"rdb", rdb},   {"args", args}, {"util", util},
+    {"iraf", iraf},     {"rdb", rdb},   {"args", args}, {"util", util},
     {"dsname", dsname}, {"fits", fits}, {"text", text}, {nullptr, nullptr},
 };
 

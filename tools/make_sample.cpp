@@ -35,7 +35,6 @@ int main(int argc, char** argv) {
                  dir.c_str());
     return 1;
   }
-  std::printf("Sample %s observation written to %s\n", options.rev0 ? "REV0" : "RDF",
-              dir.c_str());
+  std::printf("Sample %s observation written to %s\n", options.rev0 ? "REV0" : "RDF", dir.c_str());
   return 0;
 }

@@ -55,8 +55,7 @@ void key_str(fitsfile* fptr, const char* name, const char* value, const char* co
   fits_write_key(fptr, TSTRING, name, const_cast<char*>(value), comment, status);
 }
 
-void key_dbl(fitsfile* fptr, const char* name, double value, const char* comment,
-             int* status) {
+void key_dbl(fitsfile* fptr, const char* name, double value, const char* comment, int* status) {
   fits_write_key_dbl(fptr, name, value, -15, comment, status);
 }
 
@@ -80,8 +79,8 @@ class Lcg {
 
 int write_gti_table(fitsfile* fptr, const EventFile& spec, int* status) {
   const long n = static_cast<long>(spec.gti_start.size());
-  create_table(fptr, n, {"START", "STOP"}, {"1D", "1D"}, {"s", "s"},
-               spec.rev0 ? "GTI" : "STDGTI", status);
+  create_table(fptr, n, {"START", "STOP"}, {"1D", "1D"}, {"s", "s"}, spec.rev0 ? "GTI" : "STDGTI",
+               status);
   if (n > 0) {
     fits_write_col_dbl(fptr, 1, 1, 1, n, const_cast<double*>(spec.gti_start.data()), status);
     fits_write_col_dbl(fptr, 2, 1, 1, n, const_cast<double*>(spec.gti_stop.data()), status);
@@ -153,8 +152,8 @@ int write_aspect_rdf(const std::string& path, const std::vector<AspectRow>& rows
   int status = create_file(path, &fptr);
   if (status != 0) return status;
   const long n = static_cast<long>(rows.size());
-  create_table(fptr, n, {kRdfAspectColumns, kRdfAspectColumns + 4},
-               {"1D", "1D", "1D", "1D"}, {"s", "deg", "deg", "deg"}, "ASPECT", &status);
+  create_table(fptr, n, {kRdfAspectColumns, kRdfAspectColumns + 4}, {"1D", "1D", "1D", "1D"},
+               {"s", "deg", "deg", "deg"}, "ASPECT", &status);
   std::vector<double> col(n);
   for (int c = 0; c < 4; ++c) {
     for (long i = 0; i < n; ++i) {
@@ -166,16 +165,15 @@ int write_aspect_rdf(const std::string& path, const std::vector<AspectRow>& rows
   return close_file(fptr, status);
 }
 
-int write_aspect_rev0(const std::string& path,
-                      const std::vector<std::vector<AspectRow>>& blocks) {
+int write_aspect_rev0(const std::string& path, const std::vector<std::vector<AspectRow>>& blocks) {
   fitsfile* fptr = nullptr;
   int status = create_file(path, &fptr);
   if (status != 0) return status;
   long version = 0;
   for (const std::vector<AspectRow>& rows : blocks) {
     const long n = static_cast<long>(rows.size());
-    create_table(fptr, n, {kRev0AspectColumns, kRev0AspectColumns + 4},
-                 {"1D", "1E", "1E", "1E"}, {"s", "pixel", "pixel", "rad"}, "AO", &status);
+    create_table(fptr, n, {kRev0AspectColumns, kRev0AspectColumns + 4}, {"1D", "1E", "1E", "1E"},
+                 {"s", "pixel", "pixel", "rad"}, "AO", &status);
     // Blocks of one name are told apart by their version.
     key_int(fptr, "EXTVER", ++version, "Aspect block number", &status);
     std::vector<double> time(n);
@@ -208,8 +206,7 @@ int write_gain_table(const std::string& path, const std::vector<double>& times,
   if (n > 0) {
     fits_write_col_dbl(fptr, 1, 1, 1, n, const_cast<double*>(times.data()), &status);
     if (maps.size() >= static_cast<std::size_t>(n) * kMapCells)
-      fits_write_col_dbl(fptr, 2, 1, 1, n * kMapCells, const_cast<double*>(maps.data()),
-                         &status);
+      fits_write_col_dbl(fptr, 2, 1, 1, n * kMapCells, const_cast<double*>(maps.data()), &status);
   }
   return close_file(fptr, status);
 }

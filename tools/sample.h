@@ -11,20 +11,20 @@ namespace sample {
 
 /// Header values of the events table and the good time intervals of an event file.
 struct EventFile {
-  bool rev0 = false;               // "EVENTS" + XS- keys + "GTI", else "STDEVT" + "STDGTI"
-  double crpix_x = 4096.5;         // reference pixels of the X and Y columns
+  bool rev0 = false;        // "EVENTS" + XS- keys + "GTI", else "STDEVT" + "STDGTI"
+  double crpix_x = 4096.5;  // reference pixels of the X and Y columns
   double crpix_y = 4096.5;
-  double ra_nom = 83.6331;         // degrees
+  double ra_nom = 83.6331;  // degrees
   double dec_nom = 22.0145;
-  double pixsize = 1.388888889e-4; // degrees per pixel (Y increment; X is its negative)
-  double roll = 12.5;              // ROLL_NOM, or -XS-DANG for REV0
-  int mjdref_day = 48043;          // MJDREFI or XS-MJDRD
+  double pixsize = 1.388888889e-4;          // degrees per pixel (Y increment; X is its negative)
+  double roll = 12.5;                       // ROLL_NOM, or -XS-DANG for REV0
+  int mjdref_day = 48043;                   // MJDREFI or XS-MJDRD
   double mjdref_frac = 8.797453703700e-04;  // MJDREFF or XS-MJDRF
-  bool write_mjdref_frac = true;   // false leaves the fraction keyword out
-  bool write_roll = true;          // false leaves ROLL_NOM / XS-DANG out
-  std::vector<double> gti_start;   // good time intervals, spacecraft seconds
+  bool write_mjdref_frac = true;            // false leaves the fraction keyword out
+  bool write_roll = true;                   // false leaves ROLL_NOM / XS-DANG out
+  std::vector<double> gti_start;            // good time intervals, spacecraft seconds
   std::vector<double> gti_stop;
-  int nevents = 200;               // a few events near the reference pixel
+  int nevents = 200;  // a few events near the reference pixel
 };
 
 /// One aspect record: time and three attitude values (RA, Dec, roll in degrees
@@ -46,8 +46,7 @@ int write_event_file(const std::string& path, const EventFile& spec);
 int write_aspect_rdf(const std::string& path, const std::vector<AspectRow>& rows);
 /// One "AO" block per element of blocks, 32-bit real attitude columns
 /// kRev0AspectColumns, after an empty primary array.
-int write_aspect_rev0(const std::string& path,
-                      const std::vector<std::vector<AspectRow>>& blocks);
+int write_aspect_rev0(const std::string& path, const std::vector<std::vector<AspectRow>>& blocks);
 /// Table extname with TIME (MJD) and a 1024-element GAIN_MAP per row; maps holds
 /// times.size() maps of 1024 values, cell (ix, iy) at ix*32 + iy.
 int write_gain_table(const std::string& path, const std::vector<double>& times,

@@ -93,8 +93,7 @@ double ra_difference(double ra, double ra0) {
   return d;
 }
 
-void point_to_asp(const double* attitude, const double* nominal, double pixsize,
-                  double* offset) {
+void point_to_asp(const double* attitude, const double* nominal, double pixsize, double* offset) {
   const double x = -(ra_difference(attitude[0], nominal[0]) * dcosd(nominal[1])) / pixsize;
   const double y = (attitude[1] - nominal[1]) / pixsize;
   offset[2] = attitude[2] - nominal[2];
@@ -110,8 +109,8 @@ void bore_correct(const double* bso, double* offset) {
   offset[2] -= bso[2];
 }
 
-asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double pixsize,
-                 int rev0, char** cols) {
+asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double pixsize, int rev0,
+                 char** cols) {
   dmsg(1, "Open Aspect block");
   const std::vector<AspectTable> tables = find_aspect_tables(ds);
   if (tables.empty()) tmsg("Failed to open aspect table");

@@ -16,8 +16,8 @@ gain_data* alloc_gain_data(int n, int step_capacity) {
   set->count = n > 0 ? n : 0;
   set->step_capacity = step_capacity > 0 ? step_capacity : 0;
   set->times = new double[set->count > 0 ? set->count : 1]();
-  set->maps = new double[static_cast<std::size_t>(set->count > 0 ? set->count : 1) *
-                         GAIN_MAP_SIZE]();
+  set->maps =
+      new double[static_cast<std::size_t>(set->count > 0 ? set->count : 1) * GAIN_MAP_SIZE]();
   set->steps = new double[set->step_capacity > 0 ? set->step_capacity : 1]();
   return set;
 }
@@ -65,8 +65,8 @@ gain_data* varto_cal_read(const char* spec) {
     dmGetStaticArray_d(map_col, map, GAIN_MAP_SIZE);
     if (dbg_level(1)) {
       char line[160];
-      std::snprintf(line, sizeof line, "%6d %p %20.6f %f %f %f", i + 1,
-                    static_cast<void*>(map_col), set->times[i], map[0], map[200], map[500]);
+      std::snprintf(line, sizeof line, "%6d %p %20.6f %f %f %f", i + 1, static_cast<void*>(map_col),
+                    set->times[i], map[0], map[200], map[500]);
       dmsg(1, line);
     }
     dmTableNextRow(table);
@@ -95,8 +95,7 @@ gain_data* varto_cal_read(const char* spec) {
   if (set->count < 2) {
     char line[128];
     std::snprintf(line, sizeof line,
-                  "ERROR: gain calibration table holds %d maps; at least 2 are needed",
-                  set->count);
+                  "ERROR: gain calibration table holds %d maps; at least 2 are needed", set->count);
     tmsg(line);
     free_gain_data(set);
     return nullptr;
@@ -127,8 +126,8 @@ int read_gain_steps_file(gain_data* set, const char* file) {
     char* end = nullptr;
     const double step = std::strtod(token, &end);
     if (end == token || *end != '\0' || !std::isfinite(step)) {
-      std::snprintf(line, sizeof line, "Bad gain step in %s line %d: %s is not a finite MJD",
-                    file, line_no, token);
+      std::snprintf(line, sizeof line, "Bad gain step in %s line %d: %s is not a finite MJD", file,
+                    line_no, token);
       tmsg(line);
       fio_close(ch);
       return 1;
@@ -176,8 +175,8 @@ void time_slice(const gain_data* set) {
     double var = 0.0;
     ar_stats_d(map, GAIN_MAP_SIZE, &mean, &var);
     char line[128];
-    std::snprintf(line, sizeof line, "%4d %20.3f %10.3f %10.3f %10.3f", i, set->times[i],
-                  centre, mean, var);
+    std::snprintf(line, sizeof line, "%4d %20.3f %10.3f %10.3f %10.3f", i, set->times[i], centre,
+                  mean, var);
     msg(line);
   }
   io_out(0);

@@ -237,15 +237,15 @@ void accum_time_filter(double t0, double t1, gti* list) {
   }
 }
 
-void varto_accumulate_histogram(double g, double w, double t0, double t1, double detx,
-                                double dety, const double* p, ghist* h, int npos) {
+void varto_accumulate_histogram(double g, double w, double t0, double t1, double detx, double dety,
+                                const double* p, ghist* h, int npos) {
   const int i = bin_index(g, h->low, h->width, h->count);
   if (i < 0) return;
   add_sample(i, w, t0, t1, detx, dety, p, h, npos);
 }
 
-void calc_plain(const source* src, const asp* history, const obs* observation,
-                const gain_data* set, ghist* h) {
+void calc_plain(const source* src, const asp* history, const obs* observation, const gain_data* set,
+                ghist* h) {
   const int npos = src->count;
   for (int k = 0; k + 1 < history->count; ++k) {
     const auto [t0, t1, dt, mjd, p] = interval_at(history, observation, k);
@@ -258,8 +258,8 @@ void calc_plain(const source* src, const asp* history, const obs* observation,
       if (dbg_level(2)) {
         char line[320];
         std::snprintf(line, sizeof line,
-                      "%d %12.4f %12.4f %12.4f %12.4f %12.4f %10.4f %10.4f %8.4f %f %f\n", k,
-                      detx, dety, detx, dety, p[0], p[1], p[2], g, t0, mjd);
+                      "%d %12.4f %12.4f %12.4f %12.4f %12.4f %10.4f %10.4f %8.4f %f %f\n", k, detx,
+                      dety, detx, dety, p[0], p[1], p[2], g, t0, mjd);
         dmsg(2, line);
       }
       const double w = dt / npos;
@@ -281,10 +281,10 @@ namespace {
 struct Step {
   double t0;
   double t1;
-  double w;       // good time shared among the positions
-  double px;      // aspect offset X, Y
+  double w;   // good time shared among the positions
+  double px;  // aspect offset X, Y
   double py;
-  double cos_r;   // cos and sin of the roll, as the rotation computes them
+  double cos_r;  // cos and sin of the roll, as the rotation computes them
   double sin_r;
   double after;   // weight of the earlier map
   double before;  // weight of the later map
@@ -314,9 +314,22 @@ bool make_step(const asp* history, const obs* observation, const gain_data* set,
   double cos_r = 0.0;
   double sin_r = 0.0;
   rotate2_d(1.0, 0.0, p[2], &cos_r, &sin_r);
-  *step = Step{t0,        t1,          dt / npos, p[0], p[1], cos_r,         sin_r,
-               tm1 - mjd, mjd - tm0,   tm1 - tm0, 1.0 / (tm1 - tm0),     map0,
-               map0 + GAIN_MAP_SIZE,   p,         tm0 == tm1,            crosses_step};
+  *step = Step{t0,
+               t1,
+               dt / npos,
+               p[0],
+               p[1],
+               cos_r,
+               sin_r,
+               tm1 - mjd,
+               mjd - tm0,
+               tm1 - tm0,
+               1.0 / (tm1 - tm0),
+               map0,
+               map0 + GAIN_MAP_SIZE,
+               p,
+               tm0 == tm1,
+               crosses_step};
   return true;
 }
 
@@ -430,8 +443,9 @@ __attribute__((target("avx2"))) int locate_avx2(const Step& s, const BinFinder& 
     const __m256d wb = _mm256_mul_pd(fx, gy1);
     const __m256d wc = _mm256_mul_pd(fx, fy);
     const __m256d wd = _mm256_mul_pd(gx1, fy);
-    const __m256d sum = _mm256_add_pd(_mm256_mul_pd(after, bilinear_avx2(map0, cell, wa, wb, wc, wd)),
-                                      _mm256_mul_pd(before, bilinear_avx2(map1, cell, wa, wb, wc, wd)));
+    const __m256d sum =
+        _mm256_add_pd(_mm256_mul_pd(after, bilinear_avx2(map0, cell, wa, wb, wc, wd)),
+                      _mm256_mul_pd(before, bilinear_avx2(map1, cell, wa, wb, wc, wd)));
     _mm256_storeu_pd(wsum + j, sum);
     const __m256d g = _mm256_mul_pd(sum, inv_span);
     const __m256d q = _mm256_mul_pd(_mm256_sub_pd(g, low), inv_width);
@@ -449,11 +463,10 @@ __attribute__((target("avx2"))) int locate_avx2(const Step& s, const BinFinder& 
                               _mm256_cmp_pd(frac, _mm256_sub_pd(one, tol), _CMP_LT_OQ)));
     const __m256d outside = _mm256_or_pd(_mm256_cmp_pd(q, _mm256_sub_pd(one, tol), _CMP_LT_OQ),
                                          _mm256_cmp_pd(q, _mm256_add_pd(count, tol), _CMP_GE_OQ));
-    const __m256d on = _mm256_and_pd(
-        _mm256_and_pd(_mm256_cmp_pd(detx, det_low, _CMP_GE_OQ),
-                      _mm256_cmp_pd(detx, det_high, _CMP_LT_OQ)),
-        _mm256_and_pd(_mm256_cmp_pd(dety, det_low, _CMP_GE_OQ),
-                      _mm256_cmp_pd(dety, det_high, _CMP_LT_OQ)));
+    const __m256d on = _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(detx, det_low, _CMP_GE_OQ),
+                                                   _mm256_cmp_pd(detx, det_high, _CMP_LT_OQ)),
+                                     _mm256_and_pd(_mm256_cmp_pd(dety, det_low, _CMP_GE_OQ),
+                                                   _mm256_cmp_pd(dety, det_high, _CMP_LT_OQ)));
     const __m256d settled =
         _mm256_blendv_pd(_mm256_blendv_pd(mark_exact, mark_none, outside), whole, clear);
     const __m256d result = _mm256_blendv_pd(mark_off, settled, on);
@@ -476,8 +489,10 @@ __attribute__((target("avx512f"), always_inline)) inline __m512d to_double(__m25
 __attribute__((target("avx512f"), always_inline)) inline __m512d bilinear_avx512(
     const double* map, __m256i cell, __m512d wa, __m512d wb, __m512d wc, __m512d wd) {
   const __m512d a = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, cell, map, 8);
-  const __m512d b = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, cell, map + GAIN_MAP_SIDE, 8);
-  const __m512d c = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, cell, map + GAIN_MAP_SIDE + 1, 8);
+  const __m512d b =
+      _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, cell, map + GAIN_MAP_SIDE, 8);
+  const __m512d c =
+      _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, cell, map + GAIN_MAP_SIDE + 1, 8);
   const __m512d d = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, cell, map + 1, 8);
   return _mm512_add_pd(_mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(wa, a), _mm512_mul_pd(wb, b)),
                                      _mm512_mul_pd(wc, c)),
@@ -546,14 +561,15 @@ __attribute__((target("avx512f"))) int locate_avx512(const Step& s, const BinFin
     const __m512d wb = _mm512_mul_pd(fx, gy1);
     const __m512d wc = _mm512_mul_pd(fx, fy);
     const __m512d wd = _mm512_mul_pd(gx1, fy);
-    const __m512d sum = _mm512_add_pd(_mm512_mul_pd(after, bilinear_avx512(map0, cell, wa, wb, wc, wd)),
-                                      _mm512_mul_pd(before, bilinear_avx512(map1, cell, wa, wb, wc, wd)));
+    const __m512d sum =
+        _mm512_add_pd(_mm512_mul_pd(after, bilinear_avx512(map0, cell, wa, wb, wc, wd)),
+                      _mm512_mul_pd(before, bilinear_avx512(map1, cell, wa, wb, wc, wd)));
     _mm512_storeu_pd(wsum + j, sum);
     const __m512d g = _mm512_mul_pd(sum, inv_span);
     const __m512d q = _mm512_mul_pd(_mm512_sub_pd(g, low), inv_width);
     const __m512d tol = _mm512_add_pd(
-        abs_tol, _mm512_mul_pd(_mm512_mul_pd(rel_tol, _mm512_add_pd(_mm512_abs_pd(g), abs_low)),
-                               inv_width));
+        abs_tol,
+        _mm512_mul_pd(_mm512_mul_pd(rel_tol, _mm512_add_pd(_mm512_abs_pd(g), abs_low)), inv_width));
     const __mmask8 inside = _mm512_cmp_pd_mask(q, _mm512_add_pd(one, tol), _CMP_GE_OQ) &
                             _mm512_cmp_pd_mask(q, _mm512_sub_pd(count, tol), _CMP_LT_OQ);
     const __m512d qi = _mm512_mask_blend_pd(inside, one, q);
@@ -567,8 +583,8 @@ __attribute__((target("avx512f"))) int locate_avx512(const Step& s, const BinFin
                         _mm512_cmp_pd_mask(detx, det_high, _CMP_LT_OQ) &
                         _mm512_cmp_pd_mask(dety, det_low, _CMP_GE_OQ) &
                         _mm512_cmp_pd_mask(dety, det_high, _CMP_LT_OQ);
-    const __m512d settled = _mm512_mask_blend_pd(
-        clear, _mm512_mask_blend_pd(outside, mark_exact, mark_none), whole);
+    const __m512d settled =
+        _mm512_mask_blend_pd(clear, _mm512_mask_blend_pd(outside, mark_exact, mark_none), whole);
     const __m512d result = _mm512_mask_blend_pd(on, mark_off, settled);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(bin + j), to_int32(result));
   }
@@ -580,8 +596,10 @@ void locate(const Step& s, const BinFinder& bins, const Geometry& geo, int npos,
             double* det_y, int* bin, double* wsum) {
   if (s.same_time) {
     for (int j = 0; j < npos; ++j) {
-      const double detx = geo.x0 + ((geo.rel_x[j] - s.px) * s.cos_r - (geo.rel_y[j] - s.py) * s.sin_r);
-      const double dety = geo.y0 + ((geo.rel_x[j] - s.px) * s.sin_r + (geo.rel_y[j] - s.py) * s.cos_r);
+      const double detx =
+          geo.x0 + ((geo.rel_x[j] - s.px) * s.cos_r - (geo.rel_y[j] - s.py) * s.sin_r);
+      const double dety =
+          geo.y0 + ((geo.rel_x[j] - s.px) * s.sin_r + (geo.rel_y[j] - s.py) * s.cos_r);
       const GridPoint gp = grid_point(detx / 256.0, dety / 256.0);
       det_x[j] = detx;
       det_y[j] = dety;
@@ -805,8 +823,7 @@ class Crew {
 // One position: every interval in turn, its warning and its sample (with the
 // time filter) before the next, as the plain loop.
 void calc_one_position(const source* src, const asp* history, const obs* observation,
-                       const gain_data* set, const BinFinder& bins, const Geometry& geo,
-                       ghist* h) {
+                       const gain_data* set, const BinFinder& bins, const Geometry& geo, ghist* h) {
   double det_x = 0.0;
   double det_y = 0.0;
   int bin = 0;
@@ -854,7 +871,9 @@ void calc_positions(const source* src, const asp* history, const obs* observatio
   std::vector<std::vector<double>> wsum(static_cast<std::size_t>(threads),
                                         std::vector<double>(static_cast<std::size_t>(npos)));
   Adder adder(h);
-  const auto at = [npos](int n) { return static_cast<std::size_t>(n) * static_cast<std::size_t>(npos); };
+  const auto at = [npos](int n) {
+    return static_cast<std::size_t>(n) * static_cast<std::size_t>(npos);
+  };
   const auto add_block = [&](const Buffer& b) {
     for (int n = 0; n < b.filled; ++n) {
       adder.add(b.steps[n], &b.bin[at(n)], &b.det_x[at(n)], &b.det_y[at(n)], npos);
@@ -912,8 +931,8 @@ void calc_positions(const source* src, const asp* history, const obs* observatio
 
 }  // namespace
 
-void varto_calc(const source* src, const asp* history, const obs* observation,
-                const gain_data* set, ghist* h) {
+void varto_calc(const source* src, const asp* history, const obs* observation, const gain_data* set,
+                ghist* h) {
   tmsg(" ");
   if (src == nullptr || history == nullptr || observation == nullptr || h == nullptr) return;
   if (dbg_level(1)) {
@@ -922,7 +941,8 @@ void varto_calc(const source* src, const asp* history, const obs* observation,
   }
   const int npos = src->count;
   if (npos <= 0) return;
-  Geometry geo{observation->x0, observation->y0, std::vector<double>(static_cast<std::size_t>(npos)),
+  Geometry geo{observation->x0, observation->y0,
+               std::vector<double>(static_cast<std::size_t>(npos)),
                std::vector<double>(static_cast<std::size_t>(npos))};
   for (int j = 0; j < npos; ++j) {
     geo.rel_x[j] = src->xs[j] - geo.x0;
@@ -940,7 +960,8 @@ void varto_calc(const source* src, const asp* history, const obs* observation,
 void varto_warn_off_detector(const ghist* h) {
   if (h == nullptr || h->off_count <= 0) return;
   char line[128];
-  std::snprintf(line, sizeof line, "Warning: %ld samples off the detector (%.3f s of exposure not counted)",
+  std::snprintf(line, sizeof line,
+                "Warning: %ld samples off the detector (%.3f s of exposure not counted)",
                 h->off_count, h->off_time);
   tmsg(line);
 }

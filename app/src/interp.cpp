@@ -69,8 +69,8 @@ double interp_gain(const double* map, double gx, double gy) {
     const double* lower = map + (p.ix - 1) * GAIN_MAP_SIDE + p.iy - 1;
     const double* upper = lower + GAIN_MAP_SIDE;
     char line[96];
-    std::snprintf(line, sizeof line, "GAIN: %4d %4d %8.4f %8.4f %8.4f %8.4f", p.ix, p.iy,
-                  lower[0], upper[0], upper[1], lower[1]);
+    std::snprintf(line, sizeof line, "GAIN: %4d %4d %8.4f %8.4f %8.4f %8.4f", p.ix, p.iy, lower[0],
+                  upper[0], upper[1], lower[1]);
     dmsg(2, line);
   }
   return g;
@@ -100,8 +100,7 @@ double do_interp(const gain_data* set, double mjd, double detx, double dety) {
   check_calibrated_period(set, mjd);
   const double gx = detx / 256.0;
   const double gy = dety / 256.0;
-  const int k =
-      find_entry_and_step_d(mjd, set->times, set->count, set->steps, set->step_count);
+  const int k = find_entry_and_step_d(mjd, set->times, set->count, set->steps, set->step_count);
   char line[192];
   if (dbg_level(2)) {
     std::snprintf(line, sizeof line, "Time = %20.6f %d", mjd, k);
@@ -118,8 +117,8 @@ double do_interp(const gain_data* set, double mjd, double detx, double dety) {
     g = lint_d(set->times[k - 1], set->times[k], g0, g1, mjd);
   }
   if (dbg_level(1)) {
-    std::snprintf(line, sizeof line, "BINS %d %d  TIME %f %f %f GAIN %f %f INTERP GAIN %f\n",
-                  k - 1, k, mjd, set->times[k - 1], set->times[k], g0, g1, g);
+    std::snprintf(line, sizeof line, "BINS %d %d  TIME %f %f %f GAIN %f %f INTERP GAIN %f\n", k - 1,
+                  k, mjd, set->times[k - 1], set->times[k], g0, g1, g);
     dmsg(1, line);
   }
   return g;

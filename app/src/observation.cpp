@@ -36,8 +36,8 @@ std::string gti_problem(const gti* list) {
     const double stop = list->stops[i];
     if (std::isfinite(start) && std::isfinite(stop) && stop >= start) continue;
     char text[160];
-    std::snprintf(text, sizeof text, "good time interval %d has START %g and STOP %g", i + 1,
-                  start, stop);
+    std::snprintf(text, sizeof text, "good time interval %d has START %g and STOP %g", i + 1, start,
+                  stop);
     return text;
   }
   return "";
@@ -146,18 +146,13 @@ obs* varto_read_event_file(const char* file, const char* extname) {
   std::string problem = gti_problem(list);
   if (problem.empty()) {
     switch (varto_get_pointing_info(ds, extname, record)) {
-      case kNoEventsTable:
-        problem = std::string("no table ") + extname + " could be read";
-        break;
+      case kNoEventsTable: problem = std::string("no table ") + extname + " could be read"; break;
       case kNoSkyFrame:
         problem = std::string("table ") + extname +
                   " gives no sky coordinate keys (TCRPX, TCRVL, TCDLT) for X and Y";
         break;
-      case kNoPixelSize:
-        problem = "the pixel size (TCDLT of Y) is 0";
-        break;
-      default:
-        break;
+      case kNoPixelSize: problem = "the pixel size (TCDLT of Y) is 0"; break;
+      default: break;
     }
   }
   dmsg(1, "Close DS");

@@ -18,7 +18,7 @@ namespace {
 
 constexpr std::size_t kTimeLineLimit = 491;  // longest time-filter line written
 constexpr int kMaxListedRanges = 10;
-constexpr std::size_t kSpecLen = 4200;      // output name, temporary prefix and block
+constexpr std::size_t kSpecLen = 4200;  // output name, temporary prefix and block
 
 double bin_centre(const ghist* h, int i) { return h->low + (i + 0.5) * h->width; }
 
@@ -49,10 +49,10 @@ void list_mean_gain(double mean) {
 // a plain file is written to a temporary file beside its target. A name ending
 // ".gz" keeps that ending on the temporary file, so it is written compressed.
 struct OutputName {
-  std::string target;  // file named by the user
-  std::string suffix;  // "[...]" and anything after it
-  std::string temp;    // temporary file in the target's folder
-  bool direct = false; // not a plain file: written in place
+  std::string target;   // file named by the user
+  std::string suffix;   // "[...]" and anything after it
+  std::string temp;     // temporary file in the target's folder
+  bool direct = false;  // not a plain file: written in place
 };
 
 OutputName split_output_name(const char* file) {
@@ -67,11 +67,12 @@ OutputName split_output_name(const char* file) {
     name.erase(open);
   }
   out.target = name;
-  out.direct = name.empty() || name == "-" || name == "stdout" ||
-               name.find("://") != std::string::npos;
+  out.direct =
+      name.empty() || name == "-" || name == "stdout" || name.find("://") != std::string::npos;
   if (out.direct) return out;
   const std::size_t slash = name.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string(".") : name.substr(0, slash + 1);
+  const std::string folder =
+      slash == std::string::npos ? std::string(".") : name.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
   out.temp = folder + (slash == std::string::npos ? "/" : "") + ".varto-" +
              std::to_string(static_cast<long>(::getpid())) + "-" + base;
@@ -119,7 +120,7 @@ class TempFileGuard {
 
  private:
   bool active_;
-  struct sigaction saved_[std::size(kCaughtSignals)] {};
+  struct sigaction saved_[std::size(kCaughtSignals)]{};
 };
 
 }  // namespace
@@ -196,8 +197,8 @@ void varto_list(const ghist* h) {
     const double v = 1.0 / w;
     const double sums[5] = {h->sum_detx[i], h->sum_dety[i], h->sum_asp[i], h->sum_asp[n + i],
                             h->sum_asp[2 * n + i]};
-    const double squares[5] = {h->sum_detx2[i], h->sum_dety2[i], h->sum_asp2[i],
-                               h->sum_asp2[n + i], h->sum_asp2[2 * n + i]};
+    const double squares[5] = {h->sum_detx2[i], h->sum_dety2[i], h->sum_asp2[i], h->sum_asp2[n + i],
+                               h->sum_asp2[2 * n + i]};
     double means[5];
     double spreads[5];
     for (int m = 0; m < 5; ++m) {

@@ -68,7 +68,8 @@ void provenance_add(provenance* p, const char* label, const char* value) {
   if (p == nullptr || p->count >= PROV_MAX_LINES) return;
   std::string text(value != nullptr ? value : "");
   const std::size_t first = text.find_first_not_of(' ');
-  text = first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(' ') - first + 1);
+  text = first == std::string::npos ? std::string()
+                                    : text.substr(first, text.find_last_not_of(' ') - first + 1);
   std::snprintf(p->lines[p->count], sizeof p->lines[p->count], "%s%s", label, text.c_str());
   ++p->count;
 }
@@ -82,7 +83,8 @@ int varto_write_provenance(const char* file, const provenance* p) {
   int status = 0;
   if (fits_open_file(&fptr, file, READWRITE, &status) != 0) return status;
   write_keys(fptr, p, telescop, instrume, &status);
-  if (status == 0 && fits_movnam_hdu(fptr, BINARY_TBL, const_cast<char*>("GAIN_HIST"), 0, &status) == 0) {
+  if (status == 0 &&
+      fits_movnam_hdu(fptr, BINARY_TBL, const_cast<char*>("GAIN_HIST"), 0, &status) == 0) {
     write_keys(fptr, p, telescop, instrume, &status);
   }
   int close_status = 0;

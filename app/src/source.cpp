@@ -63,8 +63,9 @@ source* source_read(const char* file, int capacity) {
   while (fio_read(ch, text, sizeof text) != 0) {
     ++line_no;
     if (std::strlen(text) > kPositionLineLimit) {
-      std::snprintf(line, sizeof line, "Position line too long in %s line %d (more than %zu characters)",
-                    file, line_no, kPositionLineLimit);
+      std::snprintf(line, sizeof line,
+                    "Position line too long in %s line %d (more than %zu characters)", file,
+                    line_no, kPositionLineLimit);
       tmsg(line);
       fio_close(ch);
       free_source(list);
@@ -89,8 +90,8 @@ source* source_read(const char* file, int capacity) {
     double x = 0.0;
     double y = 0.0;
     if (!position_number(x_token, &x) || !position_number(y_token, &y)) {
-      std::snprintf(line, sizeof line, "Bad position in %s line %d: x and y must be numbers",
-                    file, line_no);
+      std::snprintf(line, sizeof line, "Bad position in %s line %d: x and y must be numbers", file,
+                    line_no);
       tmsg(line);
       fio_close(ch);
       free_source(list);

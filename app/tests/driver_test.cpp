@@ -17,8 +17,8 @@ class DriverTest : public AppTest {
 TEST_F(DriverTest, bannerWithDefaultsShowsRdf) {
   const RunResult r = run("");
   const std::string dashes(45, '-');
-  EXPECT_TRUE(contains(r.out, dashes + "\nSOURCE GAIN HISTOGRAM\nArchival data type: RDF\n" +
-                                  dashes + "\n"))
+  EXPECT_TRUE(contains(
+      r.out, dashes + "\nSOURCE GAIN HISTOGRAM\nArchival data type: RDF\n" + dashes + "\n"))
       << r.out;
   // With no words and no parameter file the table is empty and nothing is listed.
   EXPECT_EQ(r.out.rfind(dashes, 0), 0u) << r.out;
@@ -53,7 +53,8 @@ TEST_F(DriverTest, parWordSelectsTheParameterFile) {
 }
 
 TEST_F(DriverTest, invalidGhistIsRefusedBeforeAnyInputIsRead) {
-  for (const char* bad : {"ghist=3,7,0", "ghist=3,7,-0.05", "'ghist=7 3 0.05'", "ghist=3,7,1e-12"}) {
+  for (const char* bad :
+       {"ghist=3,7,0", "ghist=3,7,-0.05", "'ghist=7 3 0.05'", "ghist=3,7,1e-12"}) {
     // The position file does not exist: it must not even be looked at.
     const RunResult r = run(std::string(bad) + " pos=absent.txt");
     EXPECT_EQ(r.status, 1) << bad;
@@ -67,9 +68,11 @@ TEST_F(DriverTest, invalidGhistIsRefusedBeforeAnyInputIsRead) {
 TEST_F(DriverTest, unknownNamesAreWarnedWithTheClosestKnownName) {
   write_text("varto.par", "evnets bas.fits\nGHIST 3,7,0.05\n");
   const RunResult r = run("Xpoz=10 verbose mpas=gain.fits");
-  EXPECT_TRUE(contains(r.err, "Warning: varto has no parameter xpoz (did you mean xpos?)\n")) << r.err;
+  EXPECT_TRUE(contains(r.err, "Warning: varto has no parameter xpoz (did you mean xpos?)\n"))
+      << r.err;
   EXPECT_TRUE(contains(r.err, "Warning: varto has no parameter verbose\n")) << r.err;
-  EXPECT_TRUE(contains(r.err, "Warning: varto has no parameter mpas (did you mean maps?)\n")) << r.err;
+  EXPECT_TRUE(contains(r.err, "Warning: varto has no parameter mpas (did you mean maps?)\n"))
+      << r.err;
   EXPECT_TRUE(contains(r.err, "Warning: varto has no parameter evnets (did you mean events?)\n"))
       << r.err;
   EXPECT_FALSE(contains(r.err, "parameter ghist")) << r.err;

@@ -16,7 +16,9 @@ const std::string kPlain = "bso=0,0,0 ";
 class EndToEndTest : public AppTest {
  protected:
   std::string out_file() const { return path("varto.fits"); }
-  std::vector<double> exposure() const { return read_fits_column(out_file(), "GAIN_HIST", "EXPOSURE"); }
+  std::vector<double> exposure() const {
+    return read_fits_column(out_file(), "GAIN_HIST", "EXPOSURE");
+  }
 };
 
 constexpr const char* kOneBinLine =
@@ -61,9 +63,10 @@ TEST_F(EndToEndTest, Varto_rolledPointingWithBoresight_carriesTheSourceToTheDete
   write_hand_observation(dir_.string(), obs);
   const RunResult r = run_varto(dir_.string(), "xpos=4096 ypos=4096");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_TRUE(contains(r.out,
-                       "  5.00    1.0000  400.0000      100.00      600.00 4048.0 +/-    0.0  "
-                       "4136.0 +/-    0.0   -40.0 +/-    0.0   -48.0 +/-    0.0    90.0 +/-    0.0\n"))
+  EXPECT_TRUE(
+      contains(r.out,
+               "  5.00    1.0000  400.0000      100.00      600.00 4048.0 +/-    0.0  "
+               "4136.0 +/-    0.0   -40.0 +/-    0.0   -48.0 +/-    0.0    90.0 +/-    0.0\n"))
       << r.out;
 }
 
@@ -74,9 +77,10 @@ TEST_F(EndToEndTest, Varto_twoPositions_shareEachIntervalAndListNoTimes) {
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_TRUE(contains(r.out, "Read 2 pixel positions\n"));
   // 4352 = 256 * 17 lies on cell 16 of the x axis: gain 3.5 + 1.6.
-  EXPECT_TRUE(contains(r.out,
-                       "  5.10    0.5000  200.0000      100.00      600.00 4352.0 +/-    0.0  "
-                       "4096.0 +/-    0.0     0.0 +/-    0.0     0.0 +/-    0.0     0.0 +/-    0.0\n"))
+  EXPECT_TRUE(
+      contains(r.out,
+               "  5.10    0.5000  200.0000      100.00      600.00 4352.0 +/-    0.0  "
+               "4096.0 +/-    0.0     0.0 +/-    0.0     0.0 +/-    0.0     0.0 +/-    0.0\n"))
       << r.out;
   EXPECT_TRUE(contains(r.out, "  5.00    0.5000  200.0000"));
   EXPECT_TRUE(contains(r.out, "\nMean Gain:       5.05\n"));
@@ -92,8 +96,9 @@ TEST_F(EndToEndTest, Varto_rev0Layout_readsAoBlocksAndGivesTheRdfResult) {
   HandObservation obs;
   obs.rev0 = true;
   write_hand_observation(dir_.string(), obs);
-  const RunResult r = run_varto(
-      dir_.string(), kPlain + "xpos=4096 ypos=4096 aspect=asp.ao aspcols=TIME,ASP_DX,ASP_DY,ASP_ROLL");
+  const RunResult r =
+      run_varto(dir_.string(),
+                kPlain + "xpos=4096 ypos=4096 aspect=asp.ao aspcols=TIME,ASP_DX,ASP_DY,ASP_ROLL");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_TRUE(contains(r.out, "Archival data type: REV0\n"));
   EXPECT_TRUE(contains(r.out, "Found table AO Aspect records 8\n")) << r.out;
@@ -117,7 +122,8 @@ TEST_F(EndToEndTest, Varto_rev0With150AoBlocks_givesTheHistogramOfTheSameRecords
   const int nblocks[2] = {3, 150};
   for (int i = 0; i < 2; ++i) {
     std::vector<std::vector<sample::AspectRow>> blocks(static_cast<size_t>(nblocks[i]));
-    for (int k = 0; k < 300; ++k) blocks[static_cast<size_t>(k * nblocks[i] / 300)].push_back(rows[k]);
+    for (int k = 0; k < 300; ++k)
+      blocks[static_cast<size_t>(k * nblocks[i] / 300)].push_back(rows[k]);
     ASSERT_EQ(sample::write_aspect_rev0(path("asp.ao"), blocks), 0);
     const RunResult r = run_varto(dir_.string(), words);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -144,7 +150,8 @@ TEST_F(EndToEndTest, Varto_stepsFile_keepsBothMapsOnOneSideOfTheStep) {
   // With it only the maps before the step count: gain 4.
   r = run_varto(dir_.string(), kPlain + "xpos=4096 ypos=4096 steps=gain.steps");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_TRUE(contains(r.out, "Reading gain steps file gain.steps\nRead 1 steps from gain steps file\n\n"))
+  EXPECT_TRUE(
+      contains(r.out, "Reading gain steps file gain.steps\nRead 1 steps from gain steps file\n\n"))
       << r.out;
   EXPECT_TRUE(contains(r.out, "\nMean Gain:       4.00\n")) << r.out;
   EXPECT_DOUBLE_EQ(exposure()[20], 400.0);
@@ -217,7 +224,8 @@ TEST_F(EndToEndTest, Varto_missingInput_exitsWithStatus1) {
 
 TEST_F(EndToEndTest, Varto_outputFolderMissing_reportsListsAndFails) {
   write_hand_observation(dir_.string(), HandObservation{});
-  const RunResult r = run_varto(dir_.string(), kPlain + "xpos=4096 ypos=4096 outfile=nodir/out.fits");
+  const RunResult r =
+      run_varto(dir_.string(), kPlain + "xpos=4096 ypos=4096 outfile=nodir/out.fits");
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(contains(r.out, "Failed to create output file\n")) << r.out;
   EXPECT_TRUE(contains(r.out, kOneBinLine));
@@ -252,13 +260,20 @@ TEST_F(EndToEndTest, Varto_sampleObservation_printsTheWholeReportInOrder) {
   ASSERT_TRUE(sample::write_sample_observation(dir_.string(), sample::SampleOptions{}));
   const RunResult r = run_varto(dir_.string(), "");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  const char* in_order[] = {"SOURCE GAIN HISTOGRAM", "Reading event file bas.fits",
-                            "GTI records:", "Detector center:", "Nominal pointing:",
-                            "Pixel size:", "Reading aspect file anc.fits", "Aspect records:",
+  const char* in_order[] = {"SOURCE GAIN HISTOGRAM",
+                            "Reading event file bas.fits",
+                            "GTI records:",
+                            "Detector center:",
+                            "Nominal pointing:",
+                            "Pixel size:",
+                            "Reading aspect file anc.fits",
+                            "Aspect records:",
                             "Reading gain map calibrations gain.fits[RHRI_GAIN]",
                             "Read 44 maps from gain calibration table",
-                            "Read 3 steps from gain steps file", "Gain histogram:",
-                            "Mean Gain:", "Gain   Time filter"};
+                            "Read 3 steps from gain steps file",
+                            "Gain histogram:",
+                            "Mean Gain:",
+                            "Gain   Time filter"};
   std::size_t at = 0;
   for (const char* text : in_order) {
     const std::size_t found = r.out.find(text, at);
@@ -280,7 +295,8 @@ TEST_F(EndToEndTest, Varto_sampleObservation_printsTheWholeReportInOrder) {
           "HISTORY events=bas.fits\n", "HISTORY steps=gain.steps\n", "HISTORY pos=\n",
           "HISTORY xpos=4096\n", "HISTORY mode=RDF\n", "HISTORY bso=48,40,0\n",
           "HISTORY ghist=3,7,0.05\n", "HISTORY parkernel=qel\n",
-          "HISTORY Input event file bas.fits\n", "HISTORY Input gain maps gain.fits[RHRI_GAIN]\n"}) {
+          "HISTORY Input event file bas.fits\n",
+          "HISTORY Input gain maps gain.fits[RHRI_GAIN]\n"}) {
       EXPECT_TRUE(contains(header, card)) << hdu << ": " << card << "\n" << header;
     }
   }
@@ -328,7 +344,8 @@ TEST_F(EndToEndTest, Varto_pointingAcrossRaZero_givesTheUnrotatedHistogram) {
     const auto a = read_fits_column((plain / "varto.fits").string(), "GAIN_HIST", column);
     const auto b = read_fits_column((across / "varto.fits").string(), "GAIN_HIST", column);
     ASSERT_EQ(a.size(), b.size());
-    for (std::size_t i = 0; i < a.size(); ++i) EXPECT_NEAR(b[i], a[i], 1e-9 * std::fabs(a[i])) << column << i;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      EXPECT_NEAR(b[i], a[i], 1e-9 * std::fabs(a[i])) << column << i;
   }
 }
 
@@ -347,7 +364,8 @@ TEST_F(EndToEndTest, Varto_anyThreadCount_givesTheSameTableAndReport) {
   // position with its time-filter listing.
   std::string positions;
   for (int j = 0; j < 60; ++j)
-    positions += std::to_string(3900 + 13 * (j % 12)) + " " + std::to_string(3950 + 41 * (j / 12)) + "\n";
+    positions +=
+        std::to_string(3900 + 13 * (j % 12)) + " " + std::to_string(3950 + 41 * (j / 12)) + "\n";
   write_text("region.txt", positions + "100 4000\n4000 8300\n");
   for (const std::string words : {"pos=region.txt", "xpos=4100 ypos=4050"}) {
     std::string first_out;
@@ -369,7 +387,8 @@ TEST_F(EndToEndTest, Varto_anyThreadCount_givesTheSameTableAndReport) {
       EXPECT_EQ(r.out, first_out) << words << " " << threads;
       EXPECT_TRUE(table == first_table) << words << " " << threads;
     }
-    EXPECT_TRUE(contains(first_out, words[0] == 'p' ? "samples off the detector" : "Gain   Time filter"))
+    EXPECT_TRUE(
+        contains(first_out, words[0] == 'p' ? "samples off the detector" : "Gain   Time filter"))
         << first_out;
   }
 }

@@ -146,14 +146,18 @@ std::vector<FaultRow> fault_rows() {
       {"steps file of nan", "steps=nan.steps", 1, "Bad gain step in nan.steps line 1: nan",
        [](const fs::path& d) { write_file(d / "nan.steps", "nan\n"); }},
       {"position line of 100 kB", "pos=long.txt", 1, "Position line too long in long.txt line 1",
-       [](const fs::path& d) { write_file(d / "long.txt", "4096 4097" + std::string(100000, '7')); }},
+       [](const fs::path& d) {
+         write_file(d / "long.txt", "4096 4097" + std::string(100000, '7'));
+       }},
       {"bso not finite", "bso=48,40,nan", 1, "Parameter bso: \"48,40,nan\" holds a number"},
       {"ghist infinite", "ghist=3,inf,0.05", 1, "Parameter ghist: \"3,inf,0.05\" holds a number"},
       {"event file truncated in its header", "", 1, "Failed to open GTI",
        [](const fs::path& d) { fs::resize_file(d / "bas.fits", 2880 + 1000); }},
       {"aspect file truncated in its data", "", 1,
        "Cannot read block ASPECT of anc.fits: the header claims",
-       [](const fs::path& d) { fs::resize_file(d / "anc.fits", fs::file_size(d / "anc.fits") / 2); }},
+       [](const fs::path& d) {
+         fs::resize_file(d / "anc.fits", fs::file_size(d / "anc.fits") / 2);
+       }},
       {"header byte outside ASCII", "", 1, "holds the byte 0xff",
        [](const fs::path& d) {
          patch_bytes(d / "bas.fits", card_offset(d / "bas.fits", "TTYPE1  ") + 12, "\xff");
@@ -165,7 +169,8 @@ std::vector<FaultRow> fault_rows() {
        [](const fs::path& d) { edit_table(d / "bas.fits", "STDGTI", 2, {-1.0}); }},
       {"one aspect record", "", 1, "aspect file anc.fits: it holds 1 record",
        [](const fs::path& d) { keep_rows(d / "anc.fits", "ASPECT", 1); }},
-      {"aspect TIME column of strings", "", 1, "aspect file anc.fits: column TIME does not hold real numbers",
+      {"aspect TIME column of strings", "", 1,
+       "aspect file anc.fits: column TIME does not hold real numbers",
        [](const fs::path& d) { string_aspect_time(d / "anc.fits"); }},
       {"gain map not 32 x 32", "", 1, "GAIN_MAP holds 100 values a row",
        [](const fs::path& d) { narrow_gain_table(d / "gain.fits"); }},
@@ -177,12 +182,19 @@ std::vector<FaultRow> fault_rows() {
          for (int i = 0; i <= 500; ++i) text += "p" + std::to_string(i) + " 1\n";
          write_file(d / "many.par", text);
        }},
-      {"parameter file is a folder", "par=pdir", 1, "Cannot read parameter file pdir: it is a directory",
+      {"parameter file is a folder", "par=pdir", 1,
+       "Cannot read parameter file pdir: it is a directory",
        [](const fs::path& d) { fs::create_directory(d / "pdir"); }},
-      {"parameter file of binary garbage", "par=junk.par", 1, "Error in parameter file: line 2: field Value",
-       [](const fs::path& d) { write_file(d / "junk.par", std::string("# x\nevents \x7f\x01\0\x02\xff\n", 17)); }},
-      {"malformed IRAF parameter file", "parkernel=iraf par=task.par", 1, "Cannot read parameter file task.par",
-       [](const fs::path& d) { write_file(d / "task.par", "events,f,a,\"bas.fits\" x,,,\"Event file\"\n"); }},
+      {"parameter file of binary garbage", "par=junk.par", 1,
+       "Error in parameter file: line 2: field Value",
+       [](const fs::path& d) {
+         write_file(d / "junk.par", std::string("# x\nevents \x7f\x01\0\x02\xff\n", 17));
+       }},
+      {"malformed IRAF parameter file", "parkernel=iraf par=task.par", 1,
+       "Cannot read parameter file task.par",
+       [](const fs::path& d) {
+         write_file(d / "task.par", "events,f,a,\"bas.fits\" x,,,\"Event file\"\n");
+       }},
       {"help", "--help", 0, "Exit status:"},
       {"version", "--version", 0, "varto " VARTO_VERSION "\nCFITSIO "},
   };
@@ -199,7 +211,8 @@ std::map<std::string, std::string> snapshot(const fs::path& dir) {
       files[name] = "link to " + fs::read_symlink(entry.path()).string();
     } else if (entry.is_regular_file()) {
       std::ifstream in(entry.path(), std::ios::binary);
-      files[name] = std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      files[name] =
+          std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     } else {
       files[name] = "folder";
     }
@@ -213,8 +226,10 @@ std::string changes(const std::map<std::string, std::string>& before,
   std::string list;
   for (const auto& [name, bytes] : before) {
     const auto it = after.find(name);
-    if (it == after.end()) list += "removed " + name + "\n";
-    else if (it->second != bytes) list += "changed " + name + "\n";
+    if (it == after.end())
+      list += "removed " + name + "\n";
+    else if (it->second != bytes)
+      list += "changed " + name + "\n";
   }
   for (const auto& [name, bytes] : after) {
     if (before.count(name) == 0) list += "added " + name + "\n";

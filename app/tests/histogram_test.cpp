@@ -53,11 +53,11 @@ TEST_F(HistogramTest, Ghset_defaultsGive82BinsFrom2975) {
 }
 
 TEST_F(HistogramTest, AccumulateHistogram_binEdges) {
-  EXPECT_EQ(landing_bin(3.01), -1);    // bin 0 never receives weight
-  EXPECT_EQ(landing_bin(3.03), 1);     // centre 3.05
-  EXPECT_EQ(landing_bin(7.05), 81);    // the last bin
-  EXPECT_EQ(landing_bin(7.08), -1);    // index 82
-  EXPECT_EQ(landing_bin(2.96), -1);    // just below the low edge
+  EXPECT_EQ(landing_bin(3.01), -1);  // bin 0 never receives weight
+  EXPECT_EQ(landing_bin(3.03), 1);   // centre 3.05
+  EXPECT_EQ(landing_bin(7.05), 81);  // the last bin
+  EXPECT_EQ(landing_bin(7.08), -1);  // index 82
+  EXPECT_EQ(landing_bin(2.96), -1);  // just below the low edge
   EXPECT_EQ(landing_bin(-40.0), -1);
   EXPECT_EQ(landing_bin(1.0e300), -1);
   EXPECT_EQ(landing_bin(std::nan("")), -1);
@@ -217,7 +217,8 @@ struct CalcCase {
     observation = alloc_obs();
     observation->gtis = alloc_gti(3);
     const double starts[3] = {1010.0, 1000.0 + records * 0.5, 1000.0 + records * 1.2};
-    const double stops[3] = {1000.0 + records * 0.4, 1000.0 + records * 0.9, 1000.0 + records * 3.0};
+    const double stops[3] = {1000.0 + records * 0.4, 1000.0 + records * 0.9,
+                             1000.0 + records * 3.0};
     for (int i = 0; i < 3; ++i) {
       observation->gtis->starts[i] = starts[i];
       observation->gtis->stops[i] = stops[i];
@@ -306,7 +307,8 @@ TEST_F(HistogramTest, VartoCalc_gainsOnBinEdgesMatchTheReference) {
   for (const double edge : {3.025, 5.025, 7.075, 4.0 + 1e-13}) {
     CalcCase c(30, 200);
     for (int m = 0; m < c.set->count; ++m)
-      for (int cell = 0; cell < 1024; ++cell) c.set->maps[m * 1024 + cell] = edge + (cell % 3 - 1) * 1e-15;
+      for (int cell = 0; cell < 1024; ++cell)
+        c.set->maps[m * 1024 + cell] = edge + (cell % 3 - 1) * 1e-15;
     for (int m = 4; m < c.set->count; ++m) c.set->times[m] = 49195.0;  // the last pair: equal times
     c.observation->mjdref = edge == 7.075 ? 49198.7 : 49180.0;
     const BothRuns runs(c);
@@ -328,11 +330,14 @@ TEST_F(HistogramTest, VartoCalc_debugLevelTracesEveryLookup) {
   dbg_set(0);
   // One line per interval and position, detx and dety given twice.
   int lines = 0;
-  for (std::size_t at = err.find("[*2]  0 "); at != std::string::npos; at = err.find("[*2]  ", at + 1)) {
+  for (std::size_t at = err.find("[*2]  0 "); at != std::string::npos;
+       at = err.find("[*2]  ", at + 1)) {
     const std::string line = err.substr(at, err.find('\n', at) - at);
-    if (line.find("GAIN:") != std::string::npos || line.find("Time =") != std::string::npos) continue;
+    if (line.find("GAIN:") != std::string::npos || line.find("Time =") != std::string::npos)
+      continue;
     double k, x1, y1, x2, y2;
-    ASSERT_EQ(std::sscanf(line.c_str() + 6, "%lf %lf %lf %lf %lf", &k, &x1, &y1, &x2, &y2), 5) << line;
+    ASSERT_EQ(std::sscanf(line.c_str() + 6, "%lf %lf %lf %lf %lf", &k, &x1, &y1, &x2, &y2), 5)
+        << line;
     EXPECT_EQ(x1, x2);
     EXPECT_EQ(y1, y2);
     ++lines;

@@ -21,7 +21,8 @@ gain_data* make_set(const std::vector<double>& times, F value) {
   for (std::size_t i = 0; i < times.size(); ++i) {
     set->times[i] = times[i];
     for (int ix = 0; ix < 32; ++ix)
-      for (int iy = 0; iy < 32; ++iy) set->maps[i * 1024 + ix * 32 + iy] = value(static_cast<int>(i), ix, iy);
+      for (int iy = 0; iy < 32; ++iy)
+        set->maps[i * 1024 + ix * 32 + iy] = value(static_cast<int>(i), ix, iy);
   }
   return set;
 }
@@ -62,7 +63,8 @@ TEST_F(InterpTest, FindEntryAndStepD_anyStepsKeepThePairInsideTheMaps) {
   testing::internal::CaptureStdout();
   for (const auto& steps : step_lists) {
     for (double t : {-1e9, 50.0, 150.0, 250.0, 260.0, 350.0, 1e9, nan}) {
-      const int k = find_entry_and_step_d(t, times, 4, steps.data(), static_cast<int>(steps.size()));
+      const int k =
+          find_entry_and_step_d(t, times, 4, steps.data(), static_cast<int>(steps.size()));
       EXPECT_GE(k, 1) << t;
       EXPECT_LE(k, 3) << t;
     }

@@ -57,7 +57,8 @@ TEST_F(OutputTest, VartoWrite_noGoodTimeGivesZeroFractionsNotNan) {
   const std::string header =
       "Gain    Weight     Time(s)    Start       Stop     DETX               DETY                "
       "AX                AY                  ROLL\n";
-  EXPECT_TRUE(contains(out, "\nGain histogram:\n" + header + "\n\nMean Gain:       0.00\n\n")) << out;
+  EXPECT_TRUE(contains(out, "\nGain histogram:\n" + header + "\n\nMean Gain:       0.00\n\n"))
+      << out;
   free_ghist(h);
 }
 
@@ -71,9 +72,10 @@ TEST_F(OutputTest, VartoList_lineLayoutWithMeansAndSpreads) {
   const std::string out = testing::internal::GetCapturedStdout();
   // DETX 4100 and 4104 equally weighted: mean 4102, spread 2. DETY, AY and ROLL
   // have no spread; their difference of sums is 0 or a rounding below it.
-  EXPECT_TRUE(contains(out,
-                       "\n  5.10    0.5000 1000.0000    12000.00    12400.00 4102.0 +/-    2.0  "
-                       "4000.0 +/-    0.0    12.0 +/-    2.0    20.0 +/-    0.0    12.5 +/-    0.0\n"))
+  EXPECT_TRUE(
+      contains(out,
+               "\n  5.10    0.5000 1000.0000    12000.00    12400.00 4102.0 +/-    2.0  "
+               "4000.0 +/-    0.0    12.0 +/-    2.0    20.0 +/-    0.0    12.5 +/-    0.0\n"))
       << out;
   EXPECT_TRUE(contains(out, "\nMean Gain:       2.55\n\n"));
   free_ghist(h);

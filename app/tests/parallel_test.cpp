@@ -44,15 +44,21 @@ TEST_F(ParallelTest, GnuParallel_eightObservations_giveTheSerialTables) {
   for (int k = 1; k <= kObservations; ++k) {
     const std::string obs = "obs" + std::to_string(k);
     for (const char* column : {"GAIN", "WEIGHT", "EXPOSURE"}) {
-      const std::vector<double> serial = read_fits_column(path(obs + "/serial.fits"), "GAIN_HIST", column);
+      const std::vector<double> serial =
+          read_fits_column(path(obs + "/serial.fits"), "GAIN_HIST", column);
       ASSERT_EQ(serial.size(), 82u) << obs;
-      EXPECT_EQ(read_fits_column(path(obs + "/a.fits"), "GAIN_HIST", column), serial) << obs << column;
-      EXPECT_EQ(read_fits_column(path(obs + "/b.fits"), "GAIN_HIST", column), serial) << obs << column;
+      EXPECT_EQ(read_fits_column(path(obs + "/a.fits"), "GAIN_HIST", column), serial)
+          << obs << column;
+      EXPECT_EQ(read_fits_column(path(obs + "/b.fits"), "GAIN_HIST", column), serial)
+          << obs << column;
     }
     // Each observation is a different one.
-    const std::vector<double> weight = read_fits_column(path(obs + "/serial.fits"), "GAIN_HIST", "WEIGHT");
-    if (k == 1) first = weight;
-    else EXPECT_NE(weight, first) << obs;
+    const std::vector<double> weight =
+        read_fits_column(path(obs + "/serial.fits"), "GAIN_HIST", "WEIGHT");
+    if (k == 1)
+      first = weight;
+    else
+      EXPECT_NE(weight, first) << obs;
     // Nothing but the two outputs and their reports was added to the folder.
     int entries = 0;
     for (const auto& entry : fs::directory_iterator(dir_ / obs)) {

@@ -286,7 +286,8 @@ TEST_F(ReadersTest, ObsPrint_listsIntervalsAndPixelSizeInArcseconds) {
   testing::internal::CaptureStdout();
   obs_print(record);
   const std::string listing = testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(contains(listing, "Good time intervals:\n     1           100.000000           300.000000\n"));
+  EXPECT_TRUE(contains(listing,
+                       "Good time intervals:\n     1           100.000000           300.000000\n"));
   EXPECT_TRUE(contains(listing, "Pixel size:      0.500000 arcsec\n")) << listing;
   free_obs(record);
 }
@@ -314,7 +315,7 @@ TEST_F(ReadersTest, RaDifference_takesTheShorterWayRound) {
   const struct {
     double ra, ra0, want;
   } cases[] = {{83.7, 83.6, 83.7 - 83.6}, {0.01, 359.99, 0.02}, {359.99, 0.01, -0.02},
-               {180.0, 0.0, -180.0},     {0.0, 180.0, -180.0}, {-0.5, 359.0, 0.5},
+               {180.0, 0.0, -180.0},      {0.0, 180.0, -180.0}, {-0.5, 359.0, 0.5},
                {720.25, 0.0, 0.25}};
   for (const auto& c : cases) {
     const double d = ra_difference(c.ra, c.ra0);
@@ -336,10 +337,13 @@ TEST_F(ReadersTest, RaDifference_takesTheShorterWayRound) {
 
 TEST_F(ReadersTest, VartoReadAspect_rdfAtNominalGivesTheBoresightVector) {
   const double nominal[3] = {83.0, 22.0, 30.0};
-  ASSERT_EQ(sample::write_aspect_rdf(path("anc.fits"), {{10.0, 83.0, 22.0, 30.0}, {12.0, 83.0, 22.0, 30.0}}), 0);
+  ASSERT_EQ(sample::write_aspect_rdf(path("anc.fits"),
+                                     {{10.0, 83.0, 22.0, 30.0}, {12.0, 83.0, 22.0, 30.0}}),
+            0);
   const double bso[3] = {48.0, 40.0, 0.0};
   std::string out;
-  asp* history = read_aspect(path("anc.fits"), 0, sample::kRdfAspectColumns, bso, nominal, 1.4e-4, &out);
+  asp* history =
+      read_aspect(path("anc.fits"), 0, sample::kRdfAspectColumns, bso, nominal, 1.4e-4, &out);
   ASSERT_NE(history, nullptr);
   ASSERT_EQ(history->count, 2);
   double x, y;
@@ -361,7 +365,8 @@ TEST_F(ReadersTest, VartoReadAspect_rev0BlocksInOrderWithRollInRadians) {
   const int sizes[3] = {10, 20, 5};
   int t = 0;
   for (int b = 0; b < 3; ++b)
-    for (int r = 0; r < sizes[b]; ++r, ++t) blocks[b].push_back({double(t), 2.0, 3.0, std::numbers::pi / 2});
+    for (int r = 0; r < sizes[b]; ++r, ++t)
+      blocks[b].push_back({double(t), 2.0, 3.0, std::numbers::pi / 2});
   ASSERT_EQ(sample::write_aspect_rev0(path("a.ao"), blocks), 0);
   const double zero[3] = {0.0, 0.0, 0.0};
   std::string out;
@@ -384,7 +389,8 @@ TEST_F(ReadersTest, VartoReadAspect_moreThan99AoBlocksAreAllRead) {
   ASSERT_EQ(sample::write_aspect_rev0(path("many.ao"), blocks), 0);
   const double zero[3] = {0.0, 0.0, 0.0};
   std::string out;
-  asp* history = read_aspect(path("many.ao"), 1, sample::kRev0AspectColumns, zero, zero, 1.4e-4, &out);
+  asp* history =
+      read_aspect(path("many.ao"), 1, sample::kRev0AspectColumns, zero, zero, 1.4e-4, &out);
   ASSERT_NE(history, nullptr);
   ASSERT_EQ(history->count, 200);
   EXPECT_EQ(history->times[199], 199.0);
@@ -398,7 +404,8 @@ TEST_F(ReadersTest, VartoReadAspect_noAspectTableOrNoFile) {
   std::string out;
   EXPECT_EQ(read_aspect(path("ev.fits"), 0, sample::kRdfAspectColumns, zero, zero, 1.4e-4, &out),
             nullptr);
-  EXPECT_TRUE(contains(out, "Found table STDEVT\nFound table STDGTI\nFailed to open aspect table\n"));
+  EXPECT_TRUE(
+      contains(out, "Found table STDEVT\nFound table STDGTI\nFailed to open aspect table\n"));
   EXPECT_TRUE(contains(out, "Failed to read aspect\n"));
 
   EXPECT_EQ(read_aspect(path("none.fits"), 0, sample::kRdfAspectColumns, zero, zero, 1.4e-4, &out),
@@ -453,8 +460,9 @@ TEST_F(ReadersTest, VartoCalRead_refusesMissingColumnsAndSingleMaps) {
 }
 
 TEST_F(ReadersTest, TimeSlice_writesOneLinePerMapAtDebugLevel1) {
-  ASSERT_EQ(sample::write_gain_table(path("gain.fits"), {49000, 49100}, linear_maps(2, 4.0, 0.0, 0.0)),
-            0);
+  ASSERT_EQ(
+      sample::write_gain_table(path("gain.fits"), {49000, 49100}, linear_maps(2, 4.0, 0.0, 0.0)),
+      0);
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(chdir(dir_.c_str()), 0);

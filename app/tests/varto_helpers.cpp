@@ -49,7 +49,8 @@ std::vector<double> linear_maps(int count, double base, double slope_x, double s
   for (int m = 0; m < count; ++m) {
     for (int ix = 0; ix < 32; ++ix) {
       for (int iy = 0; iy < 32; ++iy) {
-        maps[static_cast<std::size_t>(m) * 1024 + ix * 32 + iy] = base + slope_x * ix + slope_y * iy;
+        maps[static_cast<std::size_t>(m) * 1024 + ix * 32 + iy] =
+            base + slope_x * ix + slope_y * iy;
       }
     }
   }
@@ -82,8 +83,8 @@ void write_hand_observation(const std::string& dir, const HandObservation& obs) 
     }
   }
   if (obs.rev0) {
-    const std::vector<std::vector<sample::AspectRow>> blocks = {
-        {rows.begin(), rows.begin() + 8}, {rows.begin() + 8, rows.end()}};
+    const std::vector<std::vector<sample::AspectRow>> blocks = {{rows.begin(), rows.begin() + 8},
+                                                                {rows.begin() + 8, rows.end()}};
     ASSERT_EQ(sample::write_aspect_rev0(dir + "/asp.ao", blocks), 0);
   } else {
     ASSERT_EQ(sample::write_aspect_rdf(dir + "/anc.fits", rows), 0);
@@ -92,7 +93,8 @@ void write_hand_observation(const std::string& dir, const HandObservation& obs) 
   const int n = static_cast<int>(obs.map_times.size());
   std::vector<double> maps = linear_maps(n, 3.5, 0.1, 0.0);
   for (int m = 0; m < n; ++m) {
-    for (int c = 0; c < 1024; ++c) maps[static_cast<std::size_t>(m) * 1024 + c] += obs.map_offsets[m];
+    for (int c = 0; c < 1024; ++c)
+      maps[static_cast<std::size_t>(m) * 1024 + c] += obs.map_offsets[m];
   }
   ASSERT_EQ(sample::write_gain_table(dir + "/gain.fits", obs.map_times, maps), 0);
 }

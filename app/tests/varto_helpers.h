@@ -65,8 +65,7 @@ RunResult run_varto(const std::string& dir, const std::string& words,
 /// A column of 64-bit reals of the table extname of a FITS file, and a key.
 std::vector<double> read_fits_column(const std::string& file, const std::string& extname,
                                      const std::string& column);
-double read_fits_key(const std::string& file, const std::string& extname,
-                     const std::string& key);
+double read_fits_key(const std::string& file, const std::string& extname, const std::string& key);
 
 /// Every card of HDU number hdu (1 is the primary header) of a FITS file, one a line.
 std::string read_fits_header(const std::string& file, int hdu);

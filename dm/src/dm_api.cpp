@@ -15,8 +15,10 @@
 
 namespace {
 
-constexpr const char* kDataTypeNames[] = {"s", "i", "r", "d", "c", "br", "q", "ub", "us", "ul", " "};
-constexpr int kNumDataTypeNames = static_cast<int>(sizeof(kDataTypeNames) / sizeof(kDataTypeNames[0]));
+constexpr const char* kDataTypeNames[] = {"s", "i",  "r",  "d",  "c", "br",
+                                          "q", "ub", "us", "ul", " "};
+constexpr int kNumDataTypeNames =
+    static_cast<int>(sizeof(kDataTypeNames) / sizeof(kDataTypeNames[0]));
 
 // Descriptor and type-name output buffers hold at least 8 bytes; the names
 // written into them are shorter.
@@ -235,8 +237,7 @@ dmBlock* dmBlockOpen(dmDataset* ds, const char* name) {
 int dmBlockClose(dmBlock* block) {
   if (!block) return 0;
   dmDataset* ds = block->dataset;
-  dmiTrace(1, "Close block No = %d Kernel=%ld\n", block->number,
-           dmiAddr(block->kernel_block));
+  dmiTrace(1, "Close block No = %d Kernel=%ld\n", block->number, dmiAddr(block->kernel_block));
   dmStatus(ds);
   if (block->kernel_block) {
     ds->kernel->BlockClose(block->kernel_block);
@@ -377,8 +378,7 @@ dmDescriptor* dmColumnCreate(dmBlock* block, const char* name, int datatype, int
   const char* cdesc = description ? description : " ";
   const int kcol = k->ColumnCreate(block->kernel_block, cname, datatype, size, cunit, cdesc);
   if (kcol <= 0) return nullptr;
-  dmDescriptor* col =
-      dmiDescriptorAlloc(block, cname, datatype, DM_KIND_COLUMN, block->ncols + 1);
+  dmDescriptor* col = dmiDescriptorAlloc(block, cname, datatype, DM_KIND_COLUMN, block->ncols + 1);
   if (!col) return nullptr;
   col->kernel_index = kcol;
   cs_copy_siz(cunit, col->unit, DM_NAME_LEN);
@@ -399,8 +399,8 @@ double dmGetScalar_d(dmDescriptor* col) {
   dmBlock* block = columnBlock(col, "Unsupported");
   if (!block) return 0.0;
   double value = 0.0;
-  if (block->dataset->kernel->ColumnRead_d(block->kernel_block, col->kernel_index, block->row,
-                                           1, &value, 1) < 0) {
+  if (block->dataset->kernel->ColumnRead_d(block->kernel_block, col->kernel_index, block->row, 1,
+                                           &value, 1) < 0) {
     readFailed(col);
   }
   return value;
@@ -410,8 +410,8 @@ float dmGetScalar_r(dmDescriptor* col) {
   dmBlock* block = columnBlock(col, "Unsupported");
   if (!block) return 0.0F;
   float value = 0.0F;
-  if (block->dataset->kernel->ColumnRead_r(block->kernel_block, col->kernel_index, block->row,
-                                           1, &value, 1) < 0) {
+  if (block->dataset->kernel->ColumnRead_r(block->kernel_block, col->kernel_index, block->row, 1,
+                                           &value, 1) < 0) {
     readFailed(col);
   }
   return value;
@@ -454,8 +454,8 @@ dmDescriptor* dmGetStaticArray_d(dmDescriptor* col, double* values, int n) {
   if (!col) return nullptr;
   dmBlock* block = columnBlock(col, "Unsupported 2");
   if (!block || block->type != DM_BLOCK_TABLE || !values || n < 1) return col;
-  if (block->dataset->kernel->ColumnRead_d(block->kernel_block, col->kernel_index, block->row,
-                                           1, values, n) < 0) {
+  if (block->dataset->kernel->ColumnRead_d(block->kernel_block, col->kernel_index, block->row, 1,
+                                           values, n) < 0) {
     readFailed(col);
   }
   return col;
@@ -583,15 +583,9 @@ int dmKTBBlockType(const char* name) {
 
 void dmKTBBlockTypeName(int code, char* buf) {
   switch (code) {
-    case DM_BLOCK_TABLE:
-      putText(buf, "TABLE");
-      break;
-    case DM_BLOCK_IMAGE:
-      putText(buf, "IMAGE");
-      break;
-    default:
-      putText(buf, " ");
-      break;
+    case DM_BLOCK_TABLE: putText(buf, "TABLE"); break;
+    case DM_BLOCK_IMAGE: putText(buf, "IMAGE"); break;
+    default: putText(buf, " "); break;
   }
 }
 

@@ -12,50 +12,50 @@
 extern Context*& context;
 
 struct dmDataset {
-  dmKernel* kernel = nullptr;        // kernel that opened or created the file
-  void* kernel_dataset = nullptr;    // the kernel's handle for the file
-  int slot = 0;                      // 1…DM_MAX_DATASETS in Context
+  dmKernel* kernel = nullptr;      // kernel that opened or created the file
+  void* kernel_dataset = nullptr;  // the kernel's handle for the file
+  int slot = 0;                    // 1…DM_MAX_DATASETS in Context
   char name[DM_FILENAME_LEN + 1] = {};
-  int writable = 0;                  // 1 when created (mode "W")
-  int nblocks = 0;                   // blocks known so far
-  int current = 0;                   // block last moved to with dmDatasetMoveToBlock
-  int scanned = 0;                   // 1 once the kernel reported no further block
-  dmBlock** blocks = nullptr;        // DM_MAX_BLOCKS entries; block n at index n-1
+  int writable = 0;            // 1 when created (mode "W")
+  int nblocks = 0;             // blocks known so far
+  int current = 0;             // block last moved to with dmDatasetMoveToBlock
+  int scanned = 0;             // 1 once the kernel reported no further block
+  dmBlock** blocks = nullptr;  // DM_MAX_BLOCKS entries; block n at index n-1
 };
 
 struct dmBlock {
-  void* kernel_block = nullptr;      // null after dmBlockClose
+  void* kernel_block = nullptr;  // null after dmBlockClose
   dmDataset* dataset = nullptr;
-  int number = 0;                    // 1-based position in the dataset
-  int type = DM_BLOCK_OTHER;         // DM_BLOCK_TABLE, DM_BLOCK_IMAGE, DM_BLOCK_OTHER
+  int number = 0;             // 1-based position in the dataset
+  int type = DM_BLOCK_OTHER;  // DM_BLOCK_TABLE, DM_BLOCK_IMAGE, DM_BLOCK_OTHER
   char name[DM_NAME_LEN + 1] = {};
   int nkeys = 0;
   int ncols = 0;
-  int ndss = 0;                      // entries of the third list: always 0
+  int ndss = 0;  // entries of the third list: always 0
   int nrows = 0;
-  int row = 0;                       // current row: 1 after opening, 0 after creating
-  int read_error = DM_ERROR_NONE;    // error code of the first failed column read since opening
-  bool refused = false;              // its header could not be read whole: reported once, never offered
-  dmDescriptor** keys = nullptr;     // DM_MAX_DESCRIPTORS entries; exists while open
-  dmDescriptor** cols = nullptr;     // DM_MAX_DESCRIPTORS entries
-  dmDescriptor** dss = nullptr;      // DM_MAX_DESCRIPTORS entries, never filled
+  int row = 0;                     // current row: 1 after opening, 0 after creating
+  int read_error = DM_ERROR_NONE;  // error code of the first failed column read since opening
+  bool refused = false;  // its header could not be read whole: reported once, never offered
+  dmDescriptor** keys = nullptr;  // DM_MAX_DESCRIPTORS entries; exists while open
+  dmDescriptor** cols = nullptr;  // DM_MAX_DESCRIPTORS entries
+  dmDescriptor** dss = nullptr;   // DM_MAX_DESCRIPTORS entries, never filled
 };
 
 struct dmDescriptor {
   char name[DM_NAME_LEN + 1] = {};
   char unit[DM_NAME_LEN + 1] = {};
-  char desc[DM_NAME_LEN + 1] = {};   // for a key, its comment
+  char desc[DM_NAME_LEN + 1] = {};  // for a key, its comment
   int datatype = DM_TYPE_NONE;
   int kind = DM_KIND_COLUMN;
   dmBlock* block = nullptr;
-  int number = 0;                    // position in the block's list; 0 for loose descriptors
-  int kernel_index = 0;              // kernel column number, or the key's header position
-  int ndims = 0;                     // 0 scalar, 1 vector column, or an image's axes
+  int number = 0;        // position in the block's list; 0 for loose descriptors
+  int kernel_index = 0;  // kernel column number, or the key's header position
+  int ndims = 0;         // 0 scalar, 1 vector column, or an image's axes
   int dims[DM_MAX_DIMS] = {};
-  const void* value = nullptr;       // key: its value in the kernel's store (not owned)
-  double* transform = nullptr;       // coordinate: owned refpix, refval, delta
-  dmDescriptor* coord = nullptr;     // column: owned coordinate descriptor
-  bool caller_owned = false;         // made by dmKeyWrite_d, released by dmDescriptorFree
+  const void* value = nullptr;    // key: its value in the kernel's store (not owned)
+  double* transform = nullptr;    // coordinate: owned refpix, refval, delta
+  dmDescriptor* coord = nullptr;  // column: owned coordinate descriptor
+  bool caller_owned = false;      // made by dmKeyWrite_d, released by dmDescriptorFree
 };
 
 /// The kernel used by dmDatasetCreate (the "FITS" kernel after dmInit): dm_state.create_kernel.

@@ -20,20 +20,20 @@ struct dmKernel {
   /* 8 */ int (*TableOpen)(void* kb, int* ncols, int* nrows);
   /* 9 */ int (*ImageOpen)(void* kb);
   /* 10 */ int (*ImageSpec)(void* kb, int datatype, const long* dims, int ndim);
-  /* 11 */ int (*ColumnOpenNo)(void* kb, int n, char* name, int* datatype, char* unit,
-                               char* desc, int* nelem);
-  /* 12 */ int (*ColumnCreate)(void* kb, const char* name, int datatype, int size,
-                               const char* unit, const char* desc);
+  /* 11 */ int (*ColumnOpenNo)(void* kb, int n, char* name, int* datatype, char* unit, char* desc,
+                               int* nelem);
+  /* 12 */ int (*ColumnCreate)(void* kb, const char* name, int datatype, int size, const char* unit,
+                               const char* desc);
   /* 13 */ int (*BlockInit)(void* kb);
-  /* 14 */ int (*NextKey)(void* kb, int pos, char* name, int* datatype, char* unit,
-                          char* comment, void** value);
+  /* 14 */ int (*NextKey)(void* kb, int pos, char* name, int* datatype, char* unit, char* comment,
+                          void** value);
   /* 15 */ int (*GetSpecialKey_d)(void* kb, const char* base, int n, double* values);
   /* 16 */ int (*ColumnRead_d)(void* kb, int col, int firstrow, int nrows, double* values,
                                int nelem);
   /* 17 */ int (*ColumnRead_r)(void* kb, int col, int firstrow, int nrows, float* values,
                                int nelem);
-  /* 18 */ int (*ColumnWrite_d)(void* kb, int col, int firstrow, int nrows,
-                                const double* values, int nelem);
+  /* 18 */ int (*ColumnWrite_d)(void* kb, int col, int firstrow, int nrows, const double* values,
+                                int nelem);
   /* 19 */ int (*KeyWrite_d)(void* kb, const char* name, double value, const char* unit,
                              const char* comment);
   /* 20 */ int (*PutRow)(void* kb, int row);
@@ -65,8 +65,7 @@ int FITS_NextKey(void* kb, int pos, char* name, int* datatype, char* unit, char*
 int FITS_GetSpecialKey_d(void* kb, const char* base, int n, double* values);
 int FITS_ColumnRead_d(void* kb, int col, int firstrow, int nrows, double* values, int nelem);
 int FITS_ColumnRead_r(void* kb, int col, int firstrow, int nrows, float* values, int nelem);
-int FITS_ColumnWrite_d(void* kb, int col, int firstrow, int nrows, const double* values,
-                       int nelem);
+int FITS_ColumnWrite_d(void* kb, int col, int firstrow, int nrows, const double* values, int nelem);
 int FITS_KeyWrite_d(void* kb, const char* name, double value, const char* unit,
                     const char* comment);
 int FITS_PutRow(void* kb, int row);
@@ -91,8 +90,8 @@ struct Context {
 
 struct DmState {
   Context slots;
-  Context* context = &slots;  // null once detached by dmiFree
-  int error = DM_ERROR_NONE;  // the library error code
+  Context* context = &slots;                    // null once detached by dmiFree
+  int error = DM_ERROR_NONE;                    // the library error code
   char error_text[DM_ERROR_TEXT_LEN + 1] = "";  // what dmErrorGetText hands out
   dmKernel* create_kernel = &FITS;
   int table_flag = 2;  // FITS_TABLE_FLAG: tables are created binary (FITS_HDU_BINARY)

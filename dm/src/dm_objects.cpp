@@ -319,8 +319,8 @@ int dmiBlockOpen(dmBlock* block) {
     // A block whose header cannot be read whole is not offered at all.
     char reason[DM_ERROR_TEXT_LEN + 1];
     dmErrorGetText(reason, sizeof reason);
-    std::string line = std::string("Cannot read block ") + block->name + " of " + ds->name +
-                       ": " + reason;
+    std::string line =
+        std::string("Cannot read block ") + block->name + " of " + ds->name + ": " + reason;
     tmsg(line.c_str());
     block->refused = true;
     dmiBlockStructFree(block);
@@ -383,8 +383,7 @@ void dmiHeaderOpen(dmBlock* block) {
     const int next = k->NextKey(block->kernel_block, pos, name, &datatype, unit, comment, &value);
     if (next < 0 || next <= pos) break;
     name[DM_NAME_LEN] = unit[DM_NAME_LEN] = comment[DM_NAME_LEN] = '\0';
-    dmDescriptor* key =
-        dmiDescriptorAlloc(block, name, datatype, DM_KIND_KEY, block->nkeys + 1);
+    dmDescriptor* key = dmiDescriptorAlloc(block, name, datatype, DM_KIND_KEY, block->nkeys + 1);
     if (!key) break;
     copyName(unit, key->unit);
     copyName(comment, key->desc);
@@ -484,12 +483,8 @@ void dmiDescriptorFormatValue(const dmDescriptor* desc, char* buf, int size) {
   if (!desc || !desc->value) return;
   char text[DM_NAME_LEN + 1] = " ";
   switch (desc->datatype) {
-    case DM_TYPE_I:
-      write_i(*static_cast<const int32_t*>(desc->value), text, DM_NAME_LEN);
-      break;
-    case DM_TYPE_D:
-      write_d(*static_cast<const double*>(desc->value), text, DM_NAME_LEN);
-      break;
+    case DM_TYPE_I: write_i(*static_cast<const int32_t*>(desc->value), text, DM_NAME_LEN); break;
+    case DM_TYPE_D: write_d(*static_cast<const double*>(desc->value), text, DM_NAME_LEN); break;
     case DM_TYPE_C: {
       // The store hands out the address of the slot holding the string's address.
       const char* s = *static_cast<const char* const*>(desc->value);
@@ -500,8 +495,7 @@ void dmiDescriptorFormatValue(const dmDescriptor* desc, char* buf, int size) {
       text[0] = *static_cast<const int*>(desc->value) ? 'T' : 'F';
       text[1] = '\0';
       break;
-    default:
-      break;
+    default: break;
   }
   std::snprintf(buf, static_cast<size_t>(size), "%s", text);
 }

@@ -52,7 +52,7 @@ struct HeaderFacts {
   bool has_ztile[1000] = {};
   bool table = false;  // XTENSION = 'BINTABLE' or 'TABLE'
   long long tfields = 0;
-  int tforms = 0;  // TFORMn cards
+  int tforms = 0;          // TFORMn cards
   std::string unreadable;  // first structural keyword whose value is not a whole number
 };
 
@@ -111,20 +111,29 @@ void take(const char* card, HeaderFacts& f) {
   const auto size = [&](long long* out) {
     if (!integer(v, out) && f.unreadable.empty()) f.unreadable = key;
   };
-  if (key == "BITPIX") size(&f.bitpix);
-  else if (key == "NAXIS") size(&f.naxis);
-  else if (key == "PCOUNT") size(&f.pcount);
-  else if (key == "GCOUNT") size(&f.gcount);
-  else if (key == "ZIMAGE") f.zimage = v == "T";
-  else if (key == "XTENSION") f.table = v.rfind("'BINTABLE", 0) == 0 || v.rfind("'TABLE ", 0) == 0;
-  else if (key == "TFIELDS") size(&f.tfields);
-  else if (indexed(key, "TFORM") > 0) ++f.tforms;
-  else if (key == "ZNAXIS") size(&f.znaxis);
+  if (key == "BITPIX")
+    size(&f.bitpix);
+  else if (key == "NAXIS")
+    size(&f.naxis);
+  else if (key == "PCOUNT")
+    size(&f.pcount);
+  else if (key == "GCOUNT")
+    size(&f.gcount);
+  else if (key == "ZIMAGE")
+    f.zimage = v == "T";
+  else if (key == "XTENSION")
+    f.table = v.rfind("'BINTABLE", 0) == 0 || v.rfind("'TABLE ", 0) == 0;
+  else if (key == "TFIELDS")
+    size(&f.tfields);
+  else if (indexed(key, "TFORM") > 0)
+    ++f.tforms;
+  else if (key == "ZNAXIS")
+    size(&f.znaxis);
   else if ((i = indexed(key, "NAXIS")) > 0) {
     size(&n);
     f.axes[i] = n;
-  }
-  else if ((i = indexed(key, "ZNAXIS")) > 0 && integer(v, &n)) f.znaxes[i] = n;
+  } else if ((i = indexed(key, "ZNAXIS")) > 0 && integer(v, &n))
+    f.znaxes[i] = n;
   else if ((i = indexed(key, "ZTILE")) > 0) {
     f.has_ztile[i] = true;
     // A value that is not a whole number counts as no usable tile size.
@@ -191,7 +200,8 @@ int FITS_CheckCompressedSize(const char* filename) {
   char binspec[FLEN_FILENAME] = "";
   char colspec[FLEN_FILENAME] = "";
   int status = 0;
-  fits_parse_input_url(url, urltype, infile, outfile, extspec, rowfilter, binspec, colspec, &status);
+  fits_parse_input_url(url, urltype, infile, outfile, extspec, rowfilter, binspec, colspec,
+                       &status);
   if (status != 0) {
     fits_clear_errmsg();
     return 0;  // CFITSIO's open refuses the name itself
@@ -214,15 +224,15 @@ int FITS_CheckCompressedSize(const char* filename) {
         std::fread(size, 1, 4, file) == 4) {
       kind = "gzip trailer";
       gzip = true;
-    } else if (magic[0] == 'P' && magic[1] == 'K' && bytes >= 26 && std::fseek(file, 22, SEEK_SET) == 0 &&
-               std::fread(size, 1, 4, file) == 4) {
+    } else if (magic[0] == 'P' && magic[1] == 'K' && bytes >= 26 &&
+               std::fseek(file, 22, SEEK_SET) == 0 && std::fread(size, 1, 4, file) == 4) {
       kind = "zip header";
     }
   }
   std::fclose(file);
   if (kind == nullptr) return 0;
-  unsigned long long claim = size[0] | (size[1] << 8) | (size[2] << 16) |
-                             (static_cast<unsigned long long>(size[3]) << 24);
+  unsigned long long claim =
+      size[0] | (size[1] << 8) | (size[2] << 16) | (static_cast<unsigned long long>(size[3]) << 24);
   // The gzip size is kept modulo 2^32; CFITSIO takes a file larger than its
   // claim to mean one 2^32 more.
   if (gzip && static_cast<unsigned long long>(bytes) > claim) claim += 1ULL << 32;
@@ -289,8 +299,7 @@ int FITS_CheckHeaders(fitsfile* fptr, const char* filename) {
     for (long long i = 1; i <= 999; ++i) {
       if (!facts.has_ztile[i] && !(facts.zimage && i <= facts.znaxis)) continue;
       // Without ZTILEn a tile is one row of the image.
-      const long long tile =
-          facts.has_ztile[i] ? facts.ztiles[i] : (i == 1 ? facts.znaxes[1] : 1);
+      const long long tile = facts.has_ztile[i] ? facts.ztiles[i] : (i == 1 ? facts.znaxes[1] : 1);
       if (tile <= 0) {
         return refuse(name, "HDU " + std::to_string(hdu) + ": compressed image tile size ZTILE" +
                                 std::to_string(i) + " is not a positive whole number");

@@ -49,38 +49,38 @@ struct FITS_Dataset {
 
 /// One header card.
 struct FITS_Key {
-  char name[FLEN_KEYWORD] = "";     // keyword
-  char base[FLEN_KEYWORD] = "";     // keyword without its trailing digits
-  int index = 0;                    // number formed by those digits, 0 if none
-  int keytype = FITS_KEY_OTHER;     // FITS_KEY_REAL ... FITS_KEY_OTHER
-  void* value = nullptr;            // into the value store: double, int32, int, or char** slot
+  char name[FLEN_KEYWORD] = "";  // keyword
+  char base[FLEN_KEYWORD] = "";  // keyword without its trailing digits
+  int index = 0;                 // number formed by those digits, 0 if none
+  int keytype = FITS_KEY_OTHER;  // FITS_KEY_REAL ... FITS_KEY_OTHER
+  void* value = nullptr;         // into the value store: double, int32, int, or char** slot
   char comment[FITS_COMMENT_LEN + 1] = "";
-  int special = 0;                  // structural card, not offered as a key
+  int special = 0;  // structural card, not offered as a key
 };
 
 /// The kernel block: one HDU met in the file or created.
 struct FITS_Block {
-  int hdu = 0;                    // HDU number, 1-based
-  int hdutype = FITS_HDU_IMAGE;   // FITS_HDU_IMAGE ... FITS_HDU_OTHER
+  int hdu = 0;                   // HDU number, 1-based
+  int hdutype = FITS_HDU_IMAGE;  // FITS_HDU_IMAGE ... FITS_HDU_OTHER
   FITS_Dataset* dataset = nullptr;
-  FITS_Key* header = nullptr;     // one record per card, null until read
+  FITS_Key* header = nullptr;        // one record per card, null until read
   char name[DM_NAME_LEN + 1] = " ";  // EXTNAME
-  int nkeys = 0;                  // header cards
+  int nkeys = 0;                     // header cards
   int nrows = 0;
   int ncols = 0;
-  int maxcols = 0;                // room in the column lists
-  char** ttype = nullptr;         // column lists (FITS_COL_TEXT characters each)
+  int maxcols = 0;         // room in the column lists
+  char** ttype = nullptr;  // column lists (FITS_COL_TEXT characters each)
   char** tunit = nullptr;
   char** tform = nullptr;
-  int* datatype = nullptr;        // data-model type code per column
-  int* nelem = nullptr;           // element count per column
-  int* scaled = nullptr;          // 1 for a column with TSCALn other than 1 or TZEROn other than 0
-  long heap = 0;                  // PCOUNT of a binary table; 0 when created
-  int naxis = 2;                  // image shape
+  int* datatype = nullptr;  // data-model type code per column
+  int* nelem = nullptr;     // element count per column
+  int* scaled = nullptr;    // 1 for a column with TSCALn other than 1 or TZEROn other than 0
+  long heap = 0;            // PCOUNT of a binary table; 0 when created
+  int naxis = 2;            // image shape
   long naxes[DM_MAX_DIMS] = {0, 0};
   int bitpix = 8;
-  int header_written = 0;         // 1 once the HDU header exists in the file
-  int writable = 0;               // 1 for a created block
+  int header_written = 0;  // 1 once the HDU header exists in the file
+  int writable = 0;        // 1 for a created block
 };
 
 /// New kernel dataset for an open CFITSIO file (null for a null file pointer).
@@ -106,8 +106,7 @@ int FITS_HeaderOpen(FITS_Block* block);
 void FITS_HeaderClose(FITS_Block* block);
 /// Reads card k: keyword (FLEN_KEYWORD), value (FLEN_CARD), comment (FLEN_CARD).
 /// Returns the kernel key type; a card that cannot be read sets *status.
-int FITS_ReadKeyNo(fitsfile* fptr, int k, char* keyword, char* value, char* comment,
-                   int* status);
+int FITS_ReadKeyNo(fitsfile* fptr, int k, char* keyword, char* value, char* comment, int* status);
 /// Sets base name, index and special flag of every card of the header.
 void FITS_SpecialKeys(FITS_Block* block);
 /// Splits the trailing digits (never the first character) off keyword.

@@ -67,13 +67,13 @@ FITS_Dataset* dataset_for(fitsfile* fptr, int status) {
 }
 
 // The CFITSIO column read and the data-model type code of each real type.
-void read_cells(fitsfile* fptr, int col, long long row, long long elem, long long n,
-                double* values, int* status) {
+void read_cells(fitsfile* fptr, int col, long long row, long long elem, long long n, double* values,
+                int* status) {
   int anynul = 0;
   fits_read_col_dbl(fptr, col, row, elem, n, 0.0, values, &anynul, status);
 }
-void read_cells(fitsfile* fptr, int col, long long row, long long elem, long long n,
-                float* values, int* status) {
+void read_cells(fitsfile* fptr, int col, long long row, long long elem, long long n, float* values,
+                int* status) {
   int anynul = 0;
   fits_read_col_flt(fptr, col, row, elem, n, 0.0F, values, &anynul, status);
 }
@@ -102,9 +102,9 @@ int read_reals(FITS_Block* block, int col, int firstrow, int nrows, T* values, i
   fitsfile* fptr = block->dataset->fptr;
   long long total = static_cast<long long>(nrows) * nelem;
   const int type = block->datatype[col - 1];
-  const bool direct = type == real_type(values) ||
-                      (type == DM_TYPE_R && real_type(values) == DM_TYPE_D &&
-                       block->scaled[col - 1] != 0);
+  const bool direct =
+      type == real_type(values) ||
+      (type == DM_TYPE_R && real_type(values) == DM_TYPE_D && block->scaled[col - 1] != 0);
   if (direct && type == real_type(values)) {
     read_cells(fptr, col, firstrow, 1, total, values, &status);
   } else if (direct || type == real_type(static_cast<const Other*>(nullptr))) {
@@ -141,9 +141,12 @@ int column_scaled(const FITS_Block* block, int col) {
     const bool scal = std::strcmp(key.base, "TSCAL") == 0;
     if (!scal && std::strcmp(key.base, "TZERO") != 0) continue;
     double v = 0.0;
-    if (key.keytype == FITS_KEY_REAL) v = *static_cast<const double*>(key.value);
-    else if (key.keytype == FITS_KEY_INT) v = *static_cast<const int32_t*>(key.value);
-    else continue;
+    if (key.keytype == FITS_KEY_REAL)
+      v = *static_cast<const double*>(key.value);
+    else if (key.keytype == FITS_KEY_INT)
+      v = *static_cast<const int32_t*>(key.value);
+    else
+      continue;
     if (v != (scal ? 1.0 : 0.0)) return 1;
   }
   return 0;
@@ -169,12 +172,8 @@ void format_value(const FITS_Key& key, char* out, size_t room) {
       FITS_CopyText(*static_cast<int*>(key.value) != 0 ? "T" : "F", out, room);
       break;
     case FITS_KEY_STRING:
-    case FITS_KEY_COMMENT:
-      FITS_CopyText(*static_cast<char**>(key.value), out, room);
-      break;
-    default:
-      FITS_CopyText(" ", out, room);
-      break;
+    case FITS_KEY_COMMENT: FITS_CopyText(*static_cast<char**>(key.value), out, room); break;
+    default: FITS_CopyText(" ", out, room); break;
   }
 }
 
@@ -353,8 +352,8 @@ int FITS_TableOpen(void* kb, int* ncols, int* nrows) {
   long rows = 0;
   int found = 0;
   char extname[FLEN_VALUE];
-  fits_read_btblhdr(fptr, block->maxcols, &rows, &found, block->ttype, block->tform, block->tunit, extname,
-         &block->heap, &status);
+  fits_read_btblhdr(fptr, block->maxcols, &rows, &found, block->ttype, block->tform, block->tunit,
+                    extname, &block->heap, &status);
   if (status != 0) {
     FITS_Failed(status);
     return status;
@@ -446,8 +445,8 @@ int FITS_BlockInit(FITS_Block* block) {
     }
     dmsg(1, "Write Table header");
     const char* extname = cs_is_blank(block->name) ? nullptr : block->name;
-    fits_write_btblhdr(fptr, block->nrows, block->ncols, block->ttype, block->tform, block->tunit, extname,
-           block->heap, &status);
+    fits_write_btblhdr(fptr, block->nrows, block->ncols, block->ttype, block->tform, block->tunit,
+                       extname, block->heap, &status);
   }
   if (status != 0 && block->dataset->write_status == 0) block->dataset->write_status = status;
   dmsg(1, "Init flag cleared after flush");
@@ -484,7 +483,8 @@ int FITS_GetSpecialKey_d(void* kb, const char* base, int n, double* values) {
     const FITS_Key& key = block->header[k];
     if (key.special == 0 || key.index < 1 || key.index > n || !cs_uceq(key.base, base)) continue;
     double v = 0.0;
-    if (key.keytype == FITS_KEY_REAL && key.value != nullptr) v = *static_cast<double*>(key.value);
+    if (key.keytype == FITS_KEY_REAL && key.value != nullptr)
+      v = *static_cast<double*>(key.value);
     else if (key.keytype == FITS_KEY_INT && key.value != nullptr)
       v = *static_cast<int32_t*>(key.value);
     values[key.index - 1] = v;
@@ -522,7 +522,7 @@ int FITS_ColumnWrite_d(void* kb, int col, int firstrow, int nrows, const double*
   int status = 0;
   // CFITSIO only reads from the array it is given.
   fits_write_col_dbl(block->dataset->fptr, col, firstrow, 1, static_cast<long long>(nrows) * nelem,
-         const_cast<double*>(values), &status);
+                     const_cast<double*>(values), &status);
   if (status != 0 && block->dataset->write_status == 0) block->dataset->write_status = status;
   return nrows;
 }
@@ -535,8 +535,10 @@ int FITS_KeyWrite_d(void* kb, const char* name, double value, const char* unit,
   if (block == nullptr || block->dataset == nullptr || name == nullptr) return 0;
   char card_comment[FITS_COMMENT_LEN + 1];
   const char* text = comment != nullptr ? comment : "";
-  if (unit == nullptr || cs_is_blank(unit)) FITS_CopyText(text, card_comment, sizeof card_comment);
-  else std::snprintf(card_comment, sizeof card_comment, "[%s] %s", unit, text);
+  if (unit == nullptr || cs_is_blank(unit))
+    FITS_CopyText(text, card_comment, sizeof card_comment);
+  else
+    std::snprintf(card_comment, sizeof card_comment, "[%s] %s", unit, text);
   FITS_SelectHDU(block);
   int status = 0;
   fits_write_key_dbl(block->dataset->fptr, name, value, 8, card_comment, &status);
@@ -581,7 +583,9 @@ int FITS_BlockPrintKernel(void* kb) {
 
 int FITS_SetKernelOption(const char* option) {
   if (option == nullptr) return 0;
-  if (cs_eq(option, "TABLE=BINTABLE")) FITS_SetTableType(FITS_HDU_BINARY);
-  else if (cs_eq(option, "TABLE=ASCII")) FITS_SetTableType(FITS_HDU_ASCII);
+  if (cs_eq(option, "TABLE=BINTABLE"))
+    FITS_SetTableType(FITS_HDU_BINARY);
+  else if (cs_eq(option, "TABLE=ASCII"))
+    FITS_SetTableType(FITS_HDU_ASCII);
   return 0;
 }

@@ -15,7 +15,8 @@
 #include "util/util.h"
 
 int& FITS_TABLE_FLAG = dm_state.table_flag;
-static_assert(DmState{}.table_flag == FITS_HDU_BINARY, "tables are created binary until an option says otherwise");
+static_assert(DmState{}.table_flag == FITS_HDU_BINARY,
+              "tables are created binary until an option says otherwise");
 
 namespace {
 
@@ -140,8 +141,7 @@ void FITS_FreeCols(FITS_Block* block) {
 
 // --- header ----------------------------------------------------------------
 
-int FITS_ReadKeyNo(fitsfile* fptr, int k, char* keyword, char* value, char* comment,
-                   int* status) {
+int FITS_ReadKeyNo(fitsfile* fptr, int k, char* keyword, char* value, char* comment, int* status) {
   keyword[0] = value[0] = comment[0] = '\0';
   fits_read_keyn(fptr, k, keyword, value, comment, status);
   if (*status != 0) return FITS_KEY_OTHER;
@@ -183,8 +183,8 @@ int FITS_HeaderOpen(FITS_Block* block) {
   block->header = new (std::nothrow) FITS_Key[static_cast<size_t>(ncards > 0 ? ncards : 1)];
   if (block->header == nullptr) return 0;
   block->nkeys = ncards;
-  dmiTrace(1, "*** ALLOC %12ld FITS HEADER TO BLOCK %12ld NKEYS %d ***",
-             dmiAddr(block->header), dmiAddr(block), ncards);
+  dmiTrace(1, "*** ALLOC %12ld FITS HEADER TO BLOCK %12ld NKEYS %d ***", dmiAddr(block->header),
+           dmiAddr(block), ncards);
 
   for (int k = 1; k <= ncards; ++k) {
     FITS_Key& key = block->header[k - 1];
@@ -244,9 +244,7 @@ int FITS_HeaderOpen(FITS_Block* block) {
         key.value = store_c(ds->store, text);
         break;
       }
-      case FITS_KEY_COMMENT:
-        key.value = store_c(ds->store, value);
-        break;
+      case FITS_KEY_COMMENT: key.value = store_c(ds->store, value); break;
       default:
         tmsg("Unknown key type");
         tmsg(value);
@@ -296,9 +294,9 @@ void FITS_SpecialKeys(FITS_Block* block) {
   for (int k = 0; k < block->nkeys; ++k) {
     FITS_Key& key = block->header[k];
     FITS_StripKeyIndex(key.name, key.base, &key.index);
-    key.special = in_list(key.name, kStructural, std::size(kStructural)) ||
-                  (key.index > 0 &&
-                   in_list(key.base, kStructuralIndexed, std::size(kStructuralIndexed)));
+    key.special =
+        in_list(key.name, kStructural, std::size(kStructural)) ||
+        (key.index > 0 && in_list(key.base, kStructuralIndexed, std::size(kStructuralIndexed)));
     // In a table, image-style coordinate cards describe columns: give them the
     // table names so that both spellings reach the column coordinates.
     if (block->hdutype == FITS_HDU_IMAGE) continue;
@@ -375,9 +373,7 @@ int FITS_TypeToBitpix(int datatype) {
     case DM_TYPE_BR:
     case DM_TYPE_Q:
     case DM_TYPE_NONE: return 0;
-    default:
-      tmsg("Bad data type");
-      return 0;
+    default: tmsg("Bad data type"); return 0;
   }
 }
 
@@ -408,9 +404,7 @@ int FITS_LetterToKeyType(char letter) {
     case 'F': return FITS_KEY_REAL;
     case 'I': return FITS_KEY_INT;
     case 'L': return FITS_KEY_LOGICAL;
-    default:
-      tmsg("Unknown key type");
-      return FITS_KEY_OTHER;
+    default: tmsg("Unknown key type"); return FITS_KEY_OTHER;
   }
 }
 

@@ -33,8 +33,9 @@ StoreBuffer* new_buffer(Store* store, int type, long capacity, size_t elem) {
   b->capacity = capacity;
   b->data = data;
   store->current[type] = k;
-  if (type != STORE_C) dmiTrace(1, "*** ALLOC %12ld Store %c %d ***", dmiAddr(data), kLetter[type],
-                             static_cast<int>(capacity));
+  if (type != STORE_C)
+    dmiTrace(1, "*** ALLOC %12ld Store %c %d ***", dmiAddr(data), kLetter[type],
+             static_cast<int>(capacity));
   return b;
 }
 
@@ -143,9 +144,7 @@ float* store_r(Store* store, const float* values, long n) {
 int32_t* store_i(Store* store, const int32_t* values, long n) {
   return append(store, STORE_I, values, n);
 }
-int* store_q(Store* store, const int* values, long n) {
-  return append(store, STORE_Q, values, n);
-}
+int* store_q(Store* store, const int* values, long n) { return append(store, STORE_Q, values, n); }
 
 char** store_c(Store* store, const char* text) {
   if (store == nullptr || text == nullptr) return nullptr;
@@ -202,7 +201,7 @@ StoreBuffer* store_alloc_c(Store* store, long slots, long bytes) {
   b->next = area;
   b->area_size = bytes;
   dmiTrace(1, "*** ALLOC %12ld Store C %d %d ***", dmiAddr(b->data), static_cast<int>(slots),
-        static_cast<int>(bytes));
+           static_cast<int>(bytes));
   return b;
 }
 

@@ -22,13 +22,13 @@ constexpr int STORE_Q = 5;  // "Q" logical (int, nonzero = true)
 
 /// One entry of the buffer table. A buffer is never enlarged or moved.
 struct StoreBuffer {
-  int type = 0;           // STORE_D ... STORE_Q; 0 for the reserved entry
-  long used = 0;          // values stored
-  long capacity = 0;      // values it can hold
-  void* data = nullptr;   // the values; for "C" an array of char* slots
-  char* area = nullptr;   // "C" only: start of the character area
-  char* next = nullptr;   // "C" only: next free byte of the area
-  long area_size = 0;     // "C" only: size of the area in bytes
+  int type = 0;          // STORE_D ... STORE_Q; 0 for the reserved entry
+  long used = 0;         // values stored
+  long capacity = 0;     // values it can hold
+  void* data = nullptr;  // the values; for "C" an array of char* slots
+  char* area = nullptr;  // "C" only: start of the character area
+  char* next = nullptr;  // "C" only: next free byte of the area
+  long area_size = 0;    // "C" only: size of the area in bytes
 };
 
 /// The pool: a fixed table of buffers and the current buffer of each type.

@@ -203,8 +203,7 @@ TEST_F(DmApiTest, dmDatasetTableCreate_roundTripIsReadBackAndVerified) {
       testing::internal::CaptureStdout();
       EXPECT_EQ(dmColumnCreate(b, "LATE", DM_TYPE_D, 0, " ", " "), nullptr);
       const std::string out = testing::internal::GetCapturedStdout();
-      EXPECT_NE(out.find("Cannot create columns after rows have been written"),
-                std::string::npos);
+      EXPECT_NE(out.find("Cannot create columns after rows have been written"), std::string::npos);
     }
   }
   // All blocks of a created dataset are known: counting them leaves the file alone.
@@ -419,7 +418,7 @@ TEST_F(DmApiTest, dmGetStaticArray_d_scaled32BitRealsMatchCfitsio64BitRead) {
     fits_movabs_hdu(c.f, 2, &hdutype, &c.status);
     fits_read_col_dbl(c.f, 1, 1, 1, 2, 0.0, want_t, &anynul, &c.status);
     fits_read_col_dbl(c.f, 2, 1, 1, static_cast<LONGLONG>(want.size()), 0.0, want.data(), &anynul,
-           &c.status);
+                      &c.status);
     ASSERT_EQ(c.status, 0);
   }
   dmBlock* b = dmDatasetTableOpen((path + "[RHRI_GAIN]").c_str());

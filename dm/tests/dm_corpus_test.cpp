@@ -82,8 +82,7 @@ struct Walk {
 // Opens every corpus file, walks all its blocks, and closes it again.
 Walk walkCorpus() {
   Walk w;
-  const std::vector<std::string> files =
-      dmtest::listFiles(std::string(VARTO_CORPUS_DIR) + "/fits");
+  const std::vector<std::string> files = dmtest::listFiles(std::string(VARTO_CORPUS_DIR) + "/fits");
   w.files = static_cast<int>(files.size());
   testing::internal::CaptureStdout();  // listings and kernel warnings
   for (const std::string& path : files) {

@@ -59,17 +59,14 @@ void putColumn(fitsfile* f, int col, const std::vector<double>& values, int* sta
                  const_cast<double*>(values.data()), status);
 }
 
-void addEmptyPrimary(fitsfile* f, int* status) {
-  fits_create_img(f, BYTE_IMG, 0, nullptr, status);
-}
+void addEmptyPrimary(fitsfile* f, int* status) { fits_create_img(f, BYTE_IMG, 0, nullptr, status); }
 
 void addCard(fitsfile* f, const char* card, int* status) { fits_write_record(f, card, status); }
 
 void writeEventFile(const std::string& path) {
   writeFits(path, [](fitsfile* f, int* st) {
     addEmptyPrimary(f, st);
-    addTable(f, "STDEVT", {{"TIME", "1D", "s"}, {"X", "1E", "pixel"}, {"Y", "1E", "pixel"}}, 3,
-             st);
+    addTable(f, "STDEVT", {{"TIME", "1D", "s"}, {"X", "1E", "pixel"}, {"Y", "1E", "pixel"}}, 3, st);
     putColumn(f, 1, {100.5, 101.25, 102.0}, st);
     putColumn(f, 2, {4096, 4100, 4200}, st);
     putColumn(f, 3, {4097, 4000, 3900}, st);
@@ -113,7 +110,9 @@ FITS_Block* KernelFile::next(char* name, int* type) {
   return b;
 }
 
-CfitsioFile::CfitsioFile(const std::string& path) { fits_open_file(&f, path.c_str(), READONLY, &status); }
+CfitsioFile::CfitsioFile(const std::string& path) {
+  fits_open_file(&f, path.c_str(), READONLY, &status);
+}
 
 CfitsioFile::~CfitsioFile() {
   int s = 0;

@@ -153,9 +153,9 @@ TEST_F(FitsKernelTest, FITS_NextKey_offersUserCardsWithTheirTypes) {
   ASSERT_NE(b, nullptr);
   ASSERT_EQ(FITS_ImageOpen(b), 0);
   std::vector<std::pair<std::string, int>> expected = {
-      {"SIMPLE", DM_TYPE_Q}, {"EXTEND", DM_TYPE_Q},  {"DATE", DM_TYPE_C},
-      {"NAXIS0", DM_TYPE_I}, {"MJDREFI", DM_TYPE_I}, {"MJDREFF", DM_TYPE_D},
-      {"TELESCOP", DM_TYPE_C}, {"REPEAT", DM_TYPE_I}, {"REPEAT", DM_TYPE_I}};
+      {"SIMPLE", DM_TYPE_Q},   {"EXTEND", DM_TYPE_Q},  {"DATE", DM_TYPE_C},
+      {"NAXIS0", DM_TYPE_I},   {"MJDREFI", DM_TYPE_I}, {"MJDREFF", DM_TYPE_D},
+      {"TELESCOP", DM_TYPE_C}, {"REPEAT", DM_TYPE_I},  {"REPEAT", DM_TYPE_I}};
   EXPECT_EQ(offered(b), expected);
 
   EXPECT_EQ(*static_cast<int32_t*>(key_value(b, "MJDREFI")), 49353);
@@ -277,13 +277,10 @@ TEST_F(FitsKernelTest, FITS_GetSpecialKey_d_crpixInTableActsAsTcrpx) {
 TEST_F(FitsKernelTest, FITS_ColumnRead_typeRulesAndVectorCells) {
   std::string p = tmp.path("cols.fits");
   writeFits(p, [](fitsfile* f, int* st) {
-    addTable(f, "T",
-             {{"J", "1J", ""},
-              {"E", "1E", ""},
-              {"D", "1D", ""},
-              {"V", "1024D", ""},
-              {"S", "20A", ""}},
-             0, st);
+    addTable(
+        f, "T",
+        {{"J", "1J", ""}, {"E", "1E", ""}, {"D", "1D", ""}, {"V", "1024D", ""}, {"S", "20A", ""}},
+        0, st);
     int32_t j[2] = {7, 8};
     float e[2] = {1.5F, 0.1F};
     double d[2] = {0.1, 2.0};
@@ -427,8 +424,10 @@ std::string run_verify(const std::string& path) {
 }
 
 TEST_F(FitsKernelTest, FITS_writeTable_passesFitsverify) {
-  if (std::FILE* f = std::fopen(kVerify, "r")) std::fclose(f);
-  else GTEST_SKIP() << kVerify << " is not installed";
+  if (std::FILE* f = std::fopen(kVerify, "r"))
+    std::fclose(f);
+  else
+    GTEST_SKIP() << kVerify << " is not installed";
   std::string p = tmp.path("varto.fits");
   write_histogram(p, 5);
   std::string report = run_verify(p);
@@ -618,8 +617,10 @@ TEST_F(FitsKernelTest, FITS_records_traceAllocAndFreeInPairs) {
   std::map<std::string, int> open;
   std::istringstream lines(err);
   std::string line;
-  std::regex alloc(R"(^\[\*1\]  \*\*\* ALLOC +(-?\d+) (FITS DS|FITS BLOCK \d+|FITS Table|FITS HEADER|STORE|Store)( |$).*)");
-  std::regex release(R"(^\[\*1\]  \*\*\* FREE  +(-?\d+) (FITS DS|FITS BLOCK \d+|FITS Table|FITS HEADER|STORE|Store) \*\*\*$)");
+  std::regex alloc(
+      R"(^\[\*1\]  \*\*\* ALLOC +(-?\d+) (FITS DS|FITS BLOCK \d+|FITS Table|FITS HEADER|STORE|Store)( |$).*)");
+  std::regex release(
+      R"(^\[\*1\]  \*\*\* FREE  +(-?\d+) (FITS DS|FITS BLOCK \d+|FITS Table|FITS HEADER|STORE|Store) \*\*\*$)");
   int allocs = 0;
   for (std::smatch m; std::getline(lines, line);) {
     if (std::regex_match(line, m, alloc)) {
@@ -724,8 +725,10 @@ TEST_F(FitsKernelTest, FITS_kernel_walksEveryCorpusFile) {
       ++blocks;
       int ncols = 0;
       int nrows = 0;
-      if (type == DM_BLOCK_TABLE) FITS_TableOpen(b, &ncols, &nrows);
-      else FITS_ImageOpen(b);
+      if (type == DM_BLOCK_TABLE)
+        FITS_TableOpen(b, &ncols, &nrows);
+      else
+        FITS_ImageOpen(b);
       char unit[DM_NAME_LEN + 1];
       char comment[DM_NAME_LEN + 1];
       void* value = nullptr;

@@ -191,7 +191,8 @@ LineRead read_plain_line(int ch, std::array<char, PAR_LINE_LEN + 2>& buf, int* b
 
 std::string par_unreadable_reason(const char* filename) {
   struct stat st {};
-  if (::stat(filename, &st) != 0) return errno == ENOENT || errno == ENOTDIR ? "" : std::strerror(errno);
+  if (::stat(filename, &st) != 0)
+    return errno == ENOENT || errno == ENOTDIR ? "" : std::strerror(errno);
   if (S_ISDIR(st.st_mode)) return "it is a directory";
   FILE* f = std::fopen(filename, "r");
   if (f == nullptr) return std::strerror(errno);

@@ -156,7 +156,8 @@ TEST_F(ParTableTest, par_get_vec_d_separatorsAndMissingElements) {
 }
 
 TEST_F(ParTableTest, par_set_args_namedBareAndEmptyNames) {
-  char w0[] = "varto", w1[] = "events=a.fits", w2[] = "verbose", w3[] = "=x", w4[] = "ghist=2 8 0.1";
+  char w0[] = "varto", w1[] = "events=a.fits", w2[] = "verbose", w3[] = "=x",
+       w4[] = "ghist=2 8 0.1";
   char* words[] = {w0, w1, w2, w3, w4};
   par_set_args(words, 5, table_);
   EXPECT_EQ(table_->count, 4);
@@ -197,9 +198,8 @@ TEST_F(ParTableTest, par_read_file_plainLayoutWithCommentsAndBlankLines) {
 TEST_F(ParTableTest, par_read_file_missingFileChangesNothingSilently) {
   par_set(table_, "events", "a.fits");
   std::string out;
-  const std::string err = capture_stderr([&] {
-    out = capture_stdout([&] { par_read_file((dir_ / "absent.par").c_str(), table_); });
-  });
+  const std::string err = capture_stderr(
+      [&] { out = capture_stdout([&] { par_read_file((dir_ / "absent.par").c_str(), table_); }); });
   EXPECT_EQ(out, "");
   EXPECT_EQ(err, "");
   EXPECT_EQ(table_->count, 1);
@@ -272,16 +272,19 @@ TEST_F(ParTableTest, par_open_refusesWhatItCannotReadWhole) {
     std::string word;  // one command-line word
     const char* message;
   } cases[] = {
-      {"value beyond the limit", "", "events=" + longest + "x", "EVENTS longer than 1023 characters"},
+      {"value beyond the limit", "", "events=" + longest + "x",
+       "EVENTS longer than 1023 characters"},
       {"same in the file", "events " + longest + "x\n", "", "EVENTS longer than 1023 characters"},
       {"line beyond the limit", "events " + std::string(PAR_LINE_LEN, 'x') + "\n", "",
        "line 1: field Value"},
       {"binary garbage", "# ok\nev\x01\x7f\xff\x02", "", "line 2: field Name"},
       {"NUL inside a value", std::string("events a.fits\0b.fits\n", 22), "", "line 1: field Value"},
       {"a directory", "/", "", "varto.par: it is a directory"},
-      {"a directory for the library", "/", "parkernel=iraf", "Cannot read parameter file varto.par"},
+      {"a directory for the library", "/", "parkernel=iraf",
+       "Cannot read parameter file varto.par"},
       {"malformed IRAF file", "events,f,a,\"bas.fits\" x,,,\n", "", "line 1: field Value"},
-      {"more names than the table holds", many, "", "Parameter table full (500 names), P500 ignored"},
+      {"more names than the table holds", many, "",
+       "Parameter table full (500 names), P500 ignored"},
   };
   const fs::path here = fs::current_path();
   for (const Case& c : cases) {
@@ -296,14 +299,19 @@ TEST_F(ParTableTest, par_open_refusesWhatItCannotReadWhole) {
     char* words[] = {w0, const_cast<char*>(c.word.c_str())};
     par_table* t = reinterpret_cast<par_table*>(1);
     std::string err;
-    capture_stdout([&] { err = capture_stderr([&] { t = par_open("qel", "varto.par", words, c.word.empty() ? 1 : 2); }); });
+    capture_stdout([&] {
+      err =
+          capture_stderr([&] { t = par_open("qel", "varto.par", words, c.word.empty() ? 1 : 2); });
+    });
     fs::current_path(here);
     EXPECT_EQ(t, nullptr) << c.what;
     EXPECT_NE(err.find(c.message), std::string::npos) << c.what << "\n" << err;
     EXPECT_NE(err.find("Parameters could not be read: stopping"), std::string::npos) << c.what;
     // A file that cannot be parsed is named after its line and field.
     if (std::string(c.message).rfind("line ", 0) == 0) {
-      EXPECT_NE(err.find("Cannot read parameter file varto.par"), std::string::npos) << c.what << "\n" << err;
+      EXPECT_NE(err.find("Cannot read parameter file varto.par"), std::string::npos)
+          << c.what << "\n"
+          << err;
     }
     par_free(t);
   }

@@ -48,7 +48,7 @@ struct SpecialKeys {
   cc_t erase, kill, eof, intr, quit, susp, reprint, werase;
 
   static SpecialKeys from(const termios& t) {
-    return {t.c_cc[VERASE], t.c_cc[VKILL],  t.c_cc[VEOF],     t.c_cc[VINTR],
+    return {t.c_cc[VERASE], t.c_cc[VKILL], t.c_cc[VEOF],     t.c_cc[VINTR],
             t.c_cc[VQUIT],  t.c_cc[VSUSP], t.c_cc[VREPRINT], t.c_cc[VWERASE]};
   }
 };
@@ -215,7 +215,8 @@ class Editor {
   }
 
   void removeAtCursor() {
-    std::memmove(line_ + cur_pos_, line_ + cur_pos_ + 1, static_cast<size_t>(max_pos_ - cur_pos_ - 1));
+    std::memmove(line_ + cur_pos_, line_ + cur_pos_ + 1,
+                 static_cast<size_t>(max_pos_ - cur_pos_ - 1));
     --max_pos_;
     line_[max_pos_] = '\0';
     out_.append(line_ + cur_pos_, static_cast<size_t>(max_pos_ - cur_pos_));

@@ -28,7 +28,9 @@ struct Item {
 };
 
 bool isNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0 || c == '_'; }
-bool isNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '.'; }
+bool isNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '.';
+}
 
 // A value word is the whole rest of its word; two double quotes stand for "".
 std::string valueWord(std::string_view w) { return w == "\"\"" ? std::string() : std::string(w); }
@@ -52,7 +54,8 @@ Item lexWord(std::string_view w) {
 }
 
 bool isVisible(const Parameter* p) {
-  return p != nullptr && p->pname != nullptr && TypeCode(p->ptype) != CommentType && (p->pmode & HiddenMode) == 0;
+  return p != nullptr && p->pname != nullptr && TypeCode(p->ptype) != CommentType &&
+         (p->pmode & HiddenMode) == 0;
 }
 
 // A command-line record; takes name (malloc'd). Null when out of memory.
@@ -108,7 +111,8 @@ char* ParamMatch(ParamList* list, const char* name) {
     return dup_string(full.c_str());
   }
   if (candidates.size() > 1) {
-    std::fprintf(stderr, "parammatch : parameter name %s not uniq (%s, %s)\n", name, candidates[0], candidates[1]);
+    std::fprintf(stderr, "parammatch : parameter name %s not uniq (%s, %s)\n", name, candidates[0],
+                 candidates[1]);
     parerr = PARAM_NOT_UNIQUE;
     return nullptr;
   }
@@ -157,4 +161,6 @@ ParamList* IRAFParArgs(ParamList* list, char** argv, int argc) {
   return out;
 }
 
-ParamList* ParamFileArgs(ParamList* list, char** argv, int argc) { return IRAFParArgs(list, argv, argc); }
+ParamList* ParamFileArgs(ParamList* list, char** argv, int argc) {
+  return IRAFParArgs(list, argv, argc);
+}

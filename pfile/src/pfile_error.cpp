@@ -51,41 +51,41 @@ int& exit_on_error = pfile_detail::state.exit_on_error;
 
 // An out-of-table code must not index past the table.
 const char* message_of(int code) {
-    if (code < 0 || code >= NParamErrors) {
-        return paramerrmsg[PARAM_OK];
-    }
-    return paramerrmsg[code];
+  if (code < 0 || code >= NParamErrors) {
+    return paramerrmsg[PARAM_OK];
+  }
+  return paramerrmsg[code];
 }
 
 }  // namespace
 
 int c_paramerr(int level, const char* label, const char* name) {
-    std::fprintf(stderr, "%s: %s : %s\n", label ? label : "", message_of(parerr), name ? name : "");
-    if (level != 0 && exit_on_error) {
-        pfile_detail::pfile_exit(level);
-    }
-    parerr = PARAM_OK;
-    return level;
+  std::fprintf(stderr, "%s: %s : %s\n", label ? label : "", message_of(parerr), name ? name : "");
+  if (level != 0 && exit_on_error) {
+    pfile_detail::pfile_exit(level);
+  }
+  parerr = PARAM_OK;
+  return level;
 }
 
 const char* c_paramerrstr(void) {
-    const char* text = message_of(parerr);
-    parerr = PARAM_OK;
-    return text;
+  const char* text = message_of(parerr);
+  parerr = PARAM_OK;
+  return text;
 }
 
 int set_paramerror(int flag) {
-    int old = exit_on_error;
-    exit_on_error = flag;
-    return old;
+  int old = exit_on_error;
+  exit_on_error = flag;
+  return old;
 }
 
 void pfile_detail::pfile_exit(int status) { std::exit(status); }
 
 void pfile_detail::reset_state() {
-    while (state.open_files != nullptr) {
-        c_paramclose(state.open_files);
-    }
-    ValueClear(&state.line_value);
-    state = PfileState{};
+  while (state.open_files != nullptr) {
+    c_paramclose(state.open_files);
+  }
+  ValueClear(&state.line_value);
+  state = PfileState{};
 }

@@ -23,44 +23,44 @@ constexpr std::size_t LastNameMax = 128;
 
 /// One line of the indirect classing database: pfile.param is found as ipfile.iparam.
 struct IndirEntry {
-    std::string pfile, param, ipfile, iparam;
+  std::string pfile, param, ipfile, iparam;
 };
 struct IndirDB {
-    std::vector<IndirEntry> entry;
+  std::vector<IndirEntry> entry;
 };
 /// The indirect classing database named by PINCLASSDB, as last read.
 struct ClassDB {
-    std::string name;  // the database file loaded
-    bool loaded = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    struct timespec mtime {};
-    IndirDB group[27][27];             // by first letter of file and parameter, 26 for any other
-    std::vector<std::string> ipfiles;  // distinct targets, in the order first seen
-    std::vector<std::string> warned;   // missing files already reported
+  std::string name;  // the database file loaded
+  bool loaded = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  struct timespec mtime {};
+  IndirDB group[27][27];             // by first letter of file and parameter, 26 for any other
+  std::vector<std::string> ipfiles;  // distinct targets, in the order first seen
+  std::vector<std::string> warned;   // missing files already reported
 };
 
 /// Terminal settings shared by set_termio and reset_termio: the settings found
 /// when editing began, and whether the editing settings are in force.
 struct TermState {
-    termios saved{};
-    bool editing = false;
+  termios saved{};
+  bool editing = false;
 };
 
 struct PfileState {
-    int error = PARAM_OK;              // parerr
-    int exit_on_error = 1;             // set_paramerror
-    ParamFile* open_files = nullptr;   // PFList, newest first
-    char last_name[LastNameMax + 1] = "";  // the name last asked of c_paramopen
-    char found[ParamPathMax] = "";         // a search result, kept until the next search
-    alignas(double) char conversion[ParamConvertSize] = {};  // what a get returns
-    int get_depth = 0;                 // gets in progress (a reference runs one inside another)
-    std::vector<const Value*> resolving;  // values being resolved, innermost last
-    bool cycle = false;                // a reference cycle met since the outermost get began
-    ClassDB classdb;
-    Value line_value{};                // the value NextListValue returns
-    TermState term;
+  int error = PARAM_OK;                  // parerr
+  int exit_on_error = 1;                 // set_paramerror
+  ParamFile* open_files = nullptr;       // PFList, newest first
+  char last_name[LastNameMax + 1] = "";  // the name last asked of c_paramopen
+  char found[ParamPathMax] = "";         // a search result, kept until the next search
+  alignas(double) char conversion[ParamConvertSize] = {};  // what a get returns
+  int get_depth = 0;                    // gets in progress (a reference runs one inside another)
+  std::vector<const Value*> resolving;  // values being resolved, innermost last
+  bool cycle = false;                   // a reference cycle met since the outermost get began
+  ClassDB classdb;
+  Value line_value{};  // the value NextListValue returns
+  TermState term;
 };
 
 /// The one instance; parerr and PFList name two of its fields.
@@ -84,10 +84,14 @@ constexpr const char* DefaultSearchPath = "$PDIRS $PFILES $UPARM .";
 constexpr int MaxFileRecords = 5000;
 
 /// True when v (may be null) holds data or an indirect reference.
-inline bool is_present(const Value* v) { return v != nullptr && (v->value != nullptr || v->indir != nullptr); }
+inline bool is_present(const Value* v) {
+  return v != nullptr && (v->value != nullptr || v->indir != nullptr);
+}
 
 /// True when the mode letters (null: none) hold c.
-inline bool has_letter(const char* mode, char c) { return mode != nullptr && std::strchr(mode, c) != nullptr; }
+inline bool has_letter(const char* mode, char c) {
+  return mode != nullptr && std::strchr(mode, c) != nullptr;
+}
 
 /// Heap copy (malloc) of text, or null for null text or when out of memory.
 char* dup_string(const char* text);
@@ -110,11 +114,12 @@ std::string read_stream(FILE* stream);
 /// Opens path ("r+" when mode holds 'w', else "r") and parses it with parse into
 /// a list that owns the stream and carries path, mode, read and writ. Null when
 /// the file cannot be opened; ParamFileCant when it does not parse.
-ParamList* open_list_file(const char* path, const char* mode, ParamList* (*parse)(FILE*), ParamReader read,
-                          ParamWriter writ);
+ParamList* open_list_file(const char* path, const char* mode, ParamList* (*parse)(FILE*),
+                          ParamReader read, ParamWriter writ);
 /// Rewrites the file from its start: head, then line(p) of every record; flushes
 /// and truncates the file at its new end.
-void rewrite_stream(FILE* stream, const ParamList* list, const char* head, std::string (*line)(const Parameter*));
+void rewrite_stream(FILE* stream, const ParamList* list, const char* head,
+                    std::string (*line)(const Parameter*));
 /// Writes list with its writer into a new file in the directory of path and
 /// renames that over path (over the file a link at path names), so that a
 /// reader of path finds the old file or the new one whole, never a part. The

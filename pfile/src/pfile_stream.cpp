@@ -16,108 +16,109 @@
 namespace pfile_detail {
 
 std::string read_stream(FILE* stream) {
-    std::string text;
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, stream)) > 0) {
-        text.append(chunk, n);
-    }
-    return text;
+  std::string text;
+  char chunk[4096];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, stream)) > 0) {
+    text.append(chunk, n);
+  }
+  return text;
 }
 
-ParamList* open_list_file(const char* path, const char* mode, ParamList* (*parse)(FILE*), ParamReader read,
-                          ParamWriter writ) {
-    // Locking ('l' in the mode) is not needed by a single-process tool.
-    FILE* stream = std::fopen(path, has_letter(mode, 'w') ? "r+" : "r");
-    if (stream == nullptr) {
-        return nullptr;
-    }
-    ParamList* list = parse(stream);
-    if (list == nullptr) {
-        std::fclose(stream);
-        return ParamFileCant;
-    }
-    list->file = stream;
-    list->filename = dup_string(path);
-    list->mode = dup_string(mode != nullptr ? mode : "");
-    list->clos = nullptr;
-    list->read = read;
-    list->writ = writ;
-    return list;
+ParamList* open_list_file(const char* path, const char* mode, ParamList* (*parse)(FILE*),
+                          ParamReader read, ParamWriter writ) {
+  // Locking ('l' in the mode) is not needed by a single-process tool.
+  FILE* stream = std::fopen(path, has_letter(mode, 'w') ? "r+" : "r");
+  if (stream == nullptr) {
+    return nullptr;
+  }
+  ParamList* list = parse(stream);
+  if (list == nullptr) {
+    std::fclose(stream);
+    return ParamFileCant;
+  }
+  list->file = stream;
+  list->filename = dup_string(path);
+  list->mode = dup_string(mode != nullptr ? mode : "");
+  list->clos = nullptr;
+  list->read = read;
+  list->writ = writ;
+  return list;
 }
 
-void rewrite_stream(FILE* stream, const ParamList* list, const char* head, std::string (*line)(const Parameter*)) {
-    if (std::fseek(stream, 0, SEEK_SET) != 0) {
-        std::perror("fseek");
-        return;
+void rewrite_stream(FILE* stream, const ParamList* list, const char* head,
+                    std::string (*line)(const Parameter*)) {
+  if (std::fseek(stream, 0, SEEK_SET) != 0) {
+    std::perror("fseek");
+    return;
+  }
+  std::fputs(head, stream);
+  for (int i = 0; i < list->nparam; ++i) {
+    const Parameter* p = list->param[i];
+    if (p == nullptr) {
+      continue;
     }
-    std::fputs(head, stream);
-    for (int i = 0; i < list->nparam; ++i) {
-        const Parameter* p = list->param[i];
-        if (p == nullptr) {
-            continue;
-        }
-        std::string text = line(p);
-        if (std::fwrite(text.data(), 1, text.size(), stream) != text.size()) {
-            std::string what = std::string("could not write param '") + (p->pname ? p->pname : "") + "'";
-            std::perror(what.c_str());
-        }
+    std::string text = line(p);
+    if (std::fwrite(text.data(), 1, text.size(), stream) != text.size()) {
+      std::string what = std::string("could not write param '") + (p->pname ? p->pname : "") + "'";
+      std::perror(what.c_str());
     }
-    std::fflush(stream);
-    long end = std::ftell(stream);
-    if (end >= 0 && ftruncate(fileno(stream), static_cast<off_t>(end)) != 0) {
-        std::perror("ftruncate");
-    }
+  }
+  std::fflush(stream);
+  long end = std::ftell(stream);
+  if (end >= 0 && ftruncate(fileno(stream), static_cast<off_t>(end)) != 0) {
+    std::perror("ftruncate");
+  }
 }
 
 FILE* replace_file(const std::string& path, ParamList* list, const char* mode) {
-    // A link is followed, so that the file it names is replaced and the link kept.
-    std::string target = path;
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char* real = realpath(path.c_str(), nullptr);
-        if (real == nullptr) {
-            return nullptr;
-        }
-        target = real;
-        std::free(real);
+  // A link is followed, so that the file it names is replaced and the link kept.
+  std::string target = path;
+  struct stat st {};
+  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    char* real = realpath(path.c_str(), nullptr);
+    if (real == nullptr) {
+      return nullptr;
     }
-    // An existing file keeps its permissions; a new one gets those of a file
-    // the user creates.
-    mode_t perms = 0;
-    if (stat(target.c_str(), &st) == 0) {
-        perms = st.st_mode & 07777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        perms = 0666 & ~mask;
-    }
-    std::size_t slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    // Hidden, and without the extension, so that no search takes it for a parameter file.
-    std::string temp = dir + (slash == std::string::npos ? "/." : ".") + base + ".XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        return nullptr;
-    }
-    FILE* out = fdopen(fd, "w+");
-    if (out == nullptr) {
-        close(fd);
-        unlink(temp.c_str());
-        return nullptr;
-    }
-    list->writ(out, list, mode);
-    bool ok = std::fflush(out) == 0 && !std::ferror(out) && fchmod(fd, perms) == 0 && fsync(fd) == 0
-              && rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        int saved = errno;
-        std::fclose(out);
-        unlink(temp.c_str());
-        errno = saved;
-        return nullptr;
-    }
-    return out;
+    target = real;
+    std::free(real);
+  }
+  // An existing file keeps its permissions; a new one gets those of a file
+  // the user creates.
+  mode_t perms = 0;
+  if (stat(target.c_str(), &st) == 0) {
+    perms = st.st_mode & 07777;
+  } else {
+    mode_t mask = umask(0);
+    umask(mask);
+    perms = 0666 & ~mask;
+  }
+  std::size_t slash = target.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  // Hidden, and without the extension, so that no search takes it for a parameter file.
+  std::string temp = dir + (slash == std::string::npos ? "/." : ".") + base + ".XXXXXX";
+  int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    return nullptr;
+  }
+  FILE* out = fdopen(fd, "w+");
+  if (out == nullptr) {
+    close(fd);
+    unlink(temp.c_str());
+    return nullptr;
+  }
+  list->writ(out, list, mode);
+  bool ok = std::fflush(out) == 0 && !std::ferror(out) && fchmod(fd, perms) == 0 &&
+            fsync(fd) == 0 && rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    int saved = errno;
+    std::fclose(out);
+    unlink(temp.c_str());
+    errno = saved;
+    return nullptr;
+  }
+  return out;
 }
 
 }  // namespace pfile_detail

@@ -13,10 +13,10 @@ namespace pfile_detail {
 
 /// Converted data of one type: i for boolean/integer/mode, d for real, s for text.
 struct Datum {
-    int type = VoidType;
-    int i = 0;
-    double d = 0.0;
-    std::string s;
+  int type = VoidType;
+  int i = 0;
+  double d = 0.0;
+  std::string s;
 };
 
 /// Converts data of type from to type to; false with parerr PARAM_NO_CONVERTER or

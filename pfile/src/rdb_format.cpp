@@ -26,7 +26,7 @@ constexpr const char* kHeader =
 
 enum class Column { Name, Type, Mode, Value, Min, Max, Prompt };
 constexpr int kColumns = 7;
-constexpr std::array<std::string_view, kColumns> kColumnWords = {"name", "type", "mode", "value",
+constexpr std::array<std::string_view, kColumns> kColumnWords = {"name", "type", "mode",  "value",
                                                                  "min",  "max",  "prompt"};
 
 // The meaning of each column of one file, from its header, and the widths of
@@ -151,7 +151,8 @@ ParamList* RDBParFile(FILE* stream) {
   // Fields are kept as C strings, which a NUL byte would silently cut.
   if (size_t at = text.find('\0'); at != std::string::npos) {
     std::fprintf(stderr, "Error in parameter file: line %d: NUL byte\n",
-                 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n')));
+                 1 + static_cast<int>(std::count(
+                         text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n')));
     return nullptr;
   }
   std::vector<std::string_view> lines = splitLines(text);
@@ -164,7 +165,8 @@ ParamList* RDBParFile(FILE* stream) {
   for (size_t i = 2; i < lines.size(); ++i) {
     if (lines[i].empty()) continue;
     if (list->nparam >= pfile_detail::MaxFileRecords) {
-      std::fprintf(stderr, "Error in parameter file: more than %d lines\n", pfile_detail::MaxFileRecords);
+      std::fprintf(stderr, "Error in parameter file: more than %d lines\n",
+                   pfile_detail::MaxFileRecords);
       PListFree(list);
       return nullptr;
     }
@@ -184,12 +186,9 @@ ParamList* RDBParFile(FILE* stream) {
 std::string recordLine(const Parameter* p) {
   if (TypeCode(p->ptype) == CommentType) return {};
   const std::array<std::string, kColumns> fields = {
-      p->pname != nullptr ? p->pname : "",
-      pfile_detail::type_word(p->ptype),
-      pfile_detail::mode_letters(p->pmode),
-      pfile_detail::value_text(&p->pvalue),
-      pfile_detail::value_text(&p->pmin),
-      pfile_detail::value_text(&p->pmax),
+      p->pname != nullptr ? p->pname : "",     pfile_detail::type_word(p->ptype),
+      pfile_detail::mode_letters(p->pmode),    pfile_detail::value_text(&p->pvalue),
+      pfile_detail::value_text(&p->pmin),      pfile_detail::value_text(&p->pmax),
       p->pprompt != nullptr ? p->pprompt : "",
   };
   // A field may hold neither tab nor newline; they are written as the library's

@@ -62,7 +62,7 @@ struct EditOptions {
 struct EditResult {
   int rc = -99;
   std::string line;
-  bool restored = false;   // settings after readline equal those before
+  bool restored = false;  // settings after readline equal those before
   bool guardIntact = false;
   std::string report;
   pty_test::PtyRun run;
@@ -91,7 +91,8 @@ EditResult edit(const std::vector<Step>& steps, const EditOptions& opt = {}) {
     int rc = readline(kPrompt, buf.data(), opt.max, newest);
     bool restored = settingsRestored();
     bool guard = true;
-    for (size_t i = static_cast<size_t>(std::max(opt.max, 0)); i < buf.size(); ++i) guard = guard && buf[i] == 'G';
+    for (size_t i = static_cast<size_t>(std::max(opt.max, 0)); i < buf.size(); ++i)
+      guard = guard && buf[i] == 'G';
     kil_history(oldest);
 
     char head[64];
@@ -157,8 +158,8 @@ TEST(LineEditorTest, readline_killAndWordErase) {
       {"kill clears the whole line", "abc def" + kU + "x", "x"},
       {"kill from the middle clears everything", "abc" + kB + kU + "z", "z"},
       {"word-erase at the end skips blanks, then the word", "one two  " + kW, "one "},
-      {"word-erase in the middle cuts after the cursor", "one two three" + std::string(6, '\x02') + kW + "X",
-       "one X"},
+      {"word-erase in the middle cuts after the cursor",
+       "one two three" + std::string(6, '\x02') + kW + "X", "one X"},
       {"word-erase at the start cuts the whole line", "ab" + kA + kW, ""},
   });
 }
@@ -178,14 +179,18 @@ TEST(LineEditorTest, readline_cursorKeys) {
 TEST(LineEditorTest, readline_terminalSpecialCharacters) {
   EditOptions opt;
   opt.specials = {{VERASE, '#'}, {VKILL, '@'}, {VWERASE, 0x07}, {VREPRINT, 0x19}, {VEOF, 0x18}};
-  expectCases({
-      {"terminal erase", "ab#c", "ac"},
-      {"terminal kill", "xyz@q", "q"},
-      {"terminal word-erase", "one two\x07x", "one x"},
-      {"terminal reprint", "ab\x19" "c", "abc"},
-      {"terminal end of file deletes inside a line", "ab" + kA + "\x18", "b"},
-  },
-              opt);
+  expectCases(
+      {
+          {"terminal erase", "ab#c", "ac"},
+          {"terminal kill", "xyz@q", "q"},
+          {"terminal word-erase", "one two\x07x", "one x"},
+          {"terminal reprint",
+           "ab\x19"
+           "c",
+           "abc"},
+          {"terminal end of file deletes inside a line", "ab" + kA + "\x18", "b"},
+      },
+      opt);
 
   EditResult r = type("\x18", opt);
   EXPECT_EQ(r.rc, 0);
@@ -204,17 +209,18 @@ TEST(LineEditorTest, readline_reprintRedrawsPromptAndLine) {
 TEST(LineEditorTest, readline_history) {
   EditOptions opt;
   opt.history = {"old", "mid", "new"};
-  expectCases({
-      {"first Ctrl-P shows the newest", kP, "new"},
-      {"second Ctrl-P shows an older one", kP + kP, "mid"},
-      {"Ctrl-P at the oldest does nothing", kP + kP + kP + kP + kP, "old"},
-      {"Ctrl-N goes back to newer", kP + kP + kP + kN, "mid"},
-      {"Ctrl-N past the newest empties the line", kP + kN, ""},
-      {"Ctrl-N before any Ctrl-P does nothing", "abc" + kN, "abc"},
-      {"an entry can be edited", kP + kB + "X", "neXw"},
-      {"Ctrl-P replaces typed text", "typed" + kP, "new"},
-  },
-              opt);
+  expectCases(
+      {
+          {"first Ctrl-P shows the newest", kP, "new"},
+          {"second Ctrl-P shows an older one", kP + kP, "mid"},
+          {"Ctrl-P at the oldest does nothing", kP + kP + kP + kP + kP, "old"},
+          {"Ctrl-N goes back to newer", kP + kP + kP + kN, "mid"},
+          {"Ctrl-N past the newest empties the line", kP + kN, ""},
+          {"Ctrl-N before any Ctrl-P does nothing", "abc" + kN, "abc"},
+          {"an entry can be edited", kP + kB + "X", "neXw"},
+          {"Ctrl-P replaces typed text", "typed" + kP, "new"},
+      },
+      opt);
   expectCases({{"no history", "a" + kP + kN, "a"}});
 }
 

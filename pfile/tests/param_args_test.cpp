@@ -62,7 +62,8 @@ TEST_F(ParamArgsTest, ParamFileArgs_positionalValuesFillVisibleParameters) {
 }
 
 TEST_F(ParamArgsTest, ParamFileArgs_namedValuesAndModes) {
-  ListKeeper args{parse({"xpos=12", "outfile=", "clobber+", "verbose-", "infile=\"\"", "xbin=a b=c"})};
+  ListKeeper args{
+      parse({"xpos=12", "outfile=", "clobber+", "verbose-", "infile=\"\"", "xbin=a b=c"})};
   ASSERT_NE(args.list, nullptr);
   ASSERT_EQ(args.list->nparam, 6);
   struct Expect {
@@ -70,8 +71,9 @@ TEST_F(ParamArgsTest, ParamFileArgs_namedValuesAndModes) {
     int mode;
     const char* value;
   };
-  const Expect expect[] = {{"xpos", LearnMode, "12"},    {"outfile", QueryMode, ""}, {"clobber", LearnMode, "yes"},
-                           {"verbose", LearnMode, "no"}, {"infile", LearnMode, ""},  {"xbin", LearnMode, "a b=c"}};
+  const Expect expect[] = {{"xpos", LearnMode, "12"},     {"outfile", QueryMode, ""},
+                           {"clobber", LearnMode, "yes"}, {"verbose", LearnMode, "no"},
+                           {"infile", LearnMode, ""},     {"xbin", LearnMode, "a b=c"}};
   for (int i = 0; i < 6; ++i) {
     const Parameter* p = args.list->param[i];
     SCOPED_TRACE(expect[i].name);
@@ -167,11 +169,11 @@ TEST_F(ParamArgsTest, ParamMatch_fieldSuffixes) {
     const char* expect;
   };
   const Case cases[] = {
-      {"xpos.p_min", "xpos.p_min"},       // exact name: kept as given
+      {"xpos.p_min", "xpos.p_min"},  // exact name: kept as given
       {"xpos", "xpos"},
-      {"xb.p_prompt", "xbin.p_prompt"},   // abbreviation: full name, field kept
+      {"xb.p_prompt", "xbin.p_prompt"},  // abbreviation: full name, field kept
       {"out", "outfile"},
-      {"mode", "mode"},                  // hidden parameters match by name too
+      {"mode", "mode"},  // hidden parameters match by name too
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arg);

@@ -77,7 +77,8 @@ PtyRun runOnPty(const std::function<void(int reportFd)>& body, const std::vector
       ++nextStep;
     }
 
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) {
       run.timedOut = true;
       break;

@@ -89,7 +89,9 @@ TEST_F(RdbFormatTest, RDBParOpen_badHeaderFailsTheFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::string p = write("h.rdb", c.header + (c.header.empty() ? "" : "----\n" "a\ts\th\tx\n"));
+    std::string p = write("h.rdb", c.header + (c.header.empty() ? ""
+                                                                : "----\n"
+                                                                  "a\ts\th\tx\n"));
     EXPECT_EQ(RDBParOpen(p.c_str(), "r"), ParamFileCant);
   }
 }
@@ -164,7 +166,8 @@ TEST_F(RdbFormatTest, RDBParOpen_extraFieldsAreIgnored) {
 }
 
 TEST_F(RdbFormatTest, RDBParWrit_blanksSurviveWriteAndRead) {
-  std::string p = write("w.rdb", std::string(kHeader) + kDashes + "title\ts\tl\told\t\t\tA title\n");
+  std::string p =
+      write("w.rdb", std::string(kHeader) + kDashes + "title\ts\tl\told\t\t\tA title\n");
   {
     ListKeeper k{RDBParOpen(p.c_str(), "rw")};
     ASSERT_NE(k.list, nullptr);
@@ -188,8 +191,8 @@ TEST_F(RdbFormatTest, RDBParWrit_escapesTabAndNewline) {
     k.list->param[0]->pprompt = pfile_detail::dup_string("tab\there");
     RDBParWrit(k.list->file, k.list, "rw");
   }
-  EXPECT_EQ(slurp(p), std::string(kHeader) + kDashes + "a\ts\th\tone\\ttwo\\nthree\t\t\ttab\\there\n" +
-                          "b\ts\th\ty\t\t\t\n");
+  EXPECT_EQ(slurp(p), std::string(kHeader) + kDashes +
+                          "a\ts\th\tone\\ttwo\\nthree\t\t\ttab\\there\n" + "b\ts\th\ty\t\t\t\n");
   ListKeeper k{RDBParOpen(p.c_str(), "r")};
   ASSERT_NE(k.list, ParamFileCant);
   ASSERT_EQ(k.list->nparam, 2);
@@ -198,8 +201,9 @@ TEST_F(RdbFormatTest, RDBParWrit_escapesTabAndNewline) {
 }
 
 TEST_F(RdbFormatTest, RDBParWrit_truncatesAndLeavesOutComments) {
-  std::string p = write("c.rdb", std::string(kHeader) + kDashes + "a\ts\th\tx\t\t\tA long prompt text\n" +
-                                     "b\ts\th\ty\t\t\tAnother long prompt text\n");
+  std::string p =
+      write("c.rdb", std::string(kHeader) + kDashes + "a\ts\th\tx\t\t\tA long prompt text\n" +
+                         "b\ts\th\ty\t\t\tAnother long prompt text\n");
   {
     ListKeeper k{RDBParOpen(p.c_str(), "rw")};
     ASSERT_NE(k.list, ParamFileCant);
@@ -235,8 +239,9 @@ TEST_F(RdbFormatTest, c_paramopen_headerAndDashesOnlyIsCode24) {
 }
 
 TEST_F(RdbFormatTest, c_paramclose_valuesWithBlanksAndTabsSurvive) {
-  std::string p = write("task.rdb", std::string(kHeader) + kDashes + "title\ts\th\told\t\t\tTitle\n" +
-                                        "bins\ti\th\t5\t1\t10\tBins\n");
+  std::string p =
+      write("task.rdb", std::string(kHeader) + kDashes + "title\ts\th\told\t\t\tTitle\n" +
+                            "bins\ti\th\t5\t1\t10\tBins\n");
   ParamFile* f = c_paramopen(p.c_str(), nullptr, 0, "rwH");
   ASSERT_NE(f, nullptr);
   c_pputstr(f, "title", " a b\tc ");

@@ -60,9 +60,12 @@ struct Mode {
   bool searched;
 };
 constexpr Mode kModes[] = {
-    {"SEQ R", "r", 0, true},   {"SEQ W", "w", 0, false},
-    {"SEQ A", "a", 0, true},   {"SIO R", "r", 0, true},
-    {"SIO W", "w", 0, false},  {"SIO RW", "r+", 0, true},
+    {"SEQ R", "r", 0, true},
+    {"SEQ W", "w", 0, false},
+    {"SEQ A", "a", 0, true},
+    {"SIO R", "r", 0, true},
+    {"SIO W", "w", 0, false},
+    {"SIO RW", "r+", 0, true},
     {"CIO R", nullptr, O_RDONLY, true},
     {"CIO W", nullptr, O_WRONLY | O_CREAT | O_TRUNC, false},
     {"CIO RW", nullptr, O_RDWR, true},
@@ -127,8 +130,10 @@ bool get_line(FILE* fp, int fd, char* buf, int size) {
 }
 
 void set_blank(char* buf, int size) {
-  if (size >= 2) std::memcpy(buf, " ", 2);
-  else if (size == 1) buf[0] = '\0';
+  if (size >= 2)
+    std::memcpy(buf, " ", 2);
+  else if (size == 1)
+    buf[0] = '\0';
 }
 
 int open_bracketed(const char* routine, const char* name, const char* mode, int recl) {
@@ -142,7 +147,8 @@ int open_bracketed(const char* routine, const char* name, const char* mode, int 
 
 bool util_int::is_terminal_name(const char* name) { return cs_is_blank(name) || cs_eq(name, "*"); }
 
-util_int::OpenResult util_int::open_once(const char* name, const char* mode_name, int recl, int* chan) {
+util_int::OpenResult util_int::open_once(const char* name, const char* mode_name, int recl,
+                                         int* chan) {
   *chan = 0;
   std::string nm = util_int::trimmed(name, UTIL_PATH_LEN);
   const Mode* mode = find_mode(mode_name);
@@ -184,8 +190,10 @@ util_int::OpenResult util_int::open_once(const char* name, const char* mode_name
     if (t.nfiles >= UTIL_MAX_CHAN) {
       std::printf("QEL FILE Overflow\n");
       std::fflush(stdout);
-      if (fp != nullptr) std::fclose(fp);
-      else ::close(fd);
+      if (fp != nullptr)
+        std::fclose(fp);
+      else
+        ::close(fd);
       return OpenResult::Overflow;
     }
     slot = ++t.nfiles;

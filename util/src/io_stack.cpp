@@ -33,7 +33,9 @@ void io_init(void) {
   io.err = kTermErr;
 }
 
-void io_out(int ch) { io.output[static_cast<std::size_t>(io.olevel - 1)] = ch == 0 ? kTermOut : ch; }
+void io_out(int ch) {
+  io.output[static_cast<std::size_t>(io.olevel - 1)] = ch == 0 ? kTermOut : ch;
+}
 void io_in(int ch) { io.input[static_cast<std::size_t>(io.ilevel - 1)] = ch == 0 ? kTermIn : ch; }
 void io_err(int ch) { io.err = ch == 0 ? kTermErr : ch; }
 int io_chan(int flag) { return flag ? util_int::cur_output() : util_int::cur_input(); }
@@ -46,23 +48,29 @@ void io_print_state(void) {
   dashline(40);
   msg(" RIRADE Basic IO (BIO) Status ");
   dashline(40);
-  std::snprintf(line, sizeof line, "  Input Channel:  %ld", static_cast<long>(util_int::cur_input()));
+  std::snprintf(line, sizeof line, "  Input Channel:  %ld",
+                static_cast<long>(util_int::cur_input()));
   msg(line);
-  std::snprintf(line, sizeof line, "  Output Channel: %ld", static_cast<long>(util_int::cur_output()));
+  std::snprintf(line, sizeof line, "  Output Channel: %ld",
+                static_cast<long>(util_int::cur_output()));
   msg(line);
   std::snprintf(line, sizeof line, "  Error Channel:  %ld", static_cast<long>(io.err));
   msg(line);
 }
 
 void io_ipush(int ch) {
-  if (io.ilevel >= UTIL_IO_STACK) err_msg("Too many files on input IO stack");
-  else ++io.ilevel;
+  if (io.ilevel >= UTIL_IO_STACK)
+    err_msg("Too many files on input IO stack");
+  else
+    ++io.ilevel;
   io.input[static_cast<std::size_t>(io.ilevel - 1)] = ch;
 }
 
 void io_opush(int ch) {
-  if (io.olevel >= UTIL_IO_STACK) err_msg("Too many files on output IO stack");
-  else ++io.olevel;
+  if (io.olevel >= UTIL_IO_STACK)
+    err_msg("Too many files on output IO stack");
+  else
+    ++io.olevel;
   io.output[static_cast<std::size_t>(io.olevel - 1)] = ch;
 }
 

@@ -44,9 +44,12 @@ void put_cut(const std::string& text, char* buf, int n) {
 bool pattern_bits(const char* text, char base, uint64_t* out) {
   unsigned shift = 0;
   switch (base) {
-    case 'B': case 'b': shift = 1; break;
-    case 'O': case 'o': shift = 3; break;
-    case 'Z': case 'z': shift = 4; break;
+    case 'B':
+    case 'b': shift = 1; break;
+    case 'O':
+    case 'o': shift = 3; break;
+    case 'Z':
+    case 'z': shift = 4; break;
     default: return false;
   }
   std::string t = util_int::trimmed(text);
@@ -56,10 +59,14 @@ bool pattern_bits(const char* text, char base, uint64_t* out) {
   for (; k < t.size(); ++k) {
     char c = t[k];
     unsigned d = 0;
-    if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
-    else if (c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A' + 10);
-    else if (c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
-    else return false;
+    if (c >= '0' && c <= '9')
+      d = static_cast<unsigned>(c - '0');
+    else if (c >= 'A' && c <= 'F')
+      d = static_cast<unsigned>(c - 'A' + 10);
+    else if (c >= 'a' && c <= 'f')
+      d = static_cast<unsigned>(c - 'a' + 10);
+    else
+      return false;
     if (d >= (1u << shift)) return false;
     v = (v << shift) | d;
   }
@@ -152,26 +159,34 @@ FmtKind fmt_kind(const char* fmt) {
       }
     }
     while (*p && std::strchr("hlLqjzt", *p)) {
-      if (*p == 'l') ++longs;
-      else if (*p != 'h') return FmtKind::Bad;
+      if (*p == 'l')
+        ++longs;
+      else if (*p != 'h')
+        return FmtKind::Bad;
       ++p;
     }
     if (*p == '\0' || longs > 2) return FmtKind::Bad;
     ++conversions;
     if (std::strchr("diouxXc", *p))
       kind = longs == 2 ? FmtKind::LongLong : longs == 1 ? FmtKind::Long : FmtKind::Int;
-    else if (std::strchr("fFeEgGaA", *p)) kind = FmtKind::Float;
-    else return FmtKind::Bad;
+    else if (std::strchr("fFeEgGaA", *p))
+      kind = FmtKind::Float;
+    else
+      return FmtKind::Bad;
   }
   return conversions == 1 ? kind : FmtKind::Bad;
 }
 
 std::string format_int(long v, const char* fmt, FmtKind kind) {
   char tmp[128];
-  if (kind == FmtKind::LongLong) std::snprintf(tmp, sizeof tmp, fmt, static_cast<long long>(v));
-  else if (kind == FmtKind::Long) std::snprintf(tmp, sizeof tmp, fmt, v);
-  else if (kind == FmtKind::Int) std::snprintf(tmp, sizeof tmp, fmt, static_cast<int>(v));
-  else std::snprintf(tmp, sizeof tmp, fmt, static_cast<double>(v));
+  if (kind == FmtKind::LongLong)
+    std::snprintf(tmp, sizeof tmp, fmt, static_cast<long long>(v));
+  else if (kind == FmtKind::Long)
+    std::snprintf(tmp, sizeof tmp, fmt, v);
+  else if (kind == FmtKind::Int)
+    std::snprintf(tmp, sizeof tmp, fmt, static_cast<int>(v));
+  else
+    std::snprintf(tmp, sizeof tmp, fmt, static_cast<double>(v));
   return tmp;
 }
 

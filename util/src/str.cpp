@@ -358,9 +358,15 @@ int cs_get_token(const char** cursor, char* buf, int mode, int n) {
   return sep;
 }
 
-int cs_get_c(const char** cursor, char* buf, int n) { return cs_get_token(cursor, buf, CS_TOKEN_WORD, n); }
-int cs_get_cs(const char** cursor, char* buf, int n) { return cs_get_token(cursor, buf, CS_TOKEN_PHRASE, n); }
-int cs_get_cl(const char** cursor, char* buf, int n) { return cs_get_token(cursor, buf, CS_TOKEN_LINE, n); }
+int cs_get_c(const char** cursor, char* buf, int n) {
+  return cs_get_token(cursor, buf, CS_TOKEN_WORD, n);
+}
+int cs_get_cs(const char** cursor, char* buf, int n) {
+  return cs_get_token(cursor, buf, CS_TOKEN_PHRASE, n);
+}
+int cs_get_cl(const char** cursor, char* buf, int n) {
+  return cs_get_token(cursor, buf, CS_TOKEN_LINE, n);
+}
 
 namespace {
 
@@ -410,7 +416,9 @@ void cs_put_c(const char* text, char** cursor, int* room) { cs_put_token(text, c
 void cs_put_cs(const char* text, char** cursor, int* room) {
   cs_put_token(text, cursor, esc_data[ESC_STRING].current, room);
 }
-void cs_put_cn(const char* text, char** cursor, int* room) { cs_put_token(text, cursor, '\0', room); }
+void cs_put_cn(const char* text, char** cursor, int* room) {
+  cs_put_token(text, cursor, '\0', room);
+}
 
 void cs_put_i(int v, char** cursor, int* room) { put_number(v, write_i, cursor, room); }
 void cs_put_s(int16_t v, char** cursor, int* room) { put_number(v, write_s, cursor, room); }

@@ -30,7 +30,7 @@ struct Terminal {
   int pos = 0;  // column reached by prompts on the current line
   bool pager_on = false;
   int page_len = 40;
-  int line = 0;  // lines written on the current page
+  int line = 0;        // lines written on the current page
   bool quiet = false;  // set by a 'q' reply, cleared by the next terminal read
 };
 
@@ -45,7 +45,7 @@ struct PathState {
 struct Channel {
   char name[UTIL_PATH_LEN + 1] = " ";
   char type[13] = " ";  // mode name
-  int status = 0;  // 0 free, 1 open and good, -1 end of file or error
+  int status = 0;       // 0 free, 1 open and good, -1 end of file or error
   int lineno = 0;
   int pos = 0;
   int recl = 0;
@@ -114,8 +114,8 @@ struct UtilState {
   Specials specials;
   IoStacks io;
   EscEntry esc[10] = {
-      {'\\', '\\', "ESC"},  {'(', '(', "LPAR"},  {')', ')', "RPAR"},  {',', ',', "WORD"},
-      {';', ';', "STRING"}, {'$', '$', "SYS"},   {'$', '$', "CONT"},  {'#', '#', "CMT"},
+      {'\\', '\\', "ESC"},  {'(', '(', "LPAR"}, {')', ')', "RPAR"}, {',', ',', "WORD"},
+      {';', ';', "STRING"}, {'$', '$', "SYS"},  {'$', '$', "CONT"}, {'#', '#', "CMT"},
       {'$', '$', "MACRO"},  {' ', ' ', "ARG"},
   };
   PathState paths;  // the search path; its current directory lives from load

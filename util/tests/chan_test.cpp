@@ -204,7 +204,8 @@ TEST_F(ChanTest, FioPathSet_keepsFirstTwentyWords) {
   std::string text;
   for (int k = 1; k <= 25; ++k) text += "/nonexistent/p" + std::to_string(k) + " ";
   Captured c = capture([&] { fio_path_set(text.c_str()); });
-  EXPECT_EQ(c.err, "RIRADE WARNING: QELPATH holds more than 20 directories; the rest are ignored\n");
+  EXPECT_EQ(c.err,
+            "RIRADE WARNING: QELPATH holds more than 20 directories; the rest are ignored\n");
   c = capture([] { fio_path_list(); });
   EXPECT_NE(c.out.find("/nonexistent/p20\n"), std::string::npos);
   EXPECT_EQ(c.out.find("/nonexistent/p21"), std::string::npos);

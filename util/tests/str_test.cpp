@@ -10,7 +10,8 @@ namespace {
 
 class StrTest : public UtilTest {};
 
-std::vector<std::string> tokens(const char* text, int mode, int n, std::vector<int>* seps = nullptr) {
+std::vector<std::string> tokens(const char* text, int mode, int n,
+                                std::vector<int>* seps = nullptr) {
   std::vector<std::string> out;
   const char* cur = text;
   std::vector<char> buf(static_cast<std::size_t>(n) + 1);
@@ -119,8 +120,10 @@ TEST_F(StrTest, CsGetToken_wordModeSeparators) {
 
 TEST_F(StrTest, CsGetToken_bracketsKeepSeparators) {
   EXPECT_EQ(tokens("f(x, y) z", CS_TOKEN_WORD, 31), (std::vector<std::string>{"f(x, y)", "z"}));
-  EXPECT_EQ(tokens("g((a b),c) d", CS_TOKEN_WORD, 31), (std::vector<std::string>{"g((a b),c)", "d"}));
-  EXPECT_EQ(tokens("one two; three", CS_TOKEN_PHRASE, 31), (std::vector<std::string>{"one two", "three"}));
+  EXPECT_EQ(tokens("g((a b),c) d", CS_TOKEN_WORD, 31),
+            (std::vector<std::string>{"g((a b),c)", "d"}));
+  EXPECT_EQ(tokens("one two; three", CS_TOKEN_PHRASE, 31),
+            (std::vector<std::string>{"one two", "three"}));
 }
 
 TEST_F(StrTest, CsGetToken_longWordCutAndConsumed) {

@@ -44,14 +44,14 @@ double in_gti(double t0, double t1, const gti* list);
 
 /// What the event file says about the observation.
 struct obs {
-  gti* gtis = nullptr;      // owned good time intervals
-  double mjdref = 0.0;      // MJD of spacecraft time 0
-  double ra_nom = 0.0;      // degrees, reference value of the X column
-  double dec_nom = 0.0;     // degrees, reference value of the Y column
-  double roll_nom = 0.0;    // degrees
-  double x0 = 0.0;          // sky pixels, reference pixel of X
-  double y0 = 0.0;          // sky pixels, reference pixel of Y
-  double pixsize = 0.0;     // degrees per pixel, increment of Y
+  gti* gtis = nullptr;    // owned good time intervals
+  double mjdref = 0.0;    // MJD of spacecraft time 0
+  double ra_nom = 0.0;    // degrees, reference value of the X column
+  double dec_nom = 0.0;   // degrees, reference value of the Y column
+  double roll_nom = 0.0;  // degrees
+  double x0 = 0.0;        // sky pixels, reference pixel of X
+  double y0 = 0.0;        // sky pixels, reference pixel of Y
+  double pixsize = 0.0;   // degrees per pixel, increment of Y
 };
 
 obs* alloc_obs(void);
@@ -99,14 +99,13 @@ asp* varto_read_aspect(const char* file, int rev0, char** cols, const double* bs
 /// Reads every aspect table ("ASPECT", else all blocks named "AO") of ds. Null,
 /// after the message naming the column, when the time column or an attitude
 /// column is missing from a table, or when a column read fails.
-asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double pixsize,
-                 int rev0, char** cols);
+asp* aspect_read(dmDataset* ds, const double* bso, const double* nominal, double pixsize, int rev0,
+                 char** cols);
 /// ra - ra0 in degrees, brought into [-180, 180): the shorter way round the sky,
 /// so that a pointing across RA 0/360 gives small offsets.
 double ra_difference(double ra, double ra0);
 /// Converts an attitude (RA, Dec, roll in degrees) to an offset vector.
-void point_to_asp(const double* attitude, const double* nominal, double pixsize,
-                  double* offset);
+void point_to_asp(const double* attitude, const double* nominal, double pixsize, double* offset);
 /// Applies the boresight offset bso (X, Y pixels, roll degrees) to offset in place.
 void bore_correct(const double* bso, double* offset);
 
@@ -114,18 +113,18 @@ void bore_correct(const double* bso, double* offset);
 // Gain maps and gain steps
 // ---------------------------------------------------------------------------
 
-constexpr int GAIN_MAP_SIZE = 1024;   // 32 x 32 cells, cell (ix, iy) at ix*32 + iy
+constexpr int GAIN_MAP_SIZE = 1024;  // 32 x 32 cells, cell (ix, iy) at ix*32 + iy
 constexpr int GAIN_MAP_SIDE = 32;
 constexpr int GAIN_STEP_CAPACITY = 50;
 
 /// Gain maps against time (MJD) and the gain steps.
 struct gain_data {
-  int count = 0;              // maps
-  double* times = nullptr;    // count map times, MJD
-  double* maps = nullptr;     // count * GAIN_MAP_SIZE gains, map i at i*GAIN_MAP_SIZE
-  int step_count = 0;         // steps read
-  int step_capacity = 0;      // steps allocated
-  double* steps = nullptr;    // step times, MJD
+  int count = 0;            // maps
+  double* times = nullptr;  // count map times, MJD
+  double* maps = nullptr;   // count * GAIN_MAP_SIZE gains, map i at i*GAIN_MAP_SIZE
+  int step_count = 0;       // steps read
+  int step_capacity = 0;    // steps allocated
+  double* steps = nullptr;  // step times, MJD
 };
 
 /// Record for n maps (zeroed) and step_capacity steps. Released with free_gain_data.
@@ -153,9 +152,9 @@ void time_slice(const gain_data* set);
 struct source {
   int count = 0;
   int capacity = 0;
-  double x = 0.0;          // the one position when capacity < 2
+  double x = 0.0;  // the one position when capacity < 2
   double y = 0.0;
-  double* xs = nullptr;    // positions; &x and &y when capacity < 2
+  double* xs = nullptr;  // positions; &x and &y when capacity < 2
   double* ys = nullptr;
 };
 
@@ -199,15 +198,15 @@ struct ghist {
   double* weight = nullptr;       // seconds per bin
   double* first_start = nullptr;  // 0 = none yet
   double* last_stop = nullptr;
-  gti** time_filter = nullptr;    // per bin, null until used (single position)
+  gti** time_filter = nullptr;  // per bin, null until used (single position)
   double* sum_detx = nullptr;
   double* sum_dety = nullptr;
-  double* sum_asp = nullptr;      // 3 * count
+  double* sum_asp = nullptr;  // 3 * count
   double* sum_detx2 = nullptr;
   double* sum_dety2 = nullptr;
-  double* sum_asp2 = nullptr;     // 3 * count
-  long off_count = 0;             // samples whose detector position fell off the gain maps
-  double off_time = 0.0;          // the weight those samples did not add, seconds
+  double* sum_asp2 = nullptr;  // 3 * count
+  long off_count = 0;          // samples whose detector position fell off the gain maps
+  double off_time = 0.0;       // the weight those samples did not add, seconds
 };
 
 /// The most bins a ghist vector may give.
@@ -225,14 +224,14 @@ ghist* alloc_ghist(int n);
 /// null is ignored.
 void free_ghist(ghist* h);
 /// The binning loop: every aspect interval with good time, every position.
-void varto_calc(const source* src, const asp* history, const obs* observation,
-                const gain_data* set, ghist* h);
+void varto_calc(const source* src, const asp* history, const obs* observation, const gain_data* set,
+                ghist* h);
 /// The line on the terminal telling how many samples fell off the detector and
 /// the good time they did not add; nothing when none did.
 void varto_warn_off_detector(const ghist* h);
 /// Adds one sample of gain g and weight w over [t0, t1] to h.
-void varto_accumulate_histogram(double g, double w, double t0, double t1, double detx,
-                                double dety, const double* p, ghist* h, int npos);
+void varto_accumulate_histogram(double g, double w, double t0, double t1, double detx, double dety,
+                                const double* p, ghist* h, int npos);
 /// Merges [t0, t1] into the time ranges of list (0.5 s tolerance).
 void accum_time_filter(double t0, double t1, gti* list);
 /// Carries sky (x, y) to the detector with offset vector p about centre (x0, y0).
@@ -272,11 +271,11 @@ constexpr int PROV_LINE_LEN = 1100;  // a label and a value of up to 1023 charac
 
 /// Who made an output file, when and from what. Released with free_provenance.
 struct provenance {
-  int count = 0;                                    // HISTORY lines held
+  int count = 0;                                       // HISTORY lines held
   char lines[PROV_MAX_LINES][PROV_LINE_LEN + 1] = {};  // "name=value" and the input files
-  int nsource = 0;                                  // source positions of the run
-  char event_file[PROV_LINE_LEN + 1] = {};          // TELESCOP and INSTRUME come from it
-  char event_ext[PROV_LINE_LEN + 1] = {};           // its events block
+  int nsource = 0;                                     // source positions of the run
+  char event_file[PROV_LINE_LEN + 1] = {};             // TELESCOP and INSTRUME come from it
+  char event_ext[PROV_LINE_LEN + 1] = {};              // its events block
 };
 
 /// An empty record.
@@ -313,5 +312,5 @@ bool varto_get_vector(par_table* table, const char* name, const double* def, dou
 /// True, after a message naming both, when outfile (without '!' or a [block])
 /// is the same file (device and inode) as one of the n inputs; roles[k] says
 /// what inputs[k] is.
-bool varto_output_is_input(const char* outfile, const char* const* inputs,
-                           const char* const* roles, int n);
+bool varto_output_is_input(const char* outfile, const char* const* inputs, const char* const* roles,
+                           int n);

@@ -18,16 +18,16 @@ struct dmDescriptor;
 struct dmKernel;
 
 /// Data-type codes of columns, keys and images.
-constexpr int DM_TYPE_S = 0;    // "s"  16-bit integer
-constexpr int DM_TYPE_I = 1;    // "i"  32-bit integer (also "l")
-constexpr int DM_TYPE_R = 2;    // "r"  32-bit real (also "f")
-constexpr int DM_TYPE_D = 3;    // "d"  64-bit real
-constexpr int DM_TYPE_C = 4;    // "c"  character string
-constexpr int DM_TYPE_BR = 5;   // "br"
-constexpr int DM_TYPE_Q = 6;    // "q"  logical
-constexpr int DM_TYPE_UB = 7;   // "ub" unsigned byte
-constexpr int DM_TYPE_US = 8;   // "us" unsigned 16-bit integer
-constexpr int DM_TYPE_UL = 9;   // "ul" unsigned 32-bit integer
+constexpr int DM_TYPE_S = 0;   // "s"  16-bit integer
+constexpr int DM_TYPE_I = 1;   // "i"  32-bit integer (also "l")
+constexpr int DM_TYPE_R = 2;   // "r"  32-bit real (also "f")
+constexpr int DM_TYPE_D = 3;   // "d"  64-bit real
+constexpr int DM_TYPE_C = 4;   // "c"  character string
+constexpr int DM_TYPE_BR = 5;  // "br"
+constexpr int DM_TYPE_Q = 6;   // "q"  logical
+constexpr int DM_TYPE_UB = 7;  // "ub" unsigned byte
+constexpr int DM_TYPE_US = 8;  // "us" unsigned 16-bit integer
+constexpr int DM_TYPE_UL = 9;  // "ul" unsigned 32-bit integer
 constexpr int DM_TYPE_NONE = 10;
 
 /// Block-type codes.

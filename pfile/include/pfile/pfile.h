@@ -43,10 +43,10 @@ constexpr double IndefReal = 1.6e38;
 // Mode bits
 // ---------------------------------------------------------------------------
 
-constexpr int AutoMode = 1;     // 'a': follow the file's task mode
-constexpr int HiddenMode = 2;   // 'h'
-constexpr int LearnMode = 4;    // 'l'
-constexpr int QueryMode = 8;    // 'q'
+constexpr int AutoMode = 1;        // 'a': follow the file's task mode
+constexpr int HiddenMode = 2;      // 'h'
+constexpr int LearnMode = 4;       // 'l'
+constexpr int QueryMode = 8;       // 'q'
 constexpr int NoQueryMode = 0x10;  // open mode 'H': never ask the user
 
 // ---------------------------------------------------------------------------
@@ -58,25 +58,25 @@ constexpr int NoQueryMode = 0x10;  // open mode 'H': never ask the user
 /// an enumeration; null when the field is absent. `indir` is the indirect
 /// reference text as first given, or null. Values read from a file are strings.
 struct Value {
-    int type;
-    void* value;
-    char* indir;
+  int type;
+  void* value;
+  char* indir;
 };
 
 /// One item of an enumeration: its data (an int, a double, or a char* pointer
 /// to a heap copy of the text for string-like item types) and its comparison code.
 struct Check {
-    alignas(double) unsigned char v[144];
-    int oper;
+  alignas(double) unsigned char v[144];
+  int oper;
 };
 
 /// The internal form of an enumeration ("a|b|c"); grows by 20 items.
 struct Range {
-    int type;
-    int nval;
-    int nalo;
-    char* str;
-    Check* check;
+  int type;
+  int nval;
+  int nalo;
+  char* str;
+  Check* check;
 };
 
 using ParamHook = Value* (*)(ParamFile*, Parameter*);
@@ -84,16 +84,16 @@ using ParamHook = Value* (*)(ParamFile*, Parameter*);
 /// One line of a parameter file; comment and blank lines are CommentType records
 /// named "#" and "" whose value holds the line's text.
 struct Parameter {
-    int ptype;
-    int pflag;
-    char* pname;
-    int pmode;
-    Value pvalue;
-    Value pmin;
-    Value pmax;
-    char* pprompt;
-    void* extension;
-    ParamHook phook;
+  int ptype;
+  int pflag;
+  char* pname;
+  int pmode;
+  Value pvalue;
+  Value pmin;
+  Value pmax;
+  char* pprompt;
+  void* extension;
+  ParamHook phook;
 };
 
 using ParamReader = ParamList* (*)(FILE*, const char*);
@@ -102,33 +102,33 @@ using ParamCloser = int (*)(ParamList*);
 
 /// One parsed file: `param` holds nparam records in file order and a null entry.
 struct ParamList {
-    FILE* file;
-    char* filename;
-    char* mode;
-    ParamCloser clos;
-    ParamReader read;
-    ParamWriter writ;
-    int nparam;
-    int nalloc;
-    Parameter** param;
+  FILE* file;
+  char* filename;
+  char* mode;
+  ParamCloser clos;
+  ParamReader read;
+  ParamWriter writ;
+  int nparam;
+  int nalloc;
+  Parameter** param;
 };
 
 /// The handle of one open parameter file, kept on the open-file list.
 struct ParamFile {
-    ParamFile* next;
-    ParamList* psets;
-    ParamList* alist;
-    int mode;
-    void* extension;
+  ParamFile* next;
+  ParamList* psets;
+  ParamList* alist;
+  int mode;
+  void* extension;
 };
 
 /// One entry of the type table: the written type word, the size of the data,
 /// and the per-type operations filled in by the value-access layer (null until then).
 struct VType {
-    const char* name;
-    std::size_t size;
-    int (*compare)(const void* left, int oper, const void* right);
-    Value* (*access)(ParamFile* file, Parameter* p, int type, Value* value);
+  const char* name;
+  std::size_t size;
+  int (*compare)(const void* left, int oper, const void* right);
+  Value* (*access)(ParamFile* file, Parameter* p, int type, Value* value);
 };
 
 /// The type table, indexed by type code (NTypes entries).
@@ -190,37 +190,37 @@ extern int& parerr;
 /// Error codes of the library, kept in parerr; each indexes its message in
 /// paramerrmsg. The numbers are fixed: callers and tests rely on them.
 enum ParamErrorCode : int {
-    PARAM_OK = 0,                         // no error; "parameter error?" is also printed for an unknown code
-    PARAM_NOT_FOUND = 1,                  // "parameter not found"
-    PARAM_NOT_UNIQUE = 2,                 // "parameter not unique"
-    PARAM_FILE_NOT_FOUND = 3,             // "parameter file not found"
-    PARAM_ARGUMENT_ERROR = 4,             // "parameter argument error"
-    PARAM_POSITIONAL_AFTER_ABSOLUTE = 5,  // "positional parameters must come before absolutes"
-    PARAM_UNKNOWN_TYPE = 6,               // "parameter has unknown type"
-    PARAM_BAD_MINIMUM = 7,                // "parameter has bad minimum value"
-    PARAM_BAD_MAXIMUM = 8,                // "parameter has bad maximum value"
-    PARAM_BELOW_MINIMUM = 9,              // "parameter below minimum"
-    PARAM_ABOVE_MAXIMUM = 10,             // "parameter above maximum"
-    PARAM_POINTER_MISSING = 11,           // "parameter pointer missing"
-    PARAM_CANNOT_CONVERT = 12,            // "cannot convert parameter value"
-    PARAM_NO_VALUE = 13,                  // "parameter has no value"
-    PARAM_ARGUMENTS_MISUNDERSTOOD = 14,   // "command arguments missunderstood"
-    PARAM_NO_FILE = 15,                   // "no parameter file"
-    PARAM_NO_CONVERTER = 16,              // "no parameter converter"
-    PARAM_BAD_VALUE = 17,                 // "bad value for parameter"
-    PARAM_BAD_SUBFIELD = 18,              // "bad subfield name"
-    PARAM_RANGE_AND_MAX = 19,             // "can't specify range and max field"
-    PARAM_BAD_RANGE = 20,                 // "bad range specification"
-    PARAM_TYPE_NO_RANGE = 21,             // "parameter type doesn't support range"
-    PARAM_NOT_IN_RANGE = 22,              // "value must be in range"
-    PARAM_TOO_MANY_POSITIONAL = 23,       // "to many positional arguments"
-    PARAM_FILE_READ_ERROR = 24,           // "error reading paramfile"
-    PARAM_ENUM_NOT_UNIQUE = 25,           // "enumerated value not unique"
-    PARAM_INDIRECT_FAILED = 26,           // "can't evaluate indirect parameter"
-    PARAM_LIST_FILE_OPEN = 27,            // "can't open parameter list file"
-    PARAM_BAD_ENUM = 28,                  // "invalid enumerated value"
-    PARAM_REFERENCE_COPY_FAILED = 29,     // "can't copy reference parameter file to user directory"
-    PARAM_NO_REFERENCE = 30,              // "can't find reference parameter file"
+  PARAM_OK = 0,              // no error; "parameter error?" is also printed for an unknown code
+  PARAM_NOT_FOUND = 1,       // "parameter not found"
+  PARAM_NOT_UNIQUE = 2,      // "parameter not unique"
+  PARAM_FILE_NOT_FOUND = 3,  // "parameter file not found"
+  PARAM_ARGUMENT_ERROR = 4,  // "parameter argument error"
+  PARAM_POSITIONAL_AFTER_ABSOLUTE = 5,  // "positional parameters must come before absolutes"
+  PARAM_UNKNOWN_TYPE = 6,               // "parameter has unknown type"
+  PARAM_BAD_MINIMUM = 7,                // "parameter has bad minimum value"
+  PARAM_BAD_MAXIMUM = 8,                // "parameter has bad maximum value"
+  PARAM_BELOW_MINIMUM = 9,              // "parameter below minimum"
+  PARAM_ABOVE_MAXIMUM = 10,             // "parameter above maximum"
+  PARAM_POINTER_MISSING = 11,           // "parameter pointer missing"
+  PARAM_CANNOT_CONVERT = 12,            // "cannot convert parameter value"
+  PARAM_NO_VALUE = 13,                  // "parameter has no value"
+  PARAM_ARGUMENTS_MISUNDERSTOOD = 14,   // "command arguments missunderstood"
+  PARAM_NO_FILE = 15,                   // "no parameter file"
+  PARAM_NO_CONVERTER = 16,              // "no parameter converter"
+  PARAM_BAD_VALUE = 17,                 // "bad value for parameter"
+  PARAM_BAD_SUBFIELD = 18,              // "bad subfield name"
+  PARAM_RANGE_AND_MAX = 19,             // "can't specify range and max field"
+  PARAM_BAD_RANGE = 20,                 // "bad range specification"
+  PARAM_TYPE_NO_RANGE = 21,             // "parameter type doesn't support range"
+  PARAM_NOT_IN_RANGE = 22,              // "value must be in range"
+  PARAM_TOO_MANY_POSITIONAL = 23,       // "to many positional arguments"
+  PARAM_FILE_READ_ERROR = 24,           // "error reading paramfile"
+  PARAM_ENUM_NOT_UNIQUE = 25,           // "enumerated value not unique"
+  PARAM_INDIRECT_FAILED = 26,           // "can't evaluate indirect parameter"
+  PARAM_LIST_FILE_OPEN = 27,            // "can't open parameter list file"
+  PARAM_BAD_ENUM = 28,                  // "invalid enumerated value"
+  PARAM_REFERENCE_COPY_FAILED = 29,     // "can't copy reference parameter file to user directory"
+  PARAM_NO_REFERENCE = 30,              // "can't find reference parameter file"
 };
 constexpr int NParamErrors = PARAM_NO_REFERENCE + 1;
 extern const char* const paramerrmsg[NParamErrors];
@@ -295,9 +295,9 @@ constexpr int ParamFieldSize = 2048;
 
 /// One entry of the formats table: reader, file extension, finder.
 struct ParamFormat {
-    ParamList* (*open)(const char* filename, const char* mode);
-    const char* extension;
-    char* (*find)(const char* name, const char* mode, const char* extensions, const char* path);
+  ParamList* (*open)(const char* filename, const char* mode);
+  const char* extension;
+  char* (*find)(const char* name, const char* mode, const char* extensions, const char* path);
 };
 /// IRAF syntax (".par"), then RDB (".rdb"), then an entry of nulls.
 extern ParamFormat ParamFormats[];
@@ -322,14 +322,14 @@ int ParamFileMode(ParamFile* file);
 
 /// One name of a match list (a private copy).
 struct ParamMatchEntry {
-    ParamMatchEntry* next;
-    char* name;
+  ParamMatchEntry* next;
+  char* name;
 };
 /// The names of a file matching a template, in file order.
 struct ParamMatchList {
-    ParamMatchEntry* list;
-    ParamMatchEntry* next;
-    int leng;
+  ParamMatchEntry* list;
+  ParamMatchEntry* next;
+  int leng;
 };
 /// Match list of the parameters matching templ ("*" or null: all); comment lines never
 /// match. Null for a null file. Released with pmatchclose.
@@ -422,7 +422,8 @@ Value* VAcce(ParamFile* file, Parameter* p, int type, Value* value);
 int UsingIndirectClassing(void);
 /// Replaces value by the classed parameter's value when p is classed. 1 when replaced.
 int IndirectClassing(ParamFile* file, Parameter* p, Value* value);
-/// The target file and parameter of (pfile, param) into buffers of ParamFieldSize bytes. 1 when classed.
+/// The target file and parameter of (pfile, param) into buffers of ParamFieldSize bytes. 1 when
+/// classed.
 int LookupInClass(const char* pfile, const char* param, char* ipfile, char* iparam);
 /// Up to max distinct target file names (malloc'd copies for the caller to free); the count.
 int GetIndirectPFiles(char** array, int max);
