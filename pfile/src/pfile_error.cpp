@@ -6,8 +6,9 @@
 #include "pfile/pfile.h"
 #include "pfile_int.h"
 
-// Constant-initialised, so that it is ready before any other file's start-up code runs.
-constinit pfile_detail::PfileState pfile_detail::state;
+// Initialised before main. No start-up code of another file uses the library, and
+// clang cannot constant-initialise the std::string the record holds.
+pfile_detail::PfileState pfile_detail::state;
 
 int& parerr = pfile_detail::state.error;
 

@@ -37,8 +37,9 @@ std::string padded_tag(long level) {
 
 }  // namespace
 
-// Constant-initialised, so that it is ready before any other file's start-up code runs.
-constinit util_int::UtilState util_int::state;
+// Initialised before main. No start-up code of another file uses the library, and
+// clang cannot constant-initialise the std::string the record holds.
+util_int::UtilState util_int::state;
 
 // ----- messages -----
 // Messages are written whole, however long: nothing is cut at a buffer size.
