@@ -16,7 +16,21 @@ namespace {
 
 // Longest text of one word or quoted string; longer ones are refused so that
 // values always fit the fixed 2048-byte buffers of the value-access layer.
+// Counted as stored, with each escaped quote one character, so that the
+// writer's escapes never make a value it writes back too long to read.
 constexpr std::size_t MaxWordLength = 2047;
+
+// Length of text once its escaped quotes are undone (ESCUnQuote).
+std::size_t stored_length(const std::string& text) {
+  std::size_t escapes = 0;
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] == '\\' && text[i + 1] == '"') {
+      ++escapes;
+      ++i;
+    }
+  }
+  return text.size() - escapes;
+}
 
 constexpr const char* FieldNames[] = {"Name", "Type", "Mode", "Value", "Min", "Max", "Prompt"};
 constexpr int NFields = 7;
@@ -191,7 +205,7 @@ class Scanner {
       ++pos_;
     }
     t.text = buf_.substr(start, pos_ - start);
-    if (t.text.size() > MaxWordLength) {
+    if (stored_length(t.text) > MaxWordLength) {
       return too_long(t);
     }
     t.kind = Tok::Word;
@@ -209,13 +223,16 @@ class Scanner {
       }
       text += buf_[i];
       ++i;
-      if (text.size() > MaxWordLength) {
-        return too_long(t);
+      if (text.size() > 2 * MaxWordLength + 1) {
+        return too_long(t);  // too long whatever its escapes
       }
     }
     if (i >= buf_.size()) {
       t.kind = Tok::Error;  // no closing quote before the end of the file
       return t;
+    }
+    if (stored_length(text) > MaxWordLength) {
+      return too_long(t);
     }
     // Messages name the physical line, so newlines inside the string count too.
     line_ += static_cast<int>(std::count(buf_.begin() + static_cast<std::ptrdiff_t>(pos_),
