@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/varto.h"
+#include "text_input.h"
 #include "dm/dm.h"
 #include "util/util.h"
 
@@ -107,17 +108,17 @@ gain_data* varto_cal_read(const char* spec) {
 int read_gain_steps_file(gain_data* set, const char* file) {
   if (set == nullptr || file == nullptr || cs_is_blank(file)) return 0;
   char line[1400];
-  const int ch = fio_open_r(file);
-  if (ch == 0) {
-    std::snprintf(line, sizeof line, "Failed to open steps file %s", file);
-    tmsg(line);
+  TextInput input(file, "steps");
+  if (!input.open()) {
+    if (!input.failed()) {
+      std::snprintf(line, sizeof line, "Failed to open steps file %s", file);
+      tmsg(line);
+    }
     return 1;
   }
   bool warned = false;
-  int line_no = 0;
-  char text[81];
-  while (fio_read(ch, text, sizeof text) != 0) {
-    ++line_no;
+  char text[kTextLineLimit + 2];
+  while (input.next(text, sizeof text)) {
     char token[sizeof text] = "";
     const char* cursor = text;
     cs_get_c(&cursor, token, sizeof text - 1);
@@ -127,9 +128,8 @@ int read_gain_steps_file(gain_data* set, const char* file) {
     const double step = std::strtod(token, &end);
     if (end == token || *end != '\0' || !std::isfinite(step)) {
       std::snprintf(line, sizeof line, "Bad gain step in %s line %d: %s is not a finite MJD", file,
-                    line_no, token);
+                    input.line_number(), token);
       tmsg(line);
-      fio_close(ch);
       return 1;
     }
     if (set->step_count >= set->step_capacity) {
@@ -145,7 +145,7 @@ int read_gain_steps_file(gain_data* set, const char* file) {
     }
     set->steps[set->step_count++] = step;
   }
-  fio_close(ch);
+  if (input.failed()) return 1;
   double* first = set->steps;
   double* last = set->steps + set->step_count;
   if (!std::is_sorted(first, last)) {

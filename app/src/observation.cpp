@@ -28,9 +28,12 @@ bool column_transform(dmBlock* block, const char* name, double* refpix, double* 
   return coord != nullptr;
 }
 
-// What is wrong with the good time intervals ("" when nothing): every range
-// must be two numbers with the stop not before the start.
+// What is wrong with the good time intervals ("" when nothing): there must be
+// one at least, and every range must be two numbers with the stop not before
+// the start.
 std::string gti_problem(const gti* list) {
+  // No good time: every interval would count nothing, with no sign of why.
+  if (list->count == 0) return "its good time table has no rows";
   for (int i = 0; i < list->count; ++i) {
     const double start = list->starts[i];
     const double stop = list->stops[i];

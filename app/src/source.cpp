@@ -1,11 +1,13 @@
 // Source positions: one sky position held in the record, or a region read from a
 // file of "x y" lines. With several positions each aspect interval's time is
 // shared equally among them.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "app/varto.h"
+#include "text_input.h"
 #include "util/util.h"
 
 source* alloc_source(int capacity) {
@@ -33,44 +35,34 @@ void free_source(source* list) {
 
 namespace {
 
-constexpr std::size_t kPositionLineLimit = 255;  // characters of a position line
-
-// True when token is one number and nothing else.
+// True when token is one finite number and nothing else; *value is what it
+// reads as (0 when it is no number at all).
 bool position_number(const char* token, double* value) {
+  *value = 0.0;
   if (cs_is_blank(token)) return false;
   char* end = nullptr;
   *value = std::strtod(token, &end);
   if (end == token) return false;
   while (*end == ' ') ++end;
-  return *end == '\0';
+  return *end == '\0' && std::isfinite(*value);
 }
 
 }  // namespace
 
 source* source_read(const char* file, int capacity) {
   char line[1400];
-  const int ch = fio_open_r(file);
-  if (ch == 0) {
-    std::snprintf(line, sizeof line, "Failed to open source file %s\n", file);
-    tmsg(line);
+  TextInput input(file, "position");
+  if (!input.open()) {
+    if (!input.failed()) {
+      std::snprintf(line, sizeof line, "Failed to open source file %s\n", file);
+      tmsg(line);
+    }
     return nullptr;
   }
   source* list = alloc_source(capacity);
   int positions = 0;
-  int line_no = 0;
-  // One character more than the longest line, so that a longer one shows.
-  char text[kPositionLineLimit + 2];
-  while (fio_read(ch, text, sizeof text) != 0) {
-    ++line_no;
-    if (std::strlen(text) > kPositionLineLimit) {
-      std::snprintf(line, sizeof line,
-                    "Position line too long in %s line %d (more than %zu characters)", file,
-                    line_no, kPositionLineLimit);
-      tmsg(line);
-      fio_close(ch);
-      free_source(list);
-      return nullptr;
-    }
+  char text[kTextLineLimit + 2];
+  while (input.next(text, sizeof text)) {
     // Blank lines and lines whose first word begins with '#' hold no position.
     if (cs_is_blank(text)) continue;
     char x_token[sizeof text] = "";
@@ -82,7 +74,6 @@ source* source_read(const char* file, int capacity) {
     // The position numbered capacity would not fit: the region is refused whole.
     if (positions >= capacity) {
       tmsg("Too many pixels in region");
-      fio_close(ch);
       free_source(list);
       return nullptr;
     }
@@ -90,17 +81,27 @@ source* source_read(const char* file, int capacity) {
     double x = 0.0;
     double y = 0.0;
     if (!position_number(x_token, &x) || !position_number(y_token, &y)) {
-      std::snprintf(line, sizeof line, "Bad position in %s line %d: x and y must be numbers", file,
-                    line_no);
+      const bool finite = std::isfinite(x) && std::isfinite(y);
+      std::snprintf(line, sizeof line, "Bad position in %s line %d: x and y must be %snumbers",
+                    file, input.line_number(), finite ? "" : "finite ");
       tmsg(line);
-      fio_close(ch);
       free_source(list);
       return nullptr;
     }
     list->xs[positions - 1] = x;
     list->ys[positions - 1] = y;
   }
-  fio_close(ch);
+  if (input.failed()) {
+    free_source(list);
+    return nullptr;
+  }
+  // An empty region would give a table without weight and no sign of why.
+  if (positions == 0) {
+    std::snprintf(line, sizeof line, "Position file %s holds no positions", file);
+    tmsg(line);
+    free_source(list);
+    return nullptr;
+  }
   std::snprintf(line, sizeof line, "Read %d pixel positions", positions);
   tmsg(line);
   list->count = positions;

@@ -105,11 +105,15 @@ bool finish_write(Channel& c, bool ok) {
 }
 
 // Reads one line: from a stream, or byte by byte from a descriptor. Characters
-// beyond size-1 are consumed and dropped. False at end of file with nothing read.
-bool get_line(FILE* fp, int fd, char* buf, int size) {
+// beyond size-1 are consumed and dropped; *length (when not null) receives the
+// line's whole length, dropped characters included. False at end of file with
+// nothing read.
+bool get_line(FILE* fp, int fd, char* buf, int size, std::size_t* length = nullptr) {
   std::size_t cap = size > 0 ? static_cast<std::size_t>(size) - 1 : 0;
   std::size_t k = 0;
+  std::size_t n = 0;
   bool any = false;
+  bool cr = false;  // the last character was a carriage return
   for (;;) {
     int c;
     if (fp != nullptr) {
@@ -121,9 +125,13 @@ bool get_line(FILE* fp, int fd, char* buf, int size) {
     if (c == EOF) break;
     any = true;
     if (c == '\n') break;
+    ++n;
+    cr = c == '\r';
     if (k < cap) buf[k++] = static_cast<char>(c);
   }
   if (size > 0) buf[k] = '\0';
+  if (cr) --n;
+  if (length != nullptr) *length = n;
   if (!any) return false;
   if (k > 0 && buf[k - 1] == '\r') buf[--k] = '\0';
   return true;
@@ -237,10 +245,13 @@ void fio_close(int ch) {
 
 // ----- reading and writing -----
 
-int fio_read(int ch, char* buf, int size) {
+int fio_read(int ch, char* buf, int size) { return fio_read_len(ch, buf, size, nullptr); }
+
+int fio_read_len(int ch, char* buf, int size, std::size_t* length) {
+  if (length != nullptr) *length = 0;
   if (ch == 0) {
     util_int::term_read_started();
-    if (get_line(stdin, -1, buf, size)) return 1;
+    if (get_line(stdin, -1, buf, size, length)) return 1;
     set_blank(buf, size);
     return 0;
   }
@@ -249,7 +260,7 @@ int fio_read(int ch, char* buf, int size) {
     set_blank(buf, size);
     return 0;
   }
-  if (!get_line(c->fp, c->fd, buf, size)) {
+  if (!get_line(c->fp, c->fd, buf, size, length)) {
     c->status = -1;
     set_blank(buf, size);
     return 0;

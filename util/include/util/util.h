@@ -472,6 +472,10 @@ int fio_open_file(const char* name, const char* mode, int recl);
 /// it removed). 1, or 0 at end of file, error or a channel not open, with buf set to
 /// a single blank. Channel 0 reads standard input.
 int fio_read(int ch, char* buf, int size);
+/// As fio_read; *length (when not null) receives the line's whole length in bytes
+/// (0 at end of file), characters beyond size-1 included. A length above
+/// strlen(buf) within the buffer shows a NUL byte in the line.
+int fio_read_len(int ch, char* buf, int size, std::size_t* length);
 /// Writes text without its trailing blanks and ends the line. 1, or 0 on failure
 /// or a channel not open. Null text writes an empty line.
 int fio_write(int ch, const char* text);
