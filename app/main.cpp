@@ -174,10 +174,16 @@ bool gather_parameters(int argc, char** argv, Run* run) {
     par_list(pars);
     return false;
   }
-  if (ghist_bins(run->ghist_spec) == 0) {
+  const int bins = ghist_bins(run->ghist_spec);
+  if (bins == 0) {
     par_list(pars);
     err_msg("Invalid ghist: the bin width must be above 0, the last centre not below the first,");
     err_msg("and the bins at most 1000000");
+    return false;
+  }
+  if (bins < 2) {
+    par_list(pars);
+    err_msg("Invalid ghist: it gives no usable bin (bin 0 never receives weight)");
     return false;
   }
 
@@ -271,7 +277,7 @@ int run_and_report(const Run& run, const Inputs& in) {
     dmsg(1, "List times");
     varto_list_times(hist.get());
   }
-  varto_warn_off_detector(hist.get());
+  varto_warn_exposure(hist.get());
   dmsg(1, "Free structures");
   return status;
 }

@@ -206,18 +206,25 @@ bool varto_get_vector(par_table* table, const char* name, const double* def, dou
   const bool present = par_get_g(table, name, value) >= 0;
   par_get_vec_d(table, name, def, out);
   if (!present) return true;
+  // Missing trailing numbers read as 0 ("48 40" is 48, 40, 0), as stored
+  // parameter files rely on; empty words at the end are missing numbers too.
+  std::vector<std::string> words;
   const char* cursor = value;
-  int count = 0;
-  bool numbers = true;
   char token[PAR_VALUE_LEN + 1];
   while (cursor != nullptr) {
     cs_get_c(&cursor, token, PAR_VALUE_LEN);
-    ++count;
-    if (!whole_number(token)) numbers = false;
+    words.emplace_back(token);
   }
-  if (!numbers || count != 3) {
-    refuse_value(name, value, "is not three numbers");
+  while (!words.empty() && cs_is_blank(words.back().c_str())) words.pop_back();
+  if (words.size() > 3) {
+    refuse_value(name, value, "holds more than three numbers");
     return false;
+  }
+  for (const std::string& word : words) {
+    if (!whole_number(word.c_str())) {
+      refuse_value(name, value, "holds a word that is not a number");
+      return false;
+    }
   }
   for (int k = 0; k < 3; ++k) {
     if (!std::isfinite(out[k])) {
