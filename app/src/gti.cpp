@@ -2,6 +2,8 @@
 // measuring how much of a time span lies inside it. The same list serves as the
 // per-bin time filter of the histogram.
 #include <algorithm>
+#include <utility>
+#include <vector>
 #include <cstdio>
 
 #include "app/varto.h"
@@ -83,4 +85,35 @@ double in_gti(double t0, double t1, const gti* list) {
     if (t0 <= e && t1 >= s) inside += std::min(t1, e) - std::max(t0, s);
   }
   return inside;
+}
+
+double covered_good_time(const gti* used, const gti* good) {
+  if (used == nullptr || good == nullptr) return 0.0;
+  // The union of the used ranges, as sorted disjoint ranges.
+  std::vector<std::pair<double, double>> ranges;
+  ranges.reserve(static_cast<std::size_t>(used->count));
+  for (int i = 0; i < used->count; ++i) {
+    if (used->stops[i] > used->starts[i]) ranges.emplace_back(used->starts[i], used->stops[i]);
+  }
+  std::sort(ranges.begin(), ranges.end());
+  std::vector<std::pair<double, double>> merged;
+  for (const auto& r : ranges) {
+    if (!merged.empty() && r.first <= merged.back().second) {
+      merged.back().second = std::max(merged.back().second, r.second);
+    } else {
+      merged.push_back(r);
+    }
+  }
+  double covered = 0.0;
+  for (int i = 0; i < good->count; ++i) {
+    const double s = good->starts[i];
+    const double e = good->stops[i];
+    auto it =
+        std::partition_point(merged.begin(), merged.end(),
+                             [s](const std::pair<double, double>& r) { return r.second <= s; });
+    for (; it != merged.end() && it->first < e; ++it) {
+      covered += std::min(e, it->second) - std::max(s, it->first);
+    }
+  }
+  return covered;
 }

@@ -27,6 +27,8 @@ constexpr int kTimeFilterCapacity = 100;
 constexpr double kTimeTolerance = 0.5;  // seconds between ranges that still join
 constexpr int kOffGrid = -2;            // bin of a sample off the gain-map grid
 constexpr int kExact = -3;              // bin the quotients must decide (near an edge)
+constexpr int kNoGain = -4;             // bin of a sample whose gain is not a number
+constexpr int kOutside = -1;            // bin of a gain in bin 0 or outside the bins
 constexpr int kMaxThreads = 256;
 
 // Adds one sample to bin index of h (the index already checked). Shared by the
@@ -52,9 +54,9 @@ inline void add_sample(int i, double w, double t0, double t1, double detx, doubl
   }
 }
 
-// Bin of gain g in count bins of width from low, or -1 when it falls in bin 0,
-// below it, at or above the top edge, or is not a number. Bin 0 never receives
-// weight.
+// Bin of gain g in count bins of width from low, or kOutside (-1) when it falls
+// in bin 0, below it, at or above the top edge, or is not a number. Bin 0 never
+// receives weight.
 inline int bin_index(double g, double low, double width, int count) {
   const double q = (g - low) / width;
   if (q >= 1.0 && q < count) return static_cast<int>(q);
@@ -120,6 +122,40 @@ Interval interval_at(const asp* history, const obs* observation, int k) {
                   sc_time_to_mjd(t0, observation->mjdref), history->offsets[k]};
 }
 
+// The aspect intervals used, in order: their good time summed, and their time
+// ranges kept for the coverage of the good time, neighbours joined as they come
+// (aspect times usually run forward without gaps, so few ranges are kept).
+class UsedTime {
+ public:
+  void add(double t0, double t1, double dt) {
+    total_ += dt;
+    if (!starts_.empty() && t0 >= starts_.back() && t0 <= stops_.back()) {
+      stops_.back() = std::max(stops_.back(), t1);
+      return;
+    }
+    starts_.push_back(t0);
+    stops_.push_back(t1);
+  }
+
+  // Fills the ledger's aspect time and coverage of the good time intervals.
+  void finish(const gti* good, ghist* h) const {
+    h->asp_time = total_;
+    gti* used = alloc_gti(static_cast<int>(starts_.size()));
+    std::copy(starts_.begin(), starts_.end(), used->starts);
+    std::copy(stops_.begin(), stops_.end(), used->stops);
+    used->count = used->capacity;
+    const double covered = covered_good_time(used, good);
+    free_gti(used);
+    h->noasp_time = sum_gti(good) - covered;
+    h->dup_time = total_ - covered;
+  }
+
+ private:
+  double total_ = 0.0;
+  std::vector<double> starts_;
+  std::vector<double> stops_;
+};
+
 }  // namespace
 
 namespace {
@@ -183,19 +219,16 @@ int ghist_bins(const double* spec) {
   const double width = spec[2];
   if (!std::isfinite(first) || !std::isfinite(last) || !std::isfinite(width)) return 0;
   if (width <= 0.0 || last < first) return 0;
-  // ((last + width/2) - (first - width/2)) / width + 1, taken as one difference
-  // of centres: equal centres then give 2 bins exactly at any size (the computed
-  // edges 1e5 +- 0.0005 are less than 0.001 apart). The count is truncated, but a
-  // range that is a whole number of widths must not lose its last bin to
-  // rounding: (5.1 - 5.0) / 0.1 is 0.99999...
-  const double bins = (last - first) / width + 2 + 1e-9;
-  return bins <= static_cast<double>(GHIST_MAX_BINS) ? static_cast<int>(bins) : 0;
+  // From the outer edges, in this order, truncated: the table's row count for a
+  // given vector must never change between releases.
+  const double bins = ((last + width / 2) - (first - width / 2)) / width + 1;
+  return bins < static_cast<double>(GHIST_MAX_BINS) + 1 ? static_cast<int>(bins) : 0;
 }
 
 ghist* ghset(const double* spec) {
   const int n = ghist_bins(spec);
-  // A vector that gives no usable count (refused earlier by the driver) makes
-  // a histogram of one bin, which never receives weight.
+  // A vector that gives no count (refused earlier by the driver) makes a
+  // histogram of one bin, which never receives weight.
   ghist* h = alloc_ghist(n > 0 ? n : 1);
   h->width = spec[2];
   h->low = spec[0] - spec[2] / 2;
@@ -247,9 +280,11 @@ void varto_accumulate_histogram(double g, double w, double t0, double t1, double
 void calc_plain(const source* src, const asp* history, const obs* observation, const gain_data* set,
                 ghist* h) {
   const int npos = src->count;
+  UsedTime used;
   for (int k = 0; k + 1 < history->count; ++k) {
     const auto [t0, t1, dt, mjd, p] = interval_at(history, observation, k);
     if (dt <= 0) continue;
+    int binned = 0;
     for (int j = 0; j < npos; ++j) {
       double detx = 0.0;
       double dety = 0.0;
@@ -268,9 +303,24 @@ void calc_plain(const source* src, const asp* history, const obs* observation, c
         h->off_time += w;
         continue;
       }
-      varto_accumulate_histogram(g, w, t0, t1, detx, dety, p, h, npos);
+      if (!std::isfinite(g)) {
+        ++h->nogain_count;
+        h->nogain_time += w;
+        continue;
+      }
+      const int i = bin_index(g, h->low, h->width, h->count);
+      if (i < 0) {
+        ++h->outside_count;
+        h->outside_time += w;
+        continue;
+      }
+      add_sample(i, w, t0, t1, detx, dety, p, h, npos);
+      ++binned;
     }
+    h->hist_time += binned * (dt / npos);
+    used.add(t0, t1, dt);
   }
+  used.finish(observation->gtis, h);
 }
 
 namespace {
@@ -281,6 +331,7 @@ namespace {
 struct Step {
   double t0;
   double t1;
+  double dt;  // good time of the interval
   double w;   // good time shared among the positions
   double px;  // aspect offset X, Y
   double py;
@@ -314,21 +365,14 @@ bool make_step(const asp* history, const obs* observation, const gain_data* set,
   double cos_r = 0.0;
   double sin_r = 0.0;
   rotate2_d(1.0, 0.0, p[2], &cos_r, &sin_r);
-  *step = Step{t0,
-               t1,
-               dt / npos,
-               p[0],
-               p[1],
-               cos_r,
-               sin_r,
-               tm1 - mjd,
-               mjd - tm0,
-               tm1 - tm0,
-               1.0 / (tm1 - tm0),
-               map0,
-               map0 + GAIN_MAP_SIZE,
-               p,
-               tm0 == tm1,
+  *step = Step{t0,          t1,
+               dt,          dt / npos,
+               p[0],        p[1],
+               cos_r,       sin_r,
+               tm1 - mjd,   mjd - tm0,
+               tm1 - tm0,   1.0 / (tm1 - tm0),
+               map0,        map0 + GAIN_MAP_SIZE,
+               p,           tm0 == tm1,
                crosses_step};
   return true;
 }
@@ -591,7 +635,8 @@ __attribute__((target("avx512f"))) int locate_avx512(const Step& s, const BinFin
   return j;
 }
 
-// Detector positions and bins of one interval, every mark but kOffGrid settled.
+// Detector positions and bins of one interval: a bin, or kOffGrid, kNoGain or
+// kOutside.
 void locate(const Step& s, const BinFinder& bins, const Geometry& geo, int npos, double* det_x,
             double* det_y, int* bin, double* wsum) {
   if (s.same_time) {
@@ -603,8 +648,8 @@ void locate(const Step& s, const BinFinder& bins, const Geometry& geo, int npos,
       const GridPoint gp = grid_point(detx / 256.0, dety / 256.0);
       det_x[j] = detx;
       det_y[j] = dety;
-      bin[j] = off_grid(detx, dety) ? kOffGrid
-                                    : bins.exact((bilinear(s.map0, gp) + bilinear(s.map1, gp)) / 2);
+      const double g = (bilinear(s.map0, gp) + bilinear(s.map1, gp)) / 2;
+      bin[j] = off_grid(detx, dety) ? kOffGrid : std::isfinite(g) ? bins.exact(g) : kNoGain;
     }
     return;
   }
@@ -615,8 +660,16 @@ void locate(const Step& s, const BinFinder& bins, const Geometry& geo, int npos,
   if (use_avx512) done = locate_avx512(s, bins, geo, npos, det_x, det_y, bin, wsum);
   if (use_avx2) done = locate_avx2(s, bins, geo, done, npos, det_x, det_y, bin, wsum);
   locate_scalar(s, bins, geo, done, npos, det_x, det_y, bin, wsum);
+  // Near an edge the quotient decides; a gain that is not a number is told
+  // from one outside the bins.
   for (int j = 0; j < npos; ++j) {
-    if (bin[j] == kExact) bin[j] = bins.exact(wsum[j] / s.span);
+    if (bin[j] != kExact && bin[j] != kOutside) continue;
+    const double g = wsum[j] / s.span;
+    if (!std::isfinite(g)) {
+      bin[j] = kNoGain;
+    } else if (bin[j] == kExact) {
+      bin[j] = bins.exact(g);
+    }
   }
 }
 
@@ -726,14 +779,29 @@ class Adder {
   int current_ = -1;
 };
 
-// Adds the weight of the off-grid samples of one interval, one sample at a time
-// as the plain loop adds it.
-void count_off_grid(const Step& s, const int* bin, int npos, ghist* h) {
+// The ledger of one interval: the weight of each sample that went into no bin,
+// by cause, one sample at a time as the plain loop adds it, and the weight of
+// the binned ones.
+void account(const Step& s, const int* bin, int npos, ghist* h) {
+  int binned = 0;
   for (int j = 0; j < npos; ++j) {
-    if (bin[j] != kOffGrid) continue;
-    ++h->off_count;
-    h->off_time += s.w;
+    switch (bin[j]) {
+      case kOffGrid:
+        ++h->off_count;
+        h->off_time += s.w;
+        break;
+      case kNoGain:
+        ++h->nogain_count;
+        h->nogain_time += s.w;
+        break;
+      case kOutside:
+        ++h->outside_count;
+        h->outside_time += s.w;
+        break;
+      default: ++binned;
+    }
   }
+  h->hist_time += binned * s.w;
 }
 
 // Threads to use: VARTO_THREADS when it is a positive number, else the cores
@@ -828,14 +896,17 @@ void calc_one_position(const source* src, const asp* history, const obs* observa
   double det_y = 0.0;
   int bin = 0;
   double wsum = 0.0;
+  UsedTime used;
   for (int k = 0; k + 1 < history->count; ++k) {
     Step s{};
     if (!make_step(history, observation, set, src->count, k, &s)) continue;
+    used.add(s.t0, s.t1, s.dt);
     locate(s, bins, geo, 1, &det_x, &det_y, &bin, &wsum);
-    count_off_grid(s, &bin, 1, h);
+    account(s, &bin, 1, h);
     if (s.crosses_step) tmsg(kStepWarning);
     if (bin >= 0) add_sample(bin, s.w, s.t0, s.t1, det_x, det_y, s.p, h, 1);
   }
+  used.finish(observation->gtis, h);
 }
 
 // Several positions, in blocks of intervals, as a pipeline. Before each round
@@ -878,7 +949,7 @@ void calc_positions(const source* src, const asp* history, const obs* observatio
     for (int n = 0; n < b.filled; ++n) {
       adder.add(b.steps[n], &b.bin[at(n)], &b.det_x[at(n)], &b.det_y[at(n)], npos);
     }
-    for (int n = 0; n < b.filled; ++n) count_off_grid(b.steps[n], &b.bin[at(n)], npos, h);
+    for (int n = 0; n < b.filled; ++n) account(b.steps[n], &b.bin[at(n)], npos, h);
   };
   // Intervals handed out per claim: few enough that the members finish together.
   constexpr int kClaim = 4;
@@ -903,13 +974,16 @@ void calc_positions(const source* src, const asp* history, const obs* observatio
   };
   std::unique_ptr<Crew> crew;
   if (threads > 1) crew = std::make_unique<Crew>(threads);
+  UsedTime used;
   int k = 0;
   while (k + 1 < history->count) {
     Buffer& b = *locating;
     b.filled = 0;
     for (; k + 1 < history->count && b.filled < block; ++k) {
       if (!make_step(history, observation, set, npos, k, &b.steps[b.filled])) continue;
-      if (b.steps[b.filled].crosses_step) {
+      const Step& s = b.steps[b.filled];
+      used.add(s.t0, s.t1, s.dt);
+      if (s.crosses_step) {
         for (int j = 0; j < npos; ++j) tmsg(kStepWarning);
       }
       ++b.filled;
@@ -927,6 +1001,7 @@ void calc_positions(const source* src, const asp* history, const obs* observatio
   }
   if (adding != nullptr) add_block(*adding);
   adder.flush();
+  used.finish(observation->gtis, h);
 }
 
 }  // namespace
@@ -957,11 +1032,29 @@ void varto_calc(const source* src, const asp* history, const obs* observation, c
   calc_positions(src, history, observation, set, bins, geo, threads, h);
 }
 
-void varto_warn_off_detector(const ghist* h) {
-  if (h == nullptr || h->off_count <= 0) return;
-  char line[128];
-  std::snprintf(line, sizeof line,
-                "Warning: %ld samples off the detector (%.3f s of exposure not counted)",
-                h->off_count, h->off_time);
-  tmsg(line);
+void varto_warn_exposure(const ghist* h) {
+  if (h == nullptr) return;
+  char line[160];
+  const auto samples = [&](long count, double time, const char* what) {
+    if (count <= 0) return;
+    std::snprintf(line, sizeof line, "Warning: %ld samples %s (%.3f s of exposure not counted)",
+                  count, what, time);
+    tmsg(line);
+  };
+  samples(h->off_count, h->off_time, "off the detector");
+  samples(h->nogain_count, h->nogain_time, "with no gain in the maps");
+  samples(h->outside_count, h->outside_time, "outside the gain histogram");
+  // Below half a millisecond the printed figure would be 0.000.
+  constexpr double kShown = 0.0005;
+  if (h->noasp_time >= kShown) {
+    std::snprintf(line, sizeof line,
+                  "Warning: %.3f s of good time not covered by the aspect history", h->noasp_time);
+    tmsg(line);
+  }
+  if (h->dup_time >= kShown) {
+    std::snprintf(line, sizeof line,
+                  "Warning: %.3f s of good time counted more than once (aspect times run back)",
+                  h->dup_time);
+    tmsg(line);
+  }
 }

@@ -123,6 +123,28 @@ class TempFileGuard {
   struct sigaction saved_[std::size(kCaughtSignals)]{};
 };
 
+// The exposure ledger: where every second of good time went.
+void write_ledger(dmBlock* table, const ghist* h) {
+  const struct {
+    const char* key;
+    double value;
+    const char* comment;
+  } keys[] = {
+      {"ONTIME", h->total_time, "Good time of the observation"},
+      {"ASPTIME", h->asp_time, "Good time of the aspect intervals used"},
+      {"HISTTIME", h->hist_time, "Exposure added to the histogram"},
+      {"OFFDTIME", h->off_time, "Exposure off the detector"},
+      {"NOGNTIME", h->nogain_time, "Exposure with no gain in the maps"},
+      {"OUTHTIME", h->outside_time, "Exposure outside the gain histogram"},
+      {"NOASPTIM", h->noasp_time, "Good time no aspect interval covers"},
+      {"DUPTIME", h->dup_time, "Good time counted more than once"},
+  };
+  // Exact, so that the sums and their identities can be checked from the file.
+  dmSetKernelOption("KEY=EXACT");
+  for (const auto& k : keys) dmDescriptorFree(dmKeyWrite_d(table, k.key, k.value, "s", k.comment));
+  dmSetKernelOption("KEY=SHORT");
+}
+
 }  // namespace
 
 int varto_write(const char* file, const ghist* h, const provenance* prov) {
@@ -151,6 +173,7 @@ int varto_write(const char* file, const ghist* h, const provenance* prov) {
     mean += centre * fraction;
   }
   dmDescriptorFree(dmKeyWrite_d(table, "AVG_GAIN", mean, " ", "Mean gain"));
+  write_ledger(table, h);
   list_mean_gain(mean);
   // The kernel's close status covers every write into the file.
   int status = dmDatasetClose(dmBlockGetDataset(table));

@@ -94,7 +94,8 @@ struct DmState {
   int error = DM_ERROR_NONE;                    // the library error code
   char error_text[DM_ERROR_TEXT_LEN + 1] = "";  // what dmErrorGetText hands out
   dmKernel* create_kernel = &FITS;
-  int table_flag = 2;  // FITS_TABLE_FLAG: tables are created binary (FITS_HDU_BINARY)
+  int table_flag = 2;    // FITS_TABLE_FLAG: tables are created binary (FITS_HDU_BINARY)
+  int key_decimals = 8;  // decimals of the real keys the FITS kernel writes
 };
 
 /// The one instance. context, CreateKernel and FITS_TABLE_FLAG name fields of it.

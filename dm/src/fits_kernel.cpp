@@ -541,7 +541,8 @@ int FITS_KeyWrite_d(void* kb, const char* name, double value, const char* unit,
     std::snprintf(card_comment, sizeof card_comment, "[%s] %s", unit, text);
   FITS_SelectHDU(block);
   int status = 0;
-  fits_write_key_dbl(block->dataset->fptr, name, value, 8, card_comment, &status);
+  fits_write_key_dbl(block->dataset->fptr, name, value, dm_state.key_decimals, card_comment,
+                     &status);
   if (status != 0 && block->dataset->write_status == 0) block->dataset->write_status = status;
   return 0;
 }
@@ -587,5 +588,9 @@ int FITS_SetKernelOption(const char* option) {
     FITS_SetTableType(FITS_HDU_BINARY);
   else if (cs_eq(option, "TABLE=ASCII"))
     FITS_SetTableType(FITS_HDU_ASCII);
+  else if (cs_eq(option, "KEY=EXACT"))
+    dm_state.key_decimals = 16;  // 17 significant digits: the value reads back unchanged
+  else if (cs_eq(option, "KEY=SHORT"))
+    dm_state.key_decimals = 8;
   return 0;
 }

@@ -205,15 +205,29 @@ struct ghist {
   double* sum_detx2 = nullptr;
   double* sum_dety2 = nullptr;
   double* sum_asp2 = nullptr;  // 3 * count
-  long off_count = 0;          // samples whose detector position fell off the gain maps
-  double off_time = 0.0;       // the weight those samples did not add, seconds
+  // The exposure ledger, seconds: where the good time of every sample went
+  // (one sample per aspect interval with good time and position, weighing its
+  // good time shared among the positions), and how the aspect intervals cover
+  // the good time intervals. Set by varto_calc.
+  double asp_time = 0.0;   // good time of the aspect intervals used
+  double hist_time = 0.0;  // added to a bin
+  long off_count = 0;      // samples whose detector position fell off the gain maps
+  double off_time = 0.0;   // the weight those samples did not add
+  long nogain_count = 0;   // samples whose interpolated gain is not a finite number
+  double nogain_time = 0.0;
+  long outside_count = 0;  // samples whose gain falls in bin 0 or outside the bins
+  double outside_time = 0.0;
+  double noasp_time = 0.0;  // good time no aspect interval covers
+  double dup_time = 0.0;    // good time covered by more than one aspect interval
 };
 
 /// The most bins a ghist vector may give.
 constexpr int GHIST_MAX_BINS = 1000000;
-/// The bin count of a ghist vector (first centre, last centre, width): 0 when a
-/// value is not finite, the width is not above 0, the last centre is below the
-/// first or the count would pass GHIST_MAX_BINS.
+/// The bin count of a ghist vector (first centre, last centre, width),
+/// ((last + width/2) - (first - width/2)) / width + 1 truncated: 0 when a value
+/// is not finite, the width is not above 0, the last centre is below the first
+/// or the count would pass GHIST_MAX_BINS. A count below 2 (rounding, far from
+/// 0) gives no bin that can receive weight, since bin 0 never does.
 int ghist_bins(const double* spec);
 /// Histogram from (first centre, last centre, width): ghist_bins bins, or one
 /// bin that never receives weight when ghist_bins gives 0.
@@ -226,9 +240,15 @@ void free_ghist(ghist* h);
 /// The binning loop: every aspect interval with good time, every position.
 void varto_calc(const source* src, const asp* history, const obs* observation, const gain_data* set,
                 ghist* h);
-/// The line on the terminal telling how many samples fell off the detector and
-/// the good time they did not add; nothing when none did.
-void varto_warn_off_detector(const ghist* h);
+/// The closing warnings on the terminal, each only when it applies: samples off
+/// the detector, with no gain in the maps and outside the histogram, with the
+/// good time they did not add; good time no aspect interval covers; good time
+/// counted more than once.
+void varto_warn_exposure(const ghist* h);
+/// Seconds of the good time intervals covered by the union of the ranges of
+/// used, each good time interval taken on its own (overlapping intervals count
+/// twice, as in_gti counts them). The ranges need not be sorted or disjoint.
+double covered_good_time(const gti* used, const gti* good);
 /// Adds one sample of gain g and weight w over [t0, t1] to h.
 void varto_accumulate_histogram(double g, double w, double t0, double t1, double detx, double dety,
                                 const double* p, ghist* h, int npos);

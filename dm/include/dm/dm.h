@@ -264,6 +264,8 @@ dmKernel* dmGetKernelNo(int n);
 dmKernel* dmKernelGet(const char* name);
 /// Writes each kernel's name as a message line.
 void dmKernelList(void);
-/// Passes an option ("TABLE=BINTABLE", "TABLE=ASCII") to every kernel; returns the
-/// last nonzero kernel status, or 0 (also for null).
+/// Passes an option to every kernel; returns the last nonzero kernel status, or 0
+/// (also for null). The FITS kernel knows "TABLE=BINTABLE" and "TABLE=ASCII" (the
+/// type of tables created), and "KEY=EXACT" and "KEY=SHORT" (real keys written
+/// with 16 decimals, so that they read back unchanged, or with 8, the default).
 int dmSetKernelOption(const char* option);
