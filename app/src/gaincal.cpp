@@ -161,8 +161,16 @@ int read_gain_steps_file(gain_data* set, const char* file) {
 
 void time_slice(const gain_data* set) {
   if (set == nullptr) return;
-  const int ch = fio_open_w("gain.time");
+  // Written to a file of varto's own and renamed into place: a link planted at
+  // gain.time is replaced, never followed.
+  char temp[UTIL_PATH_LEN + 1];
+  if (sys_own_file("gain.time", temp, sizeof temp) != 0) {
+    tmsg("Failed to open gain.time");
+    return;
+  }
+  const int ch = fio_open_w(temp);
   if (ch == 0) {
+    sys_own_file_remove(temp);
     tmsg("Failed to open gain.time");
     return;
   }
@@ -180,5 +188,11 @@ void time_slice(const gain_data* set) {
     msg(line);
   }
   io_out(0);
+  FILE* stream = fio_file_fptr(ch);
+  const bool written = stream != nullptr && std::fflush(stream) == 0 && std::ferror(stream) == 0;
   fio_close(ch);
+  if (!written || sys_own_file_commit(temp, "gain.time") != 0) {
+    sys_own_file_remove(temp);
+    tmsg("Failed to write gain.time");
+  }
 }

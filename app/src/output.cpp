@@ -1,13 +1,8 @@
 // Results: the "GAIN_HIST" table of the output file, the histogram listing with
 // the mean detector and aspect positions per bin, and the time ranges per bin.
-#include <signal.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <string>
 
 #include "app/varto.h"
@@ -46,12 +41,13 @@ void list_mean_gain(double mean) {
 
 // The output name taken apart: a leading '!' (replace; the file is always
 // replaced) is dropped, the block suffix ("[...]") is kept for the table, and
-// a plain file is written to a temporary file beside its target. A name ending
-// ".gz" keeps that ending on the temporary file, so it is written compressed.
+// a plain file is written to a temporary file of varto's own beside its target
+// (sys_own_file). A name ending ".gz" keeps that ending on the temporary file,
+// so it is written compressed.
 struct OutputName {
   std::string target;   // file named by the user
   std::string suffix;   // "[...]" and anything after it
-  std::string temp;     // temporary file in the target's folder
+  std::string temp;     // temporary file in a private folder beside the target
   bool direct = false;  // not a plain file: written in place
 };
 
@@ -69,58 +65,23 @@ OutputName split_output_name(const char* file) {
   out.target = name;
   out.direct =
       name.empty() || name == "-" || name == "stdout" || name.find("://") != std::string::npos;
-  if (out.direct) return out;
-  const std::size_t slash = name.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? std::string(".") : name.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
-  out.temp = folder + (slash == std::string::npos ? "/" : "") + ".varto-" +
-             std::to_string(static_cast<long>(::getpid())) + "-" + base;
   return out;
 }
 
-// The temporary output of the write in progress: removed by the handler of
-// SIGINT, SIGTERM and SIGHUP, which then lets the signal take its course.
-char g_temp_path[kSpecLen] = "";
-volatile std::sig_atomic_t g_temp_live = 0;
-constexpr int kCaughtSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-extern "C" void remove_temp_and_reraise(int sig) {
-  if (g_temp_live != 0) ::unlink(g_temp_path);
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
-}
-
-// Owns the temporary file for one write: the signal handlers are in place while
-// it lives, and the file is removed unless release() says it was renamed.
+// Owns the temporary file for one write: it and its private folder are removed
+// unless release() says the file was renamed into place.
 class TempFileGuard {
  public:
-  explicit TempFileGuard(const std::string& path) : active_(!path.empty()) {
-    if (!active_) return;
-    std::snprintf(g_temp_path, sizeof g_temp_path, "%s", path.c_str());
-    g_temp_live = 1;
-    struct sigaction action {};
-    action.sa_handler = remove_temp_and_reraise;
-    sigemptyset(&action.sa_mask);
-    for (std::size_t k = 0; k < std::size(kCaughtSignals); ++k) {
-      ::sigaction(kCaughtSignals[k], &action, &saved_[k]);
-    }
-  }
+  explicit TempFileGuard(const std::string& path) : path_(path) {}
   ~TempFileGuard() {
-    if (!active_) return;
-    if (g_temp_live != 0) ::unlink(g_temp_path);
-    g_temp_live = 0;
-    for (std::size_t k = 0; k < std::size(kCaughtSignals); ++k) {
-      ::sigaction(kCaughtSignals[k], &saved_[k], nullptr);
-    }
+    if (!path_.empty()) sys_own_file_remove(path_.c_str());
   }
   TempFileGuard(const TempFileGuard&) = delete;
   TempFileGuard& operator=(const TempFileGuard&) = delete;
-  void release() { g_temp_live = 0; }
+  void release() { path_.clear(); }
 
  private:
-  bool active_;
-  struct sigaction saved_[std::size(kCaughtSignals)]{};
+  std::string path_;
 };
 
 // The exposure ledger: where every second of good time went.
@@ -148,7 +109,20 @@ void write_ledger(dmBlock* table, const ghist* h) {
 }  // namespace
 
 int varto_write(const char* file, const ghist* h, const provenance* prov) {
-  const OutputName out = split_output_name(file);
+  OutputName out = split_output_name(file);
+  if (!out.direct) {
+    char temp[kSpecLen];
+    if (sys_own_file(out.target.c_str(), temp, sizeof temp) != 0) {
+      const int err = errno;
+      char line[kSpecLen + 80];
+      tmsg("Failed to create output file");
+      std::snprintf(line, sizeof line, "Cannot make a private folder beside %s: %s",
+                    out.target.c_str(), std::strerror(err));
+      tmsg(line);
+      return 1;
+    }
+    out.temp = temp;
+  }
   char spec[kSpecLen];
   std::snprintf(spec, sizeof spec, "%s%s[%s]", out.direct ? out.target.c_str() : out.temp.c_str(),
                 out.suffix.c_str(), "GAIN_HIST");
@@ -194,7 +168,7 @@ int varto_write(const char* file, const ghist* h, const provenance* prov) {
     return 1;
   }
   if (out.direct) return 0;
-  if (std::rename(out.temp.c_str(), out.target.c_str()) != 0) {
+  if (sys_own_file_commit(out.temp.c_str(), out.target.c_str()) != 0) {
     const int err = errno;
     tmsg("Failed to create output file");
     std::snprintf(line, sizeof line, "Cannot rename %s to %s: %s", out.temp.c_str(),

@@ -1,12 +1,20 @@
 // sys.cpp -- small system services of the utility library: environment,
-// file deletion, shell commands, command-line joining and time stamps.
+// file deletion, files of one's own, shell commands, command-line joining and
+// time stamps.
 #include "util/util.h"
 
+#include <signal.h>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <string>
 
 #include "util_int.h"
@@ -25,7 +33,155 @@ std::tm utc_now() {
   return tm;
 }
 
+// --- files of one's own ---
+
+constexpr std::size_t kOwnNameMax = 4096;  // folder and file name, terminator included
+constexpr int kOwnTries = 100;             // folder names tried before giving up
+constexpr int kOwnSlots = 4;               // files of one's own at one time
+constexpr int kOwnSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+void random_letters(char* out, std::size_t n) {
+  unsigned char bytes[64];
+  if (n > sizeof bytes) n = sizeof bytes;
+  if (::getrandom(bytes, n, 0) != static_cast<ssize_t>(n)) {
+    // No entropy source: the clock and the process id still vary the name, and
+    // mkdir refuses any name already taken.
+    struct timespec ts {};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    unsigned long mix = static_cast<unsigned long>(ts.tv_nsec) ^
+                        (static_cast<unsigned long>(::getpid()) << 20) ^
+                        static_cast<unsigned long>(ts.tv_sec);
+    for (std::size_t k = 0; k < n; ++k) {
+      mix = mix * 6364136223846793005UL + 1442695040888963407UL;
+      bytes[k] = static_cast<unsigned char>(mix >> 56);
+    }
+  }
+  for (std::size_t k = 0; k < n; ++k) out[k] = kLetters[bytes[k] % (sizeof kLetters - 1)];
+}
+
+// The names of sys_own_file not yet committed or removed, for the signal handler.
+struct OwnSlot {
+  char name[kOwnNameMax] = "";
+  volatile std::sig_atomic_t live = 0;
+};
+OwnSlot g_own[kOwnSlots];
+int g_own_live = 0;  // live slots; the handler is in place while there are any
+struct sigaction g_own_saved[std::size(kOwnSignals)];
+
+// Removes the file and its folder; only calls that are safe in a signal handler.
+void remove_own(const char* name) {
+  char folder[kOwnNameMax];
+  std::size_t cut = 0;
+  for (std::size_t k = 0; k + 1 < sizeof folder && name[k] != '\0'; ++k) {
+    folder[k] = name[k];
+    if (name[k] == '/') cut = k;
+  }
+  folder[cut] = '\0';
+  ::unlink(name);
+  if (cut > 0) ::rmdir(folder);
+}
+
+extern "C" void remove_own_and_reraise(int sig) {
+  for (OwnSlot& slot : g_own) {
+    if (slot.live != 0) remove_own(slot.name);
+    slot.live = 0;
+  }
+  for (std::size_t k = 0; k < std::size(kOwnSignals); ++k) {
+    if (kOwnSignals[k] == sig) ::sigaction(sig, &g_own_saved[k], nullptr);
+  }
+  std::raise(sig);
+}
+
+bool hold_own(const char* name) {
+  for (OwnSlot& slot : g_own) {
+    if (slot.live != 0) continue;
+    std::memcpy(slot.name, name, std::strlen(name) + 1);
+    if (g_own_live++ == 0) {
+      struct sigaction action {};
+      action.sa_handler = remove_own_and_reraise;
+      sigemptyset(&action.sa_mask);
+      for (std::size_t k = 0; k < std::size(kOwnSignals); ++k) {
+        ::sigaction(kOwnSignals[k], &action, &g_own_saved[k]);
+      }
+    }
+    slot.live = 1;
+    return true;
+  }
+  return false;
+}
+
+void release_own(const char* name) {
+  for (OwnSlot& slot : g_own) {
+    if (slot.live == 0 || std::strcmp(slot.name, name) != 0) continue;
+    slot.live = 0;
+    if (--g_own_live == 0) {
+      for (std::size_t k = 0; k < std::size(kOwnSignals); ++k) {
+        ::sigaction(kOwnSignals[k], &g_own_saved[k], nullptr);
+      }
+    }
+    return;
+  }
+}
+
 }  // namespace
+
+util_int::OwnLetters util_int::own_letters = random_letters;
+
+int sys_own_file(const char* path, char* name, int room) {
+  if (path == nullptr || name == nullptr || room < 1) {
+    errno = EINVAL;
+    return -1;
+  }
+  const std::string target(path);
+  const std::size_t slash = target.rfind('/');
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  if (base.empty() || base == "." || base == "..") {
+    errno = EINVAL;
+    return -1;
+  }
+  std::string folder =
+      target.substr(0, slash == std::string::npos ? 0 : slash + 1) + "." + base + ".XXXXXX";
+  const std::string file_tail = "/" + base;
+  if (folder.size() + file_tail.size() >= std::min<std::size_t>(kOwnNameMax, room)) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  char* const letters = folder.data() + folder.size() - 6;
+  for (int attempt = 0; attempt < kOwnTries; ++attempt) {
+    util_int::own_letters(letters, 6);
+    if (::mkdir(folder.c_str(), 0700) == 0) {
+      const std::string made = folder + file_tail;
+      if (!hold_own(made.c_str())) {
+        ::rmdir(folder.c_str());
+        errno = EMFILE;
+        return -1;
+      }
+      std::memcpy(name, made.c_str(), made.size() + 1);
+      return 0;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+int sys_own_file_commit(const char* name, const char* path) {
+  if (name == nullptr || path == nullptr) {
+    errno = EINVAL;
+    return -1;
+  }
+  if (::rename(name, path) != 0) return -1;
+  remove_own(name);
+  release_own(name);
+  return 0;
+}
+
+void sys_own_file_remove(const char* name) {
+  if (name == nullptr) return;
+  remove_own(name);
+  release_own(name);
+}
 
 void sys_getenv(const char* name, char* buf, int size) {
   if (buf == nullptr || size < 1) return;

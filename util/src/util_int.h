@@ -152,4 +152,9 @@ std::string trimmed(const char* s, std::size_t max = std::string::npos);
 // Copies src into dst of size bytes (size >= 1), always terminated.
 void copy_bounded(std::string_view src, char* dst, std::size_t size);
 
+// Fills the n characters at out with the random letters and digits of a name of
+// sys_own_file. Tests put a fixed sequence in its place.
+using OwnLetters = void (*)(char* out, std::size_t n);
+extern OwnLetters own_letters;
+
 }  // namespace util_int

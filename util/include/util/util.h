@@ -152,6 +152,21 @@ void sys_date(char* buf, int size);
 /// UTC as day + 100 x month + 10000 x year (month from 0, year from 1900) plus
 /// (second + 100 x minute + 10000 x hour) / 1e6.
 double sys_stamp(void);
+/// A name for a new file that is the caller's alone, for writing the replacement
+/// of path in a folder others may write to. A folder of mode 0700 is made beside
+/// path under the hidden name ".NAME.XXXXXX" (six random letters and digits) and
+/// name (room bytes) receives "FOLDER/NAME": no one else can put a file or a link
+/// there, so the file may then be created by name. mkdir neither follows a link
+/// nor reuses anything already at its name; a name taken is tried again with other
+/// letters. Until sys_own_file_commit or sys_own_file_remove, a SIGINT, SIGTERM or
+/// SIGHUP removes the file and its folder before taking its usual course. 0, or -1
+/// with errno set and nothing made.
+int sys_own_file(const char* path, char* name, int room);
+/// Renames the file of name over path (a link at path is replaced, not followed)
+/// and removes its folder. 0, or -1 with errno set and the file left in place.
+int sys_own_file_commit(const char* name, const char* path);
+/// Removes the file of name, when it is there, and its folder.
+void sys_own_file_remove(const char* name);
 /// "%s (%s)" with sys_today and text, into buf of size bytes (cut to fit).
 /// A null text counts as empty; a null buf writes nothing.
 void rirade_id(char* buf, int size, const char* text);
