@@ -1,6 +1,7 @@
 // Streams of parameter files, shared by the IRAF-syntax and the tab-separated
 // formats: reading a whole file, opening and parsing it into a list that owns
 // the stream, rewriting a stream from a list, and replacing a file whole.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "pfile/pfile.h"
+#include "util/util.h"
 #include "pfile_int.h"
 
 namespace pfile_detail {
@@ -93,28 +95,28 @@ FILE* replace_file(const std::string& path, ParamList* list, const char* mode) {
     umask(mask);
     perms = 0666 & ~mask;
   }
-  std::size_t slash = target.rfind('/');
-  std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  // Hidden, and without the extension, so that no search takes it for a parameter file.
-  std::string temp = dir + (slash == std::string::npos ? "/." : ".") + base + ".XXXXXX";
-  int fd = mkstemp(temp.data());
-  if (fd < 0) {
+  // In a hidden private folder, where no search takes it for a parameter file
+  // and no one else can plant a link at its name.
+  char temp[PATH_MAX + 64];
+  if (sys_own_file(target.c_str(), temp, sizeof temp) != 0) {
     return nullptr;
   }
-  FILE* out = fdopen(fd, "w+");
+  int fd = open(temp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  FILE* out = fd < 0 ? nullptr : fdopen(fd, "w+");
   if (out == nullptr) {
-    close(fd);
-    unlink(temp.c_str());
+    int saved = errno;
+    if (fd >= 0) close(fd);
+    sys_own_file_remove(temp);
+    errno = saved;
     return nullptr;
   }
   list->writ(out, list, mode);
   bool ok = std::fflush(out) == 0 && !std::ferror(out) && fchmod(fd, perms) == 0 &&
-            fsync(fd) == 0 && rename(temp.c_str(), target.c_str()) == 0;
+            fsync(fd) == 0 && sys_own_file_commit(temp, target.c_str()) == 0;
   if (!ok) {
     int saved = errno;
     std::fclose(out);
-    unlink(temp.c_str());
+    sys_own_file_remove(temp);
     errno = saved;
     return nullptr;
   }
