@@ -3,7 +3,8 @@
 // the exit status, a fragment of the message, and that every file of the folder
 // (inputs and the earlier output) is byte-identical afterwards, with no file
 // added. To add a fault, add a row: its words, an optional step that damages or
-// adds files, and what the run must say.
+// adds files, and what the run must say. A row for a hazard the run survives
+// also names the files it replaces; everything else stays as it was.
 #include <fitsio.h>
 
 #include <algorithm>
@@ -26,7 +27,8 @@ struct FaultRow {
   int status;            // exit status
   std::string fragment;  // expected in standard output or standard error
   std::function<void(const fs::path&)> prepare = nullptr;  // damages or adds files first
-  std::string shell = "";  // shell commands run before the binary (limits, traps)
+  std::string shell = "";    // shell commands run before the binary (limits, traps)
+  std::string changed = "";  // "changed NAME" lines of the files a good run replaces
 };
 
 void write_file(const fs::path& file, const std::string& text) { std::ofstream(file) << text; }
@@ -222,17 +224,32 @@ std::vector<FaultRow> fault_rows() {
        [](const fs::path& d) {
          write_file(d / "task.par", "events,f,a,\"bas.fits\" x,,,\"Event file\"\n");
        }},
+      {"dangling link at gain.time", "d=1", 0,
+       "Mean Gain:", [](const fs::path& d) { fs::create_symlink(d / "victim", d / "gain.time"); },
+       "", "changed gain.time\nchanged varto.fits\n"},
+      {"link at gain.time to another file", "d=1", 0, "Mean Gain:",
+       [](const fs::path& d) {
+         write_file(d / "victim", "someone else's");
+         fs::create_symlink("victim", d / "gain.time");
+       },
+       "", "changed gain.time\nchanged varto.fits\n"},
+      {"outfile a link to another file", "", 0, "Mean Gain:",
+       [](const fs::path& d) {
+         fs::rename(d / "varto.fits", d / "theirs.fits");
+         fs::create_symlink("theirs.fits", d / "varto.fits");
+       },
+       "", "changed varto.fits\n"},
       {"help", "--help", 0, "Exit status:"},
       {"version", "--version", 0, "varto " VARTO_VERSION "\nCFITSIO "},
   };
 }
 
-// Every file below dir (links as their targets' names) with its bytes, the
+// Every file below dir with its bytes (a link as the name it holds), the
 // run's own stdout and stderr files aside.
 std::map<std::string, std::string> snapshot(const fs::path& dir) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    const std::string name = fs::relative(entry.path(), dir).string();
+    const std::string name = entry.path().lexically_relative(dir).string();
     if (name == "run_stdout.txt" || name == "run_stderr.txt") continue;
     if (entry.is_symlink()) {
       files[name] = "link to " + fs::read_symlink(entry.path()).string();
@@ -284,7 +301,7 @@ TEST_F(FaultTableTest, everyFaultStopsWithItsStatusAndMessageAndChangesNoFile) {
     const RunResult r = run_varto(d.string(), row.words, row.shell);
     EXPECT_EQ(r.status, row.status) << r.out << r.err;
     EXPECT_TRUE(contains(r.out + r.err, row.fragment)) << r.out << r.err;
-    EXPECT_EQ(changes(before, snapshot(d)), "");
+    EXPECT_EQ(changes(before, snapshot(d)), row.changed);
   }
 }
 
