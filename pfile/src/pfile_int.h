@@ -120,7 +120,7 @@ ParamList* open_list_file(const char* path, const char* mode, ParamList* (*parse
 /// and truncates the file at its new end.
 void rewrite_stream(FILE* stream, const ParamList* list, const char* head,
                     std::string (*line)(const Parameter*));
-/// Writes list with its writer into a new file in the directory of path and
+/// Writes list with its writer into a new file in a private folder beside path and
 /// renames that over path (over the file a link at path names), so that a
 /// reader of path finds the old file or the new one whole, never a part. The
 /// file keeps the permissions path had (a new file gets 0666 less the umask).

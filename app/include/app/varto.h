@@ -267,9 +267,10 @@ double psqrt(double x);
 // ---------------------------------------------------------------------------
 
 struct provenance;
-/// Writes the table "GAIN_HIST" into file: into a temporary file in the same
-/// folder, renamed over file only when the table and its keys are complete, so
-/// an earlier file survives any failure. A leading '!' is accepted (the file is
+/// Writes the table "GAIN_HIST" into file: into a temporary file in a private
+/// folder beside it (sys_own_file), renamed over file only when the table and
+/// its keys are complete, so an earlier file survives any failure and a link at
+/// file is replaced, not followed. A leading '!' is accepted (the file is
 /// always replaced); a block name in brackets names the table instead of
 /// "GAIN_HIST"; a name ending ".gz" is written compressed. The provenance keys of
 /// prov (null for none) are added before the rename. Names CFITSIO treats
