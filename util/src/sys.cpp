@@ -148,22 +148,33 @@ int sys_own_file(const char* path, char* name, int room) {
     return -1;
   }
   char* const letters = folder.data() + folder.size() - 6;
+  // The signals that remove the folder wait until it is on the list to remove.
+  sigset_t caught;
+  sigset_t before;
+  sigemptyset(&caught);
+  for (int sig : kOwnSignals) sigaddset(&caught, sig);
+  ::sigprocmask(SIG_BLOCK, &caught, &before);
+  int result = -1;
+  int err = EEXIST;
   for (int attempt = 0; attempt < kOwnTries; ++attempt) {
     util_int::own_letters(letters, 6);
     if (::mkdir(folder.c_str(), 0700) == 0) {
       const std::string made = folder + file_tail;
-      if (!hold_own(made.c_str())) {
+      if (hold_own(made.c_str())) {
+        std::memcpy(name, made.c_str(), made.size() + 1);
+        result = 0;
+      } else {
         ::rmdir(folder.c_str());
-        errno = EMFILE;
-        return -1;
+        err = EMFILE;
       }
-      std::memcpy(name, made.c_str(), made.size() + 1);
-      return 0;
+      break;
     }
-    if (errno != EEXIST) return -1;
+    err = errno;
+    if (err != EEXIST) break;
   }
-  errno = EEXIST;
-  return -1;
+  ::sigprocmask(SIG_SETMASK, &before, nullptr);
+  if (result != 0) errno = err;
+  return result;
 }
 
 int sys_own_file_commit(const char* name, const char* path) {
