@@ -10,6 +10,7 @@
 #include "dm/dm.h"
 #include "param/par.h"
 #include "pfile/pfile.h"
+#include "region/region.h"
 #include "util/util.h"
 
 namespace {
@@ -63,6 +64,16 @@ provenance* run_provenance(par_table* pars, int debug, const char* const* files,
   }
   provenance_add(prov, "xpos=", xpos);
   provenance_add(prov, "ypos=", ypos);
+  // ra and dec are named only when given, so that a run without them keeps the
+  // cards it always had.
+  char ra[PAR_VALUE_LEN + 1];
+  char dec[PAR_VALUE_LEN + 1];
+  par_get(pars, "ra", " ", ra);
+  par_get(pars, "dec", " ", dec);
+  if (!cs_is_blank(ra) || !cs_is_blank(dec)) {
+    provenance_add(prov, "ra=", ra);
+    provenance_add(prov, "dec=", dec);
+  }
   provenance_add(prov, "mode=", mode);
   std::snprintf(text, sizeof text, "%.15g,%.15g,%.15g", bso[0], bso[1], bso[2]);
   provenance_add(prov, "bso=", text);
@@ -110,6 +121,8 @@ struct Run {
   int layout = 0;  // 0 for RDF, 1 for REV0
   const char* evtext = "STDEVT";
   Owned<source, free_source> src;
+  Owned<sky_frame, free_sky_frame> frame;  // null when the event file has no celestial system
+  bool region = false;                     // the position file is a region file
 };
 
 // The records read from the input files.
@@ -118,6 +131,43 @@ struct Inputs {
   Owned<asp, free_asp> history;
   Owned<gain_data, free_gain_data> maps;
 };
+
+// The position from the parameters ra and dec (degrees or sexagesimal) into
+// position, when both are given; nothing when neither is. False, after a
+// message, when only one is given, one cannot be read, or the event file has no
+// celestial system to carry them to sky pixels.
+bool sky_position(par_table* pars, const char* evtfile, const sky_frame* frame, double* position) {
+  char ra_text[PAR_VALUE_LEN + 1];
+  char dec_text[PAR_VALUE_LEN + 1];
+  par_get(pars, "ra", " ", ra_text);
+  par_get(pars, "dec", " ", dec_text);
+  const bool has_ra = !cs_is_blank(ra_text);
+  const bool has_dec = !cs_is_blank(dec_text);
+  if (!has_ra && !has_dec) return true;
+  if (has_ra != has_dec) {
+    err_msg("Parameters ra and dec go together: give both, or neither (then xpos and ypos count)");
+    return false;
+  }
+  double ra = 0.0;
+  double dec = 0.0;
+  if (!region_parse_ra(ra_text, &ra)) {
+    err_msg1("Parameter ra: not a right ascension in degrees or h:m:s:", ra_text);
+    return false;
+  }
+  if (!region_parse_dec(dec_text, &dec)) {
+    err_msg1("Parameter dec: not a declination in degrees or d:m:s:", dec_text);
+    return false;
+  }
+  if (frame == nullptr) {
+    err_msg1("ra and dec need celestial coordinate keys for X and Y in the event file:", evtfile);
+    return false;
+  }
+  if (sky_to_pixel(frame, ra, dec, &position[0], &position[1]) != 0) {
+    err_msg("ra and dec have no sky pixel in the event file's frame");
+    return false;
+  }
+  return true;
+}
 
 // Gathers the parameters: the command line, then the parameter file, then the
 // command line again. Checks them all before any input is read, refusing an
@@ -187,17 +237,6 @@ bool gather_parameters(int argc, char** argv, Run* run) {
     return false;
   }
 
-  // The source positions: a position file, or one position from xpos and ypos.
-  if (one_position) {
-    run->src.reset(alloc_source(1));
-    dmsg(1, "No position file: using xpos and ypos parameters");
-    run->src->xs[0] = position[0];
-    run->src->ys[0] = position[1];
-  } else {
-    run->src.reset(source_read(run->posfile, 1000));
-    if (run->src == nullptr) return false;
-  }
-
   // The archival data type: RDF, or REV0 for an aspect file ending in ".ao".
   // The IRAF task mode ("ql" and the like) of a parameter file is no data type.
   par_get(pars, "mode", " ", run->mode);
@@ -207,6 +246,28 @@ bool gather_parameters(int argc, char** argv, Run* run) {
   }
   run->layout = cs_eq(run->mode, "RDF") ? 0 : 1;
   run->evtext = run->layout == 0 ? "STDEVT" : "EVENTS";
+
+  // The sky frame of the event file: for sky positions, and for the RA and Dec
+  // of the positions written out. An unreadable event file is reported later.
+  run->frame.reset(sky_frame_read(run->evtfile, run->evtext));
+
+  // The source positions: a position or region file, or one position from
+  // ra and dec or from xpos and ypos.
+  if (one_position) {
+    if (!sky_position(pars, run->evtfile, run->frame.get(), position)) {
+      par_list(pars);
+      return false;
+    }
+    run->src.reset(alloc_source(1));
+    dmsg(1, "No position file: using xpos and ypos parameters");
+    run->src->xs[0] = position[0];
+    run->src->ys[0] = position[1];
+  } else {
+    run->region = region_file_test(run->posfile) == 1;
+    run->src.reset(run->region ? source_read_region(run->posfile, 1000, run->frame.get())
+                               : source_read(run->posfile, 1000));
+    if (run->src == nullptr) return false;
+  }
 
   par_list(pars);
 
@@ -269,6 +330,9 @@ int run_and_report(const Run& run, const Inputs& in) {
     const Owned<provenance, free_provenance> prov(
         run_provenance(run.pars.get(), run.debug, files, run.aspcols, run.mode, run.src.get(),
                        run.bso, run.ghist_spec, run.evtext));
+    prov->positions = run.src.get();
+    prov->frame = run.frame.get();
+    if (run.region) std::snprintf(prov->region, sizeof prov->region, "%s", run.posfile);
     status = varto_write(run.outfile, hist.get(), prov.get());
   }
   dmsg(1, "List results");

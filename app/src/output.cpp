@@ -1,6 +1,7 @@
 // Results: the "GAIN_HIST" table of the output file, the histogram listing with
 // the mean detector and aspect positions per bin, and the time ranges per bin.
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -106,6 +107,36 @@ void write_ledger(dmBlock* table, const ghist* h) {
   dmSetKernelOption("KEY=SHORT");
 }
 
+// The table SOURCE_POS after the histogram's table: the sky pixels of every
+// position and, when the event file has a celestial system, their RA and Dec.
+void write_positions(dmBlock* gain_table, const provenance* prov) {
+  dmBlock* table = dmBlockCreate(dmBlockGetDataset(gain_table), "SOURCE_POS", DM_BLOCK_TABLE);
+  if (table == nullptr) return;
+  dmDescriptor* x_col = dmColumnCreate(table, "X", DM_TYPE_D, 0, "pixel", "Sky pixel X");
+  dmDescriptor* y_col = dmColumnCreate(table, "Y", DM_TYPE_D, 0, "pixel", "Sky pixel Y");
+  dmDescriptor* ra_col = nullptr;
+  dmDescriptor* dec_col = nullptr;
+  if (prov->frame != nullptr) {
+    ra_col = dmColumnCreate(table, "RA", DM_TYPE_D, 0, "deg", "Right ascension");
+    dec_col = dmColumnCreate(table, "DEC", DM_TYPE_D, 0, "deg", "Declination");
+  }
+  const source* src = prov->positions;
+  for (int i = 0; i < src->count; ++i) {
+    dmTablePutRow(table, 0);
+    dmSetScalar_d(x_col, src->xs[i]);
+    dmSetScalar_d(y_col, src->ys[i]);
+    if (ra_col == nullptr) continue;
+    double ra = 0.0;
+    double dec = 0.0;
+    if (pixel_to_sky(prov->frame, src->xs[i], src->ys[i], &ra, &dec) != 0) {
+      ra = std::nan("");
+      dec = std::nan("");
+    }
+    dmSetScalar_d(ra_col, ra);
+    dmSetScalar_d(dec_col, dec);
+  }
+}
+
 }  // namespace
 
 int varto_write(const char* file, const ghist* h, const provenance* prov) {
@@ -149,6 +180,7 @@ int varto_write(const char* file, const ghist* h, const provenance* prov) {
   dmDescriptorFree(dmKeyWrite_d(table, "AVG_GAIN", mean, " ", "Mean gain"));
   write_ledger(table, h);
   list_mean_gain(mean);
+  if (prov != nullptr && prov->positions != nullptr) write_positions(table, prov);
   // The kernel's close status covers every write into the file.
   int status = dmDatasetClose(dmBlockGetDataset(table));
   if (status == 0) {

@@ -1,7 +1,8 @@
 // Provenance of the output file: who made it (CREATOR), when (DATE), from what
 // (TELESCOP and INSTRUME of the event file, HISTORY cards naming the inputs and
 // every parameter's effective value) and for how many source positions
-// (NSOURCE), in the primary header and in the GAIN_HIST table. The keys are
+// (NSOURCE), in the primary header and in the GAIN_HIST table; the region file
+// and its sampling step in the SOURCE_POS table. The keys are
 // written with CFITSIO into the closed table file before it takes its final
 // name, because the data model writes only numeric keys into table blocks.
 #include <fitsio.h>
@@ -86,6 +87,15 @@ int varto_write_provenance(const char* file, const provenance* p) {
   if (status == 0 &&
       fits_movnam_hdu(fptr, BINARY_TBL, const_cast<char*>("GAIN_HIST"), 0, &status) == 0) {
     write_keys(fptr, p, telescop, instrume, &status);
+  }
+  if (status == 0 && p->positions != nullptr &&
+      fits_movnam_hdu(fptr, BINARY_TBL, const_cast<char*>("SOURCE_POS"), 0, &status) == 0) {
+    if (p->region[0] != '\0') {
+      fits_update_key_longstr(fptr, "REGION", const_cast<char*>(p->region),
+                              "Region file of the positions", &status);
+    }
+    fits_update_key_lng(fptr, "STEP", p->positions->step,
+                        "Every STEP-th pixel in X and Y of the region was used", &status);
   }
   int close_status = 0;
   fits_close_file(fptr, &close_status);

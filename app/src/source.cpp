@@ -1,12 +1,16 @@
 // Source positions: one sky position held in the record, or a region read from a
-// file of "x y" lines. With several positions each aspect interval's time is
-// shared equally among them.
+// file of "x y" lines or from a region file in the image viewers' format. With
+// several positions each aspect interval's time is shared equally among them.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
+
+#include <string>
 
 #include "app/varto.h"
+#include "region/region.h"
 #include "text_input.h"
 #include "util/util.h"
 
@@ -105,5 +109,74 @@ source* source_read(const char* file, int capacity) {
   std::snprintf(line, sizeof line, "Read %d pixel positions", positions);
   tmsg(line);
   list->count = positions;
+  return list;
+}
+
+namespace {
+
+// "Region FILE line N: WHAT" on the terminal.
+void region_refusal(const char* file, int line, const std::string& what) {
+  const std::string text =
+      std::string("Region ") + file + " line " + std::to_string(line) + ": " + what;
+  tmsg(text.c_str());
+}
+
+}  // namespace
+
+source* source_read_region(const char* file, int capacity, const sky_frame* frame) {
+  region_file parsed;
+  const int read = region_read(file, &parsed);
+  if (read < 0) {
+    const std::string line = std::string("Failed to open source file ") + file + "\n";
+    tmsg(line.c_str());
+    return nullptr;
+  }
+  if (read != 0) {
+    region_refusal(file, parsed.error_line, parsed.error);
+    return nullptr;
+  }
+  std::vector<region_shape> shapes;
+  for (const region_shape& s : parsed.shapes) {
+    if (!s.sky) {
+      shapes.push_back(s);
+      continue;
+    }
+    if (frame == nullptr) {
+      region_refusal(file, s.line,
+                     "sky coordinates need the celestial coordinate keys of the event file's X "
+                     "and Y columns, and it has none: save the region in physical");
+      return nullptr;
+    }
+    region_shape pixels;
+    if (sky_shape_to_pixels(frame, s, &pixels) != 0) {
+      region_refusal(file, s.line, "a sky position of the shape has no sky pixel");
+      return nullptr;
+    }
+    shapes.push_back(pixels);
+  }
+  region_positions found;
+  int error_line = 0;
+  std::string error;
+  if (region_positions_of(shapes, capacity - 1, &found, &error_line, &error) != 0) {
+    region_refusal(file, error_line, error);
+    return nullptr;
+  }
+  const int count = static_cast<int>(found.xs.size());
+  char line[1400];
+  if (found.step > 1) {
+    std::snprintf(line, sizeof line,
+                  "Region %s: %ld pixels, every %d-th pixel in x and y used: %d positions", file,
+                  found.pixels, found.step, count);
+    tmsg(line);
+  }
+  source* list = alloc_source(capacity);
+  for (int i = 0; i < count; ++i) {
+    list->xs[i] = found.xs[i];
+    list->ys[i] = found.ys[i];
+  }
+  list->count = count;
+  list->step = found.step;
+  std::snprintf(line, sizeof line, "Read %d pixel positions", count);
+  tmsg(line);
   return list;
 }

@@ -8,6 +8,7 @@
 struct dmDataset;
 struct dmBlock;
 struct par_table;
+struct region_shape;
 
 // ---------------------------------------------------------------------------
 // Good time intervals (also the per-bin time filters of the histogram)
@@ -156,6 +157,7 @@ struct source {
   double y = 0.0;
   double* xs = nullptr;  // positions; &x and &y when capacity < 2
   double* ys = nullptr;
+  int step = 1;  // a region file thinned to every step-th pixel in X and Y
 };
 
 /// capacity < 2: one position (0, 0) held in the record; else empty arrays.
@@ -167,6 +169,38 @@ void free_source(source* list);
 /// region"), or when a line's x or y is not a number or the line is longer than
 /// 255 characters (the message names the file and the line number).
 source* source_read(const char* file, int capacity);
+struct sky_frame;
+/// Reads the region file file: the sky-pixel centres inside its included shapes
+/// less its excluded ones, and its points, thinned to every step-th pixel when
+/// more than capacity - 1 (with the line "Region FILE: N pixels, every K-th pixel
+/// in x and y used: M positions"). Sky shapes are turned into pixels through
+/// frame. Null, after a message naming the file and the line, when the file
+/// cannot be opened, a line is malformed, names an unknown shape or a system
+/// varto does not read, a shape holds no pixel centre, nothing is left, or the
+/// region is in sky coordinates and frame is null.
+source* source_read_region(const char* file, int capacity, const sky_frame* frame);
+
+// ---------------------------------------------------------------------------
+// World coordinates of the event file's sky pixels
+// ---------------------------------------------------------------------------
+
+/// The celestial world coordinate system of the X and Y columns of table
+/// extname of the event file, built by WCSLIB. Null, silently, when the file
+/// cannot be read or the columns have no celestial system. Released with
+/// free_sky_frame.
+sky_frame* sky_frame_read(const char* file, const char* extname);
+/// Releases the frame; null is ignored.
+void free_sky_frame(sky_frame* frame);
+/// RA, Dec (degrees, the frame's equatorial system) to sky pixel X, Y; 0, or 1
+/// when the position has no pixel.
+int sky_to_pixel(const sky_frame* frame, double ra, double dec, double* x, double* y);
+/// Sky pixel X, Y to RA, Dec in degrees; 0, or 1 when the pixel has no position.
+int pixel_to_sky(const sky_frame* frame, double x, double y, double* ra, double* dec);
+/// A shape in sky coordinates as a shape in sky pixels: every position through
+/// the frame; sizes by the pixel scale at the centre and angles by the direction
+/// of north there, both from the pixel step of a point one arcsecond north of the
+/// centre. 0, or 1 when a position has no pixel.
+int sky_shape_to_pixels(const sky_frame* frame, const region_shape& in, region_shape* out);
 
 // ---------------------------------------------------------------------------
 // Gain interpolation
@@ -273,7 +307,8 @@ struct provenance;
 /// file is replaced, not followed. A leading '!' is accepted (the file is
 /// always replaced); a block name in brackets names the table instead of
 /// "GAIN_HIST"; a name ending ".gz" is written compressed. The provenance keys of
-/// prov (null for none) are added before the rename. Names CFITSIO treats
+/// prov (null for none) are added before the rename, and after GAIN_HIST the
+/// table SOURCE_POS of its positions (X, Y, and RA, DEC when it has a frame). Names CFITSIO treats
 /// as other than a plain file ("-", "stdout", "mem://...") are written directly.
 /// 1, after "Failed to create output file" (and a line with the reason when one
 /// is known), when the table cannot be written; else 0.
@@ -297,6 +332,9 @@ struct provenance {
   int nsource = 0;                                     // source positions of the run
   char event_file[PROV_LINE_LEN + 1] = {};             // TELESCOP and INSTRUME come from it
   char event_ext[PROV_LINE_LEN + 1] = {};              // its events block
+  const source* positions = nullptr;    // the positions used, for the table SOURCE_POS
+  const sky_frame* frame = nullptr;     // gives SOURCE_POS its RA and DEC; null for none
+  char region[PROV_LINE_LEN + 1] = {};  // the region file of the positions; empty for none
 };
 
 /// An empty record.
@@ -308,7 +346,8 @@ void free_provenance(provenance* p);
 void provenance_add(provenance* p, const char* label, const char* value);
 /// Writes CREATOR ("varto " and the version), DATE (now, UTC), TELESCOP and
 /// INSTRUME (when the event file has them), NSOURCE and the HISTORY lines into
-/// the primary header and the GAIN_HIST table of the closed file. Returns
+/// the primary header and the GAIN_HIST table of the closed file, and REGION
+/// (when the positions came from a region file) and STEP into SOURCE_POS. Returns
 /// CFITSIO's status, 0 on success; a null record writes nothing.
 int varto_write_provenance(const char* file, const provenance* p);
 
