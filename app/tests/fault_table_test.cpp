@@ -143,6 +143,34 @@ std::vector<FaultRow> fault_rows() {
       {"ghist of two numbers: width 0", "ghist=3,7", 1, "Invalid ghist: the bin width must be"},
       {"ghist giving one bin", "ghist=1e17,1e17,1", 1, "Invalid ghist: it gives no usable bin"},
       {"bso of four numbers", "bso=48,40,0,1", 1, "holds more than three numbers"},
+      {"region with no pixel centre inside", "pos=tiny.reg", 1,
+       "Region tiny.reg line 2: no pixel centre",
+       [](const fs::path& d) {
+         write_file(d / "tiny.reg", "physical\ncircle(4096.5,4096.5,0.6)\n");
+       }},
+      {"region of an unknown shape", "pos=text.reg", 1,
+       "Region text.reg line 2: unknown shape text",
+       [](const fs::path& d) { write_file(d / "text.reg", "physical\ntext(4096,4096)\n"); }},
+      {"region in image coordinates", "pos=image.reg", 1,
+       "Region image.reg line 1: image coordinates depend on how the viewer binned",
+       [](const fs::path& d) { write_file(d / "image.reg", "image;circle(100,100,5)\n"); }},
+      {"region in galactic coordinates", "pos=gal.reg", 1,
+       "Region gal.reg line 1: coordinate system galactic is not supported",
+       [](const fs::path& d) { write_file(d / "gal.reg", "galactic;circle(184.5,-5.8,5\")\n"); }},
+      {"region line malformed", "pos=bad.reg", 1,
+       "Region bad.reg line 3: circle needs x, y and a radius",
+       [](const fs::path& d) { write_file(d / "bad.reg", "# x\nphysical\ncircle(4096,4097)\n"); }},
+      {"sky region without celestial keys", "pos=sky.reg", 1,
+       "Region sky.reg line 1: sky coordinates need the celestial coordinate keys",
+       [](const fs::path& d) {
+         write_file(d / "sky.reg", "fk5;circle(83.6331,22.0145,5\")\n");
+         with_table(d / "bas.fits", "STDEVT", [](fitsfile* f, int* st) {
+           fits_update_key_str(f, "TCTYP2", const_cast<char*>("X"), nullptr, st);
+           fits_update_key_str(f, "TCTYP3", const_cast<char*>("Y"), nullptr, st);
+         });
+       }},
+      {"ra without dec", "ra=83.6331", 1, "Parameters ra and dec go together"},
+      {"dec not a declination", "ra=83.6331 dec=95", 1, "Parameter dec: not a declination"},
       {"debug level not a number", "d=1x", 1, "Parameter d: \"1x\" is not a whole number"},
       {"steps line not a number", "steps=bad.steps", 1,
        "Bad gain step in bad.steps line 3: abc is not a finite MJD",

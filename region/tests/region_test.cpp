@@ -50,14 +50,15 @@ TEST(RegionParse, region_parse_text_refusesEachFaultNamingItsLine) {
 
 TEST(RegionParse, region_parse_text_readsSystemsExclusionAndSkyUnits) {
   region_file r;
-  ASSERT_EQ(region_parse_text("# Region file format: DS9 version 4.1\n"
-                              "global color=green font=\"helvetica 10\"\n"
-                              "physical\n"
-                              "circle(4096.5,4097,10) # color=red\n"
-                              "fk5;-ellipse(5:34:31.2,-22:00:36,30\",1.5',40)\n"
-                              "j2000;box(83.5d,22.25,0.01d,2',0) ; icrs;point(5h34m30s,+22d01m12s)\n",
-                              &r),
-            0)
+  ASSERT_EQ(
+      region_parse_text("# Region file format: DS9 version 4.1\n"
+                        "global color=green font=\"helvetica 10\"\n"
+                        "physical\n"
+                        "circle(4096.5,4097,10) # color=red\n"
+                        "fk5;-ellipse(5:34:31.2,-22:00:36,30\",1.5',40)\n"
+                        "j2000;box(83.5d,22.25,0.01d,2',0) ; icrs;point(5h34m30s,+22d01m12s)\n",
+                        &r),
+      0)
       << r.error;
   ASSERT_EQ(r.shapes.size(), 4u);
   EXPECT_FALSE(r.shapes[0].sky);
