@@ -13,10 +13,11 @@ CMAKE_ARGS ?=
 PREFIX   ?= /usr/local
 # Debian's interpreter, which sees python3-astropy and python3-matplotlib.
 PYTHON   ?= /usr/bin/python3
-# The build, the tests, the plot (python3-astropy, python3-matplotlib), the many-observations
-# test (parallel) and the man page check (man-db, groff-base).
-PACKAGES := cmake g++ make pkg-config libcfitsio-dev googletest libgtest-dev fitsverify \
-            python3-astropy python3-matplotlib parallel man-db groff-base
+# The build (wcslib-dev for the sky coordinates of positions), the tests, the plot
+# (python3-astropy, python3-matplotlib), the region comparison (python3-regions), the
+# many-observations test (parallel) and the man page check (man-db, groff-base).
+PACKAGES := cmake g++ make pkg-config libcfitsio-dev wcslib-dev googletest libgtest-dev fitsverify \
+            python3-astropy python3-matplotlib python3-regions parallel man-db groff-base
 # The fuzz targets alone need clang and its libFuzzer runtime.
 FUZZ_PACKAGES := cmake make pkg-config libcfitsio-dev clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
