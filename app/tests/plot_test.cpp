@@ -44,5 +44,26 @@ TEST_F(PlotTest, VartoPlot_sampleResultWithMap_writesAWholePng) {
   EXPECT_EQ(png.substr(png.size() - 8, 4), "IEND");
 }
 
+// With --region a third panel: the events near the source, the outline and the
+// positions of the SOURCE_POS table.
+TEST_F(PlotTest, VartoPlot_regionRun_addsTheEventPanel) {
+  const std::string python = VARTO_PYTHON;
+  if (std::system(("'" + python + "' -c 'import matplotlib, regions' 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "matplotlib or regions is not installed for " << python;
+  }
+  ASSERT_TRUE(sample::write_sample_observation(dir_.string(), sample::SampleOptions{}));
+  write_text("src.reg",
+             "physical\ncircle(4096.3,4097.2,8.1)\nfk5;-circle(83.6331,22.0145,1.5\")\n");
+  ASSERT_EQ(run_varto(dir_.string(), "pos=src.reg").status, 0);
+  const std::string cmd = "cd '" + dir_.string() + "' && '" + python + "' '" + VARTO_SOURCE_DIR +
+                          "/tools/varto_plot.py' varto.fits --maps 'gain.fits[RHRI_GAIN]' "
+                          "--time 49176 --region src.reg -o plot.png >plot.out 2>&1";
+  const int raw = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << read_text("plot.out");
+  const std::string png = read_text("plot.png");
+  ASSERT_GT(png.size(), 1000u);
+  EXPECT_EQ(be32(png, 16), 1920u);
+}
+
 }  // namespace
 }  // namespace varto_test
