@@ -160,6 +160,10 @@ std::vector<FaultRow> fault_rows() {
       {"region line malformed", "pos=bad.reg", 1,
        "Region bad.reg line 3: circle needs x, y and a radius",
        [](const fs::path& d) { write_file(d / "bad.reg", "# x\nphysical\ncircle(4096,4097)\n"); }},
+      {"region file holding a NUL byte", "pos=nul.reg", 1, "Region nul.reg line 2: a NUL byte",
+       [](const fs::path& d) {
+         write_file(d / "nul.reg", std::string("physical\ncircle(4096,4097,3)\0\n", 30));
+       }},
       {"sky region without celestial keys", "pos=sky.reg", 1,
        "Region sky.reg line 1: sky coordinates need the celestial coordinate keys",
        [](const fs::path& d) {

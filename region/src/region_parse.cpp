@@ -375,13 +375,17 @@ int region_read(const char* file, region_file* out) {
   std::string text;
   char line[REGION_LINE_LIMIT + 2];
   int number = 0;
-  while (fio_read(ch, line, sizeof line) != 0) {
+  std::size_t length = 0;
+  while (fio_read_len(ch, line, sizeof line, &length) != 0) {
     ++number;
-    if (std::strlen(line) > static_cast<std::size_t>(REGION_LINE_LIMIT)) {
+    const bool too_long = length > static_cast<std::size_t>(REGION_LINE_LIMIT);
+    if (too_long || std::strlen(line) < length) {
       fio_close(ch);
       out->shapes.clear();
       out->error_line = number;
-      out->error = "line longer than " + std::to_string(REGION_LINE_LIMIT) + " characters";
+      out->error = too_long
+                       ? "line longer than " + std::to_string(REGION_LINE_LIMIT) + " characters"
+                       : std::string("a NUL byte in the line");
       return 1;
     }
     text += line;
