@@ -2,7 +2,9 @@
 #   make demo   installs what is missing, builds varto and the sample generator, runs varto on
 #               the sample observation and draws build/demo/varto.png
 #   make test   installs what is missing, builds everything and runs every test
-# and two more:
+# and more:
+#   make test-slurm   installs slurm-wlm and munge, and runs varto_batch on a one-node Slurm
+#               cluster of its own (as root; elsewhere the test reports itself skipped)
 #   make install PREFIX=/opt/varto   builds and installs varto (default prefix /usr/local)
 #   make fuzz   installs clang, builds the fuzz targets and runs each FUZZ_SECONDS seconds
 # Run as root, or as a user who may use sudo for apt-get.
@@ -13,11 +15,13 @@ CMAKE_ARGS ?=
 PREFIX   ?= /usr/local
 # Debian's interpreter, which sees python3-astropy and python3-matplotlib.
 PYTHON   ?= /usr/bin/python3
-# The build (wcslib-dev for the sky coordinates of positions), the tests, the plot
-# (python3-astropy, python3-matplotlib), the region comparison (python3-regions), the
-# many-observations test (parallel) and the man page check (man-db, groff-base).
+# The build (wcslib-dev for the sky coordinates of positions), the tests, the plot and
+# varto_batch (python3-astropy, python3-matplotlib), the region comparison (python3-regions),
+# varto_batch's local runs (parallel) and the man page check (man-db, groff-base).
 PACKAGES := cmake g++ make pkg-config libcfitsio-dev wcslib-dev googletest libgtest-dev fitsverify \
             python3-astropy python3-matplotlib python3-regions parallel man-db groff-base
+# The Slurm test alone needs the daemons and the clients.
+SLURM_PACKAGES := $(PACKAGES) slurm-wlm munge
 # The fuzz targets alone need clang and its libFuzzer runtime.
 FUZZ_PACKAGES := cmake make pkg-config libcfitsio-dev clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
@@ -27,12 +31,12 @@ FUZZ_TARGETS ?= iraf rdb args util dsname fits text
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps fuzz-deps configure build demo test install sanitize tsan fuzz clean
+.PHONY: all deps fuzz-deps slurm-deps configure build demo test test-slurm install sanitize tsan fuzz clean
 
 all: build
 
-deps fuzz-deps:
-	@missing=""; for p in $(if $(filter fuzz-deps,$@),$(FUZZ_PACKAGES),$(PACKAGES)); do \
+deps fuzz-deps slurm-deps:
+	@missing=""; for p in $(if $(filter fuzz-deps,$@),$(FUZZ_PACKAGES),$(if $(filter slurm-deps,$@),$(SLURM_PACKAGES),$(PACKAGES))); do \
 	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:$$missing"; \
@@ -53,7 +57,12 @@ demo: configure
 	  --time 49176 -o $(BUILD)/demo/varto.png
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE slurm
+
+# Only what the Slurm test runs; its output (the daemons' start-up lines among it) is shown.
+test-slurm: slurm-deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target varto varto_make_sample
+	cd $(BUILD) && ctest --output-on-failure -V -L slurm
 
 install: configure
 	cmake --build $(BUILD) -j $(JOBS) --target varto varto_make_sample

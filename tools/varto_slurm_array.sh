@@ -1,13 +1,17 @@
 #!/bin/bash
-# varto over many observations on a Slurm cluster: one array task per
-# observation folder, each running varto in its own folder.
+# varto over many observations on a Slurm cluster: one array task per line of a
+# task list, each running varto in its observation folder. varto_batch --slurm
+# writes the list and submits this script; by hand:
 #
 #   ls -d /data/rosat/rh*/ > folders.txt
-#   sbatch --array=1-$(wc -l < folders.txt)%50 tools/varto_slurm_array.sh folders.txt [name=value ...]
+#   sbatch --array=1-$(wc -l < folders.txt)%50 varto_slurm_array.sh folders.txt [name=value ...]
 #
-# Task N takes line N of the list. Words after the list go to varto (for
-# example outfile=gain_hist.fits). The report goes to varto.out in the folder;
-# the task's exit status is varto's, so `sacct` shows which observations failed.
+# Task N takes line N of the list: a folder, optionally followed by words for
+# that observation, separated by tabs. Words after the list go to every task,
+# before the line's own. The report goes to varto.out and the error stream to
+# varto.err in the folder; varto.status then holds varto's exit status and its
+# words. The task's exit status is varto's. $VARTO names the program (default:
+# varto on PATH).
 #SBATCH --job-name=varto
 #SBATCH --ntasks=1
 #SBATCH --cpus-per-task=1
@@ -16,13 +20,18 @@
 #SBATCH --output=varto-%A_%a.log
 set -euo pipefail
 
-list=${1:?usage: sbatch --array=1-N varto_slurm_array.sh folders.txt [name=value ...]}
+list=${1:?usage: sbatch --array=1-N varto_slurm_array.sh tasks.txt [name=value ...]}
 shift
 task=${SLURM_ARRAY_TASK_ID:?run this script as a Slurm job array (sbatch --array=1-N)}
-folder=$(sed -n "${task}p" "$list")
-if [ -z "$folder" ]; then
+line=$(sed -n "${task}p" "$list")
+if [ -z "$line" ]; then
   echo "varto_slurm_array: no line $task in $list" >&2
   exit 1
 fi
-cd "$folder"
-exec varto "$@" >varto.out
+IFS=$'\t' read -r -a fields <<<"$line"
+words=("$@" "${fields[@]:1}")
+cd "${fields[0]}"
+status=0
+"${VARTO:-varto}" "${words[@]}" >varto.out 2>varto.err || status=$?
+printf '%s\n%s\n' "$status" "${words[*]}" >varto.status
+exit "$status"

@@ -29,8 +29,10 @@ TEST_F(InstallTest, Install_temporaryPrefix_runsWithoutTheBuildTree) {
                               VARTO_BINARY_DIR + "' --prefix '" + path("prefix") + "' >'" +
                               path("install.log") + "' 2>&1";
   ASSERT_EQ(std::system(install.c_str()), 0) << read_text("install.log");
-  for (const char* file : {"bin/varto", "bin/varto_make_sample", "share/man/man1/varto.1",
-                           "share/varto/varto.par", "share/doc/varto/README.md"}) {
+  for (const char* file :
+       {"bin/varto", "bin/varto_make_sample", "bin/varto_batch", "share/man/man1/varto.1",
+        "share/man/man1/varto_batch.1", "share/varto/varto.par", "share/varto/varto_slurm_array.sh",
+        "share/doc/varto/README.md"}) {
     EXPECT_TRUE(fs::exists(dir_ / "prefix" / file)) << file;
   }
 
@@ -43,14 +45,22 @@ TEST_F(InstallTest, Install_temporaryPrefix_runsWithoutTheBuildTree) {
   ASSERT_TRUE(sample::write_sample_observation(path("ref"), sample::SampleOptions{}));
   EXPECT_EQ(read_text("sh.out"), run_varto(path("ref"), "").out);
 
-  // The manual page: groff and man report no warnings.
-  const std::string page = path("prefix/share/man/man1/varto.1");
-  EXPECT_EQ(sh("groff -ww -z -man " + page), 0);
-  EXPECT_EQ(read_text("sh.err"), "");
-  if (std::system("command -v man >/dev/null 2>&1") == 0) {
-    EXPECT_EQ(sh("MANWIDTH=80 man --warnings -l " + page), 0);
-    EXPECT_EQ(read_text("sh.err"), "");
-    EXPECT_TRUE(contains(read_text("sh.out"), "EXIT STATUS"));
+  // The installed varto_batch finds the installed varto beside it.
+  write_text("manifest.txt", "obs\n");
+  ASSERT_EQ(sh("varto_batch -j 1 -o " + path("") + " " + path("manifest.txt")), 0)
+      << read_text("sh.out") << read_text("sh.err");
+  EXPECT_EQ(read_text("sh.out"), "1 observations: 1 ok, 0 failed\n");
+
+  // The manual pages: groff and man report no warnings.
+  for (const char* name : {"varto.1", "varto_batch.1"}) {
+    const std::string page = path("prefix/share/man/man1/") + name;
+    EXPECT_EQ(sh("groff -ww -z -man " + page), 0) << name;
+    EXPECT_EQ(read_text("sh.err"), "") << name;
+    if (std::system("command -v man >/dev/null 2>&1") == 0) {
+      EXPECT_EQ(sh("MANWIDTH=80 man --warnings -l " + page), 0) << name;
+      EXPECT_EQ(read_text("sh.err"), "") << name;
+      EXPECT_TRUE(contains(read_text("sh.out"), "EXIT STATUS")) << name;
+    }
   }
 
   // The installed IRAF file through PFILES: its defaults plus the sample's steps
