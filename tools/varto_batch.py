@@ -164,7 +164,8 @@ def newest_input(obs):
                 continue
             if entry.is_file():
                 newest = max(newest, entry.stat().st_mtime_ns)
-    values = [w.partition("=")[2] for w in obs.words] + list(par_file_values(obs).values())
+    named = [w.partition("=")[::2] for w in obs.words] + list(par_file_values(obs).items())
+    values = [v for n, v in named if n.lower() != "outfile"]
     for v in values:
         v = v.strip().strip('"')
         if not v:
@@ -557,6 +558,9 @@ def main(argv):
     except UsageError as e:
         print(f"varto_batch: {e}", file=sys.stderr)
         return 2
+    except KeyboardInterrupt:
+        print("varto_batch: interrupted; --resume continues where this run stopped", file=sys.stderr)
+        return 130
 
 
 if __name__ == "__main__":

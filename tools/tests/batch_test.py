@@ -43,7 +43,7 @@ class BatchTest(unittest.TestCase):
         h.make_archive(BUILD, self.root)
         os.unlink(os.path.join(self.root, "o3", "anc.fits"))
         with open(os.path.join(self.root, "manifest.txt"), "w") as f:
-            f.write("# eight observations\n\n" + "".join(f"o{k}\n" for k in range(1, 9)))
+            f.write("# eight observations\n\n" + "".join(f"o{k}\n" for k in range(1, 8)) + "o8 outfile=varto.fits\n")
 
         run = self.batch("-j", "2", "manifest.txt")
         self.assertEqual(run.returncode, 1, run.stderr)
