@@ -22,8 +22,9 @@ PACKAGES := cmake g++ make pkg-config libcfitsio-dev wcslib-dev googletest libgt
             python3-astropy python3-matplotlib python3-regions parallel man-db groff-base
 # The Slurm test alone needs the daemons and the clients.
 SLURM_PACKAGES := $(PACKAGES) slurm-wlm munge
-# The fuzz targets alone need clang and its libFuzzer runtime.
-FUZZ_PACKAGES := cmake make pkg-config libcfitsio-dev clang libclang-rt-14-dev
+# The fuzz build configures the whole tree (CFITSIO, WCSLIB); its targets need clang and
+# its libFuzzer runtime.
+FUZZ_PACKAGES := cmake make pkg-config libcfitsio-dev wcslib-dev clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD ?= build-fuzz
 FUZZ_TARGETS ?= iraf rdb args util dsname fits text
