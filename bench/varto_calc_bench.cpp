@@ -3,7 +3,10 @@
 // Writes the case as an observation (event file, aspect, gain maps, steps,
 // positions, varto.par), reads it back through the readers, times varto_calc
 // on one thread and on every core, prints gain lookups per second, then checks
-// both results against the plain loop of one full lookup per interval and position.
+// both results, sums and ledger, against the plain loop of one full lookup per
+// interval and position. Last, a table of where the time goes: the loop stopped
+// after each phase of a lookup, on one thread and on every core, in nanoseconds
+// per lookup.
 // Usage: varto_calc_bench [folder]   (default: a fresh folder under /tmp, removed
 // afterwards). A folder given is kept, with a varto.par naming the steps and the
 // positions, so that a whole run can be measured there:
@@ -23,6 +26,7 @@
 
 #include "app/varto.h"
 #include "app/varto_reference.h"
+#include "histogram_int.h"
 #include "dm/dm.h"
 #include "sample.h"
 #include "util/util.h"
@@ -99,7 +103,12 @@ bool identical(const ghist* a, const ghist* b) {
          same(a->first_start, b->first_start, n) && same(a->last_stop, b->last_stop, n) &&
          same(a->sum_detx, b->sum_detx, n) && same(a->sum_dety, b->sum_dety, n) &&
          same(a->sum_detx2, b->sum_detx2, n) && same(a->sum_dety2, b->sum_dety2, n) &&
-         same(a->sum_asp, b->sum_asp, 3 * n) && same(a->sum_asp2, b->sum_asp2, 3 * n);
+         same(a->sum_asp, b->sum_asp, 3 * n) && same(a->sum_asp2, b->sum_asp2, 3 * n) &&
+         same(&a->asp_time, &b->asp_time, 1) && same(&a->hist_time, &b->hist_time, 1) &&
+         a->off_count == b->off_count && same(&a->off_time, &b->off_time, 1) &&
+         a->nogain_count == b->nogain_count && same(&a->nogain_time, &b->nogain_time, 1) &&
+         a->outside_count == b->outside_count && same(&a->outside_time, &b->outside_time, 1) &&
+         same(&a->noasp_time, &b->noasp_time, 1) && same(&a->dup_time, &b->dup_time, 1);
 }
 
 // Wall time and processor time of a call; the machine may be shared, so both
@@ -201,7 +210,42 @@ int main(int argc, char** argv) {
   std::snprintf(label, sizeof label, "varto_calc, %d threads", cores);
   report(label, lookups, all_t);
   report("plain loop", lookups, plain_t);
-  std::printf("histograms bit-identical to the plain loop: %s\n", same_result ? "yes" : "NO");
+  std::printf("histograms and ledgers bit-identical to the plain loop (1 and %d threads): %s\n",
+              cores, same_result ? "yes" : "NO");
+
+  // The loop stopped after each phase, best of three each; a phase costs the
+  // difference from the one before.
+  static const char* const kPhaseNames[] = {"interval constants", "detector position",
+                                            "interpolation", "bin index", "add and ledger"};
+  constexpr int kPhases = 5;
+  const int counts[2] = {1, cores};
+  Timing phase_t[2][kPhases];
+  for (int c = 0; c < 2; ++c) {
+    for (int ph = 0; ph < kPhases; ++ph) {
+      for (int run = 0; run < 3; ++run) {
+        ghist* h = ghset(ghist_spec);
+        const Timing t = timed([&] {
+          calc_positions(src, history, observation, set, counts[c], static_cast<Phase>(ph), h);
+        });
+        if (run == 0 || t.wall < phase_t[c][ph].wall) phase_t[c][ph] = t;
+        free_ghist(h);
+      }
+    }
+  }
+  std::printf("\nnanoseconds per lookup by phase (wall; processor in brackets)\n");
+  std::printf("%-20s %18s %18s\n", "phase", "1 thread", label + 12);
+  for (int ph = 0; ph <= kPhases; ++ph) {
+    std::printf("%-20s", ph < kPhases ? kPhaseNames[ph] : "whole lookup");
+    for (int c = 0; c < 2; ++c) {
+      const Timing& t = phase_t[c][ph < kPhases ? ph : kPhases - 1];
+      const Timing before = ph > 0 && ph < kPhases ? phase_t[c][ph - 1] : Timing{};
+      char cell[40];
+      std::snprintf(cell, sizeof cell, "%.2f (%.2f)", (t.wall - before.wall) / lookups * 1e9,
+                    (t.cpu - before.cpu) / lookups * 1e9);
+      std::printf(" %18s", cell);
+    }
+    std::printf("\n");
+  }
 
   free_ghist(fast);
   free_ghist(all);

@@ -1,41 +1,34 @@
 // Gain histogram: the binning loop that follows every source position through
 // the aspect history, looks up the gain it met and adds the interval's good time
 // to the bin of that gain, with per-bin position sums and time filters.
-#include <immintrin.h>
-#include <sched.h>
+#include <emmintrin.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "app/varto.h"
 #include "app/varto_reference.h"
+#include "crew.h"
+#include "histogram_int.h"
 #include "interp_int.h"
+#include "locate.h"
 #include "util/util.h"
 
 namespace {
 
 constexpr int kTimeFilterCapacity = 100;
 constexpr double kTimeTolerance = 0.5;  // seconds between ranges that still join
-constexpr int kOffGrid = -2;            // bin of a sample off the gain-map grid
-constexpr int kExact = -3;              // bin the quotients must decide (near an edge)
-constexpr int kNoGain = -4;             // bin of a sample whose gain is not a number
-constexpr int kOutside = -1;            // bin of a gain in bin 0 or outside the bins
-constexpr int kMaxThreads = 256;
 
-// Adds one sample to bin index of h (the index already checked). Shared by the
-// public routine and the binning loop so that both add the same numbers in the
-// same order.
-inline void add_sample(int i, double w, double t0, double t1, double detx, double dety,
-                       const double* p, ghist* h, int npos) {
+// Adds one sample to bin index of h (the index already checked), given the
+// products w detx, w dety, w detx detx and w dety dety. Shared by the public
+// routine and the binning loops so that all add the same numbers in the same order.
+inline void add_sample(int i, double w, double t0, double t1, double wdx, double wdy, double wdx2,
+                       double wdy2, const double* p, ghist* h, int npos) {
   h->weight[i] += w;
   if (h->first_start[i] < 1 || t0 < h->first_start[i]) h->first_start[i] = t0;
   if (t1 > h->last_stop[i]) h->last_stop[i] = t1;
@@ -43,67 +36,16 @@ inline void add_sample(int i, double w, double t0, double t1, double detx, doubl
     if (h->time_filter[i] == nullptr) h->time_filter[i] = alloc_gti(kTimeFilterCapacity);
     accum_time_filter(t0, t1, h->time_filter[i]);
   }
-  h->sum_detx[i] += w * detx;
-  h->sum_dety[i] += w * dety;
-  h->sum_detx2[i] += w * detx * detx;
-  h->sum_dety2[i] += w * dety * dety;
+  h->sum_detx[i] += wdx;
+  h->sum_dety[i] += wdy;
+  h->sum_detx2[i] += wdx2;
+  h->sum_dety2[i] += wdy2;
   const int n = h->count;
   for (int m = 0; m < 3; ++m) {
     h->sum_asp[m * n + i] += w * p[m];
     h->sum_asp2[m * n + i] += w * p[m] * p[m];
   }
 }
-
-// Bin of gain g in count bins of width from low, or kOutside (-1) when it falls
-// in bin 0, below it, at or above the top edge, or is not a number. Bin 0 never
-// receives weight.
-inline int bin_index(double g, double low, double width, int count) {
-  const double q = (g - low) / width;
-  if (q >= 1.0 && q < count) return static_cast<int>(q);
-  return -1;
-}
-
-// The bin of the gain interpolated in time, ((after g0 + before g1) / span), as
-// bin_index would find it, with multiplications by reciprocals in place of the
-// two divisions. Only the bin is needed, not the gain. The product form differs
-// from the quotients by a few rounding errors, under 1e-15 of (|g| + |low|) /
-// width; when it lands closer than a far larger tolerance to a bin edge the
-// quotients are worked out exactly instead, so the bin is always theirs.
-struct BinFinder {
-  double low;
-  double abs_low;
-  double width;
-  double inv_width;
-  int count;
-
-  static constexpr double kRelativeTolerance = 1.0e-12;
-  static constexpr double kTolerance = 1.0e-9;
-
-  explicit BinFinder(const ghist* h)
-      : low(h->low),
-        abs_low(std::fabs(h->low)),
-        width(h->width),
-        inv_width(1.0 / h->width),
-        count(h->count) {}
-
-  int exact(double g) const { return bin_index(g, low, width, count); }
-
-  // The bin from the products, or kExact when it lies near an edge (or is not
-  // a number) and the quotients must decide it.
-  int guess(double weighted_sum, double inv_span) const {
-    const double g = weighted_sum * inv_span;
-    const double q = (g - low) * inv_width;
-    const double tol = kTolerance + kRelativeTolerance * (std::fabs(g) + abs_low) * inv_width;
-    if (q >= 1.0 + tol && q < count - tol) {
-      const int i = static_cast<int>(q);
-      const double frac = q - i;
-      if (frac > tol && frac < 1.0 - tol) return i;
-    } else if (q < 1.0 - tol || q >= count + tol) {
-      return -1;
-    }
-    return kExact;
-  }
-};
 
 // Aspect interval k, [t0, t1], with its good time dt, its aspect vector p and
 // the MJD of its start: the whole interval is charged to its start.
@@ -274,7 +216,7 @@ void varto_accumulate_histogram(double g, double w, double t0, double t1, double
                                 const double* p, ghist* h, int npos) {
   const int i = bin_index(g, h->low, h->width, h->count);
   if (i < 0) return;
-  add_sample(i, w, t0, t1, detx, dety, p, h, npos);
+  add_sample(i, w, t0, t1, w * detx, w * dety, w * detx * detx, w * dety * dety, p, h, npos);
 }
 
 void calc_plain(const source* src, const asp* history, const obs* observation, const gain_data* set,
@@ -314,7 +256,7 @@ void calc_plain(const source* src, const asp* history, const obs* observation, c
         h->outside_time += w;
         continue;
       }
-      add_sample(i, w, t0, t1, detx, dety, p, h, npos);
+      add_sample(i, w, t0, t1, w * detx, w * dety, w * detx * detx, w * dety * dety, p, h, npos);
       ++binned;
     }
     h->hist_time += binned * (dt / npos);
@@ -325,646 +267,310 @@ void calc_plain(const source* src, const asp* history, const obs* observation, c
 
 namespace {
 
-// What depends only on the aspect interval, worked out once per interval and
-// kept in one streaming array per block: the times and the weight, the
-// rotation, the pair of maps and its time weights.
-struct Step {
-  double t0;
-  double t1;
-  double dt;  // good time of the interval
-  double w;   // good time shared among the positions
-  double px;  // aspect offset X, Y
-  double py;
-  double cos_r;  // cos and sin of the roll, as the rotation computes them
-  double sin_r;
-  double after;   // weight of the earlier map
-  double before;  // weight of the later map
-  double span;
-  double inv_span;
-  const double* map0;
-  const double* map1;
-  const double* p;  // the aspect vector, for the sums
-  bool same_time;   // the two maps share one time: their mean
-  bool crosses_step;
-};
-
-// Fills step for interval k; false when the interval has no good time. Stops
-// the run (check_calibrated_period) when its time is outside the calibrated
-// period.
-bool make_step(const asp* history, const obs* observation, const gain_data* set, int npos, int k,
-               Step* step) {
+// The constants of interval k into step: false (step->good false) when the
+// interval has no good time. Safe on any thread; the calibrated period is
+// checked later, in interval order, by check_interval.
+bool make_step(const asp* history, const obs* observation, const gain_data* set, MapPairs* pairs,
+               int npos, int k, Step* step) {
   const auto [t0, t1, dt, mjd, p] = interval_at(history, observation, k);
-  if (dt <= 0) return false;
-  check_calibrated_period(set, mjd);
+  step->good = dt > 0;
+  if (!step->good) return false;
   bool crosses_step = false;
   const int km =
       select_map_pair(mjd, set->times, set->count, set->steps, set->step_count, &crosses_step);
-  const double* map0 = set->maps + static_cast<std::size_t>(km - 1) * GAIN_MAP_SIZE;
-  const double tm0 = set->times[km - 1];
-  const double tm1 = set->times[km];
   double cos_r = 0.0;
   double sin_r = 0.0;
   rotate2_d(1.0, 0.0, p[2], &cos_r, &sin_r);
-  *step = Step{t0,          t1,
-               dt,          dt / npos,
-               p[0],        p[1],
-               cos_r,       sin_r,
-               tm1 - mjd,   mjd - tm0,
-               tm1 - tm0,   1.0 / (tm1 - tm0),
-               map0,        map0 + GAIN_MAP_SIZE,
-               p,           tm0 == tm1,
-               crosses_step};
+  *step = Step{};
+  step->t0 = t0;
+  step->t1 = t1;
+  step->dt = dt;
+  step->w = dt / npos;
+  step->mjd = mjd;
+  step->px = p[0];
+  step->py = p[1];
+  step->cos_r = cos_r;
+  step->sin_r = sin_r;
+  step->p = p;
+  step->crosses_step = crosses_step;
+  step->good = true;
+  // Fewer than two maps leave no pair: check_interval stops the run.
+  if (km < 1) return true;
+  const double tm0 = set->times[km - 1];
+  const double tm1 = set->times[km];
+  step->after = tm1 - mjd;
+  step->before = mjd - tm0;
+  step->span = tm1 - tm0;
+  step->inv_span = 1.0 / (tm1 - tm0);
+  step->map0 = set->maps + static_cast<std::size_t>(km - 1) * GAIN_MAP_SIZE;
+  step->map1 = step->map0 + GAIN_MAP_SIZE;
+  step->pair = pairs->table(km);
+  step->same_time = tm0 == tm1;
   return true;
 }
 
-// The fixed layout of the sources: positions relative to the detector centre.
-struct Geometry {
-  double x0;
-  double y0;
-  std::vector<double> rel_x;
-  std::vector<double> rel_y;
-};
-
-// The detector position and bin of positions [first, npos) in one interval:
-// the arithmetic of unaspect, interp_gain and lint_d, term for term. Off-grid
-// positions are looked up at the clamped edge and marked kOffGrid; bins too near
-// an edge for the product form are marked kExact and settled by the caller from
-// wsum.
-void locate_scalar(const Step& s, const BinFinder& bins, const Geometry& geo, int first, int npos,
-                   double* det_x, double* det_y, int* bin, double* wsum) {
-  for (int j = first; j < npos; ++j) {
-    const double dx = geo.rel_x[j] - s.px;
-    const double dy = geo.rel_y[j] - s.py;
-    const double detx = geo.x0 + (dx * s.cos_r - dy * s.sin_r);
-    const double dety = geo.y0 + (dx * s.sin_r + dy * s.cos_r);
-    det_x[j] = detx;
-    det_y[j] = dety;
-    const GridPoint gp = grid_point(detx / 256.0, dety / 256.0);
-    const double sum = s.after * bilinear(s.map0, gp) + s.before * bilinear(s.map1, gp);
-    wsum[j] = sum;
-    const int i = bins.guess(sum, s.inv_span);
-    bin[j] = off_grid(detx, dety) ? kOffGrid : i;
+// What the plain loop does for an interval before its sums, in interval order
+// on the calling thread: stops the run when the interval lies outside the
+// calibrated period, counts its time as used and writes its step warnings (one
+// per position, as every lookup writes it).
+void check_interval(const Step& s, const gain_data* set, int npos, UsedTime* used) {
+  check_calibrated_period(set, s.mjd);
+  used->add(s.t0, s.t1, s.dt);
+  if (s.crosses_step) {
+    for (int j = 0; j < npos; ++j) tmsg(kStepWarning);
   }
 }
 
-// The bilinear interpolation of four positions in one map: cells gathered at
-// the lower corners cell, weighted as bilinear weights them, summed in its order.
-__attribute__((target("avx2"), always_inline)) inline __m256d bilinear_avx2(
-    const double* map, __m128i cell, __m256d wa, __m256d wb, __m256d wc, __m256d wd) {
-  // Gathers that keep every lane (the unmasked form trips a false warning of GCC 12).
-  const __m256d zero = _mm256_setzero_pd();
-  const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-  const __m256d a = _mm256_mask_i32gather_pd(zero, map, cell, all, 8);
-  const __m256d b = _mm256_mask_i32gather_pd(zero, map + GAIN_MAP_SIDE, cell, all, 8);
-  const __m256d c = _mm256_mask_i32gather_pd(zero, map + GAIN_MAP_SIDE + 1, cell, all, 8);
-  const __m256d d = _mm256_mask_i32gather_pd(zero, map + 1, cell, all, 8);
-  return _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(wa, a), _mm256_mul_pd(wb, b)),
-                                     _mm256_mul_pd(wc, c)),
-                       _mm256_mul_pd(wd, d));
+// The ledger of one interval from its tally: the weight of each sample that
+// went into no bin, by cause, one sample at a time as the plain loop adds it,
+// and the weight of the binned ones.
+void account(const Step& s, int npos, ghist* h) {
+  const Tally& t = s.tally;
+  h->off_count += t.off;
+  for (int n = 0; n < t.off; ++n) h->off_time += s.w;
+  h->nogain_count += t.nogain;
+  for (int n = 0; n < t.nogain; ++n) h->nogain_time += s.w;
+  h->outside_count += t.outside;
+  for (int n = 0; n < t.outside; ++n) h->outside_time += s.w;
+  const int binned = npos - t.off - t.nogain - t.outside;
+  h->hist_time += binned * s.w;
 }
 
-// The same, four positions at a time with AVX2 (the map cells gathered); the
-// same operations in the same order on each lane, without fused multiply-adds,
-// so every number equals the scalar one. Does positions from first on, four at
-// a time, and returns the first it left.
-__attribute__((target("avx2"))) int locate_avx2(const Step& s, const BinFinder& bins,
-                                                const Geometry& geo, int first, int npos,
-                                                double* det_x, double* det_y, int* bin,
-                                                double* wsum) {
-  const __m256d x0 = _mm256_set1_pd(geo.x0);
-  const __m256d y0 = _mm256_set1_pd(geo.y0);
-  const __m256d px = _mm256_set1_pd(s.px);
-  const __m256d py = _mm256_set1_pd(s.py);
-  const __m256d cos_r = _mm256_set1_pd(s.cos_r);
-  const __m256d sin_r = _mm256_set1_pd(s.sin_r);
-  const __m256d after = _mm256_set1_pd(s.after);
-  const __m256d before = _mm256_set1_pd(s.before);
-  const __m256d inv_span = _mm256_set1_pd(s.inv_span);
-  const __m256d low = _mm256_set1_pd(bins.low);
-  const __m256d abs_low = _mm256_set1_pd(bins.abs_low);
-  const __m256d inv_width = _mm256_set1_pd(bins.inv_width);
-  const __m256d count = _mm256_set1_pd(static_cast<double>(bins.count));
-  const __m256d one = _mm256_set1_pd(1.0);
-  const __m256d top = _mm256_set1_pd(32.0);
-  const __m256d grid_scale = _mm256_set1_pd(1.0 / 256.0);  // exact: a power of two
-  const __m256d det_low = _mm256_set1_pd(256.0);
-  const __m256d det_high = _mm256_set1_pd(8192.0);
-  const __m256d sign = _mm256_set1_pd(-0.0);
-  const __m256d abs_tol = _mm256_set1_pd(BinFinder::kTolerance);
-  const __m256d rel_tol = _mm256_set1_pd(BinFinder::kRelativeTolerance);
-  const __m256d mark_exact = _mm256_set1_pd(kExact);
-  const __m256d mark_none = _mm256_set1_pd(-1.0);
-  const __m256d mark_off = _mm256_set1_pd(kOffGrid);
-  const __m128i last_cell = _mm_set1_epi32(GAIN_MAP_SIDE - 1);
-  const __m128i corner = _mm_set1_epi32(GAIN_MAP_SIDE + 1);
-  const double* map0 = s.map0;
-  const double* map1 = s.map1;
-  int j = first;
-  for (; j + 4 <= npos; j += 4) {
-    const __m256d dx = _mm256_sub_pd(_mm256_loadu_pd(&geo.rel_x[j]), px);
-    const __m256d dy = _mm256_sub_pd(_mm256_loadu_pd(&geo.rel_y[j]), py);
-    const __m256d detx =
-        _mm256_add_pd(x0, _mm256_sub_pd(_mm256_mul_pd(dx, cos_r), _mm256_mul_pd(dy, sin_r)));
-    const __m256d dety =
-        _mm256_add_pd(y0, _mm256_add_pd(_mm256_mul_pd(dx, sin_r), _mm256_mul_pd(dy, cos_r)));
-    _mm256_storeu_pd(det_x + j, detx);
-    _mm256_storeu_pd(det_y + j, dety);
-    __m256d gx = _mm256_mul_pd(detx, grid_scale);
-    __m256d gy = _mm256_mul_pd(dety, grid_scale);
-    // Kept on the grid: below 1 (or not a number) becomes 1, above 32 becomes 32.
-    gx = _mm256_blendv_pd(one, gx, _mm256_cmp_pd(gx, one, _CMP_GE_OQ));
-    gy = _mm256_blendv_pd(one, gy, _mm256_cmp_pd(gy, one, _CMP_GE_OQ));
-    gx = _mm256_blendv_pd(gx, top, _mm256_cmp_pd(gx, top, _CMP_GT_OQ));
-    gy = _mm256_blendv_pd(gy, top, _mm256_cmp_pd(gy, top, _CMP_GT_OQ));
-    const __m128i ix = _mm_min_epi32(_mm256_cvttpd_epi32(gx), last_cell);
-    const __m128i iy = _mm_min_epi32(_mm256_cvttpd_epi32(gy), last_cell);
-    const __m256d fx = _mm256_sub_pd(gx, _mm256_cvtepi32_pd(ix));
-    const __m256d fy = _mm256_sub_pd(gy, _mm256_cvtepi32_pd(iy));
-    const __m128i cell = _mm_sub_epi32(_mm_add_epi32(_mm_slli_epi32(ix, 5), iy), corner);
-    const __m256d gx1 = _mm256_sub_pd(one, fx);
-    const __m256d gy1 = _mm256_sub_pd(one, fy);
-    const __m256d wa = _mm256_mul_pd(gx1, gy1);
-    const __m256d wb = _mm256_mul_pd(fx, gy1);
-    const __m256d wc = _mm256_mul_pd(fx, fy);
-    const __m256d wd = _mm256_mul_pd(gx1, fy);
-    const __m256d sum =
-        _mm256_add_pd(_mm256_mul_pd(after, bilinear_avx2(map0, cell, wa, wb, wc, wd)),
-                      _mm256_mul_pd(before, bilinear_avx2(map1, cell, wa, wb, wc, wd)));
-    _mm256_storeu_pd(wsum + j, sum);
-    const __m256d g = _mm256_mul_pd(sum, inv_span);
-    const __m256d q = _mm256_mul_pd(_mm256_sub_pd(g, low), inv_width);
-    const __m256d tol = _mm256_add_pd(
-        abs_tol,
-        _mm256_mul_pd(_mm256_mul_pd(rel_tol, _mm256_add_pd(_mm256_andnot_pd(sign, g), abs_low)),
-                      inv_width));
-    const __m256d inside = _mm256_and_pd(_mm256_cmp_pd(q, _mm256_add_pd(one, tol), _CMP_GE_OQ),
-                                         _mm256_cmp_pd(q, _mm256_sub_pd(count, tol), _CMP_LT_OQ));
-    const __m256d qi = _mm256_blendv_pd(one, q, inside);
-    const __m256d whole = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(qi));
-    const __m256d frac = _mm256_sub_pd(qi, whole);
-    const __m256d clear = _mm256_and_pd(
-        inside, _mm256_and_pd(_mm256_cmp_pd(frac, tol, _CMP_GT_OQ),
-                              _mm256_cmp_pd(frac, _mm256_sub_pd(one, tol), _CMP_LT_OQ)));
-    const __m256d outside = _mm256_or_pd(_mm256_cmp_pd(q, _mm256_sub_pd(one, tol), _CMP_LT_OQ),
-                                         _mm256_cmp_pd(q, _mm256_add_pd(count, tol), _CMP_GE_OQ));
-    const __m256d on = _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(detx, det_low, _CMP_GE_OQ),
-                                                   _mm256_cmp_pd(detx, det_high, _CMP_LT_OQ)),
-                                     _mm256_and_pd(_mm256_cmp_pd(dety, det_low, _CMP_GE_OQ),
-                                                   _mm256_cmp_pd(dety, det_high, _CMP_LT_OQ)));
-    const __m256d settled =
-        _mm256_blendv_pd(_mm256_blendv_pd(mark_exact, mark_none, outside), whole, clear);
-    const __m256d result = _mm256_blendv_pd(mark_off, settled, on);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(bin + j), _mm256_cvttpd_epi32(result));
-  }
-  return j;
-}
-
-// Conversions that keep every lane (the unmasked forms trip a false warning of
-// GCC 12, as the gathers do).
-__attribute__((target("avx512f"), always_inline)) inline __m256i to_int32(__m512d x) {
-  return _mm512_mask_cvttpd_epi32(_mm256_setzero_si256(), 0xFF, x);
-}
-
-__attribute__((target("avx512f"), always_inline)) inline __m512d to_double(__m256i x) {
-  return _mm512_mask_cvtepi32_pd(_mm512_setzero_pd(), 0xFF, x);
-}
-
-// bilinear_avx2 for eight positions.
-__attribute__((target("avx512f"), always_inline)) inline __m512d bilinear_avx512(
-    const double* map, __m256i cell, __m512d wa, __m512d wb, __m512d wc, __m512d wd) {
-  const __m512d a = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, cell, map, 8);
-  const __m512d b =
-      _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, cell, map + GAIN_MAP_SIDE, 8);
-  const __m512d c =
-      _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, cell, map + GAIN_MAP_SIDE + 1, 8);
-  const __m512d d = _mm512_mask_i32gather_pd(_mm512_setzero_pd(), 0xFF, cell, map + 1, 8);
-  return _mm512_add_pd(_mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(wa, a), _mm512_mul_pd(wb, b)),
-                                     _mm512_mul_pd(wc, c)),
-                       _mm512_mul_pd(wd, d));
-}
-
-// The same eight positions at a time with AVX-512: the same operations in the
-// same order on each lane, so every number equals the scalar one. Returns how
-// many positions it did.
-__attribute__((target("avx512f"))) int locate_avx512(const Step& s, const BinFinder& bins,
-                                                     const Geometry& geo, int npos, double* det_x,
-                                                     double* det_y, int* bin, double* wsum) {
-  const __m512d x0 = _mm512_set1_pd(geo.x0);
-  const __m512d y0 = _mm512_set1_pd(geo.y0);
-  const __m512d px = _mm512_set1_pd(s.px);
-  const __m512d py = _mm512_set1_pd(s.py);
-  const __m512d cos_r = _mm512_set1_pd(s.cos_r);
-  const __m512d sin_r = _mm512_set1_pd(s.sin_r);
-  const __m512d after = _mm512_set1_pd(s.after);
-  const __m512d before = _mm512_set1_pd(s.before);
-  const __m512d inv_span = _mm512_set1_pd(s.inv_span);
-  const __m512d low = _mm512_set1_pd(bins.low);
-  const __m512d abs_low = _mm512_set1_pd(bins.abs_low);
-  const __m512d inv_width = _mm512_set1_pd(bins.inv_width);
-  const __m512d count = _mm512_set1_pd(static_cast<double>(bins.count));
-  const __m512d one = _mm512_set1_pd(1.0);
-  const __m512d top = _mm512_set1_pd(32.0);
-  const __m512d grid_scale = _mm512_set1_pd(1.0 / 256.0);  // exact: a power of two
-  const __m512d det_low = _mm512_set1_pd(256.0);
-  const __m512d det_high = _mm512_set1_pd(8192.0);
-  const __m512d abs_tol = _mm512_set1_pd(BinFinder::kTolerance);
-  const __m512d rel_tol = _mm512_set1_pd(BinFinder::kRelativeTolerance);
-  const __m512d mark_exact = _mm512_set1_pd(kExact);
-  const __m512d mark_none = _mm512_set1_pd(-1.0);
-  const __m512d mark_off = _mm512_set1_pd(kOffGrid);
-  const __m256i last_cell = _mm256_set1_epi32(GAIN_MAP_SIDE - 1);
-  const __m256i corner = _mm256_set1_epi32(GAIN_MAP_SIDE + 1);
-  const double* map0 = s.map0;
-  const double* map1 = s.map1;
-
-  int j = 0;
-  for (; j + 8 <= npos; j += 8) {
-    const __m512d dx = _mm512_sub_pd(_mm512_loadu_pd(&geo.rel_x[j]), px);
-    const __m512d dy = _mm512_sub_pd(_mm512_loadu_pd(&geo.rel_y[j]), py);
-    const __m512d detx =
-        _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(dx, cos_r), _mm512_mul_pd(dy, sin_r)));
-    const __m512d dety =
-        _mm512_add_pd(y0, _mm512_add_pd(_mm512_mul_pd(dx, sin_r), _mm512_mul_pd(dy, cos_r)));
-    _mm512_storeu_pd(det_x + j, detx);
-    _mm512_storeu_pd(det_y + j, dety);
-    __m512d gx = _mm512_mul_pd(detx, grid_scale);
-    __m512d gy = _mm512_mul_pd(dety, grid_scale);
-    // Kept on the grid: below 1 (or not a number) becomes 1, above 32 becomes 32.
-    gx = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(gx, one, _CMP_GE_OQ), one, gx);
-    gy = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(gy, one, _CMP_GE_OQ), one, gy);
-    gx = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(gx, top, _CMP_GT_OQ), gx, top);
-    gy = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(gy, top, _CMP_GT_OQ), gy, top);
-    const __m256i ix = _mm256_min_epi32(to_int32(gx), last_cell);
-    const __m256i iy = _mm256_min_epi32(to_int32(gy), last_cell);
-    const __m512d fx = _mm512_sub_pd(gx, to_double(ix));
-    const __m512d fy = _mm512_sub_pd(gy, to_double(iy));
-    const __m256i cell = _mm256_sub_epi32(_mm256_add_epi32(_mm256_slli_epi32(ix, 5), iy), corner);
-    const __m512d gx1 = _mm512_sub_pd(one, fx);
-    const __m512d gy1 = _mm512_sub_pd(one, fy);
-    const __m512d wa = _mm512_mul_pd(gx1, gy1);
-    const __m512d wb = _mm512_mul_pd(fx, gy1);
-    const __m512d wc = _mm512_mul_pd(fx, fy);
-    const __m512d wd = _mm512_mul_pd(gx1, fy);
-    const __m512d sum =
-        _mm512_add_pd(_mm512_mul_pd(after, bilinear_avx512(map0, cell, wa, wb, wc, wd)),
-                      _mm512_mul_pd(before, bilinear_avx512(map1, cell, wa, wb, wc, wd)));
-    _mm512_storeu_pd(wsum + j, sum);
-    const __m512d g = _mm512_mul_pd(sum, inv_span);
-    const __m512d q = _mm512_mul_pd(_mm512_sub_pd(g, low), inv_width);
-    const __m512d tol = _mm512_add_pd(
-        abs_tol,
-        _mm512_mul_pd(_mm512_mul_pd(rel_tol, _mm512_add_pd(_mm512_abs_pd(g), abs_low)), inv_width));
-    const __mmask8 inside = _mm512_cmp_pd_mask(q, _mm512_add_pd(one, tol), _CMP_GE_OQ) &
-                            _mm512_cmp_pd_mask(q, _mm512_sub_pd(count, tol), _CMP_LT_OQ);
-    const __m512d qi = _mm512_mask_blend_pd(inside, one, q);
-    const __m512d whole = to_double(to_int32(qi));
-    const __m512d frac = _mm512_sub_pd(qi, whole);
-    const __mmask8 clear = inside & _mm512_cmp_pd_mask(frac, tol, _CMP_GT_OQ) &
-                           _mm512_cmp_pd_mask(frac, _mm512_sub_pd(one, tol), _CMP_LT_OQ);
-    const __mmask8 outside = _mm512_cmp_pd_mask(q, _mm512_sub_pd(one, tol), _CMP_LT_OQ) |
-                             _mm512_cmp_pd_mask(q, _mm512_add_pd(count, tol), _CMP_GE_OQ);
-    const __mmask8 on = _mm512_cmp_pd_mask(detx, det_low, _CMP_GE_OQ) &
-                        _mm512_cmp_pd_mask(detx, det_high, _CMP_LT_OQ) &
-                        _mm512_cmp_pd_mask(dety, det_low, _CMP_GE_OQ) &
-                        _mm512_cmp_pd_mask(dety, det_high, _CMP_LT_OQ);
-    const __m512d settled =
-        _mm512_mask_blend_pd(clear, _mm512_mask_blend_pd(outside, mark_exact, mark_none), whole);
-    const __m512d result = _mm512_mask_blend_pd(on, mark_off, settled);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(bin + j), to_int32(result));
-  }
-  return j;
-}
-
-// Detector positions and bins of one interval: a bin, or kOffGrid, kNoGain or
-// kOutside.
-void locate(const Step& s, const BinFinder& bins, const Geometry& geo, int npos, double* det_x,
-            double* det_y, int* bin, double* wsum) {
-  if (s.same_time) {
-    for (int j = 0; j < npos; ++j) {
-      const double detx =
-          geo.x0 + ((geo.rel_x[j] - s.px) * s.cos_r - (geo.rel_y[j] - s.py) * s.sin_r);
-      const double dety =
-          geo.y0 + ((geo.rel_x[j] - s.px) * s.sin_r + (geo.rel_y[j] - s.py) * s.cos_r);
-      const GridPoint gp = grid_point(detx / 256.0, dety / 256.0);
-      det_x[j] = detx;
-      det_y[j] = dety;
-      const double g = (bilinear(s.map0, gp) + bilinear(s.map1, gp)) / 2;
-      bin[j] = off_grid(detx, dety) ? kOffGrid : std::isfinite(g) ? bins.exact(g) : kNoGain;
-    }
-    return;
-  }
-  // The widest lookups this processor offers, then the scalar ones for the tail.
-  static const bool use_avx512 = __builtin_cpu_supports("avx512f");
-  static const bool use_avx2 = __builtin_cpu_supports("avx2");
-  int done = 0;
-  if (use_avx512) done = locate_avx512(s, bins, geo, npos, det_x, det_y, bin, wsum);
-  if (use_avx2) done = locate_avx2(s, bins, geo, done, npos, det_x, det_y, bin, wsum);
-  locate_scalar(s, bins, geo, done, npos, det_x, det_y, bin, wsum);
-  // Near an edge the quotient decides; a gain that is not a number is told
-  // from one outside the bins.
-  for (int j = 0; j < npos; ++j) {
-    if (bin[j] != kExact && bin[j] != kOutside) continue;
-    const double g = wsum[j] / s.span;
-    if (!std::isfinite(g)) {
-      bin[j] = kNoGain;
-    } else if (bin[j] == kExact) {
-      bin[j] = bins.exact(g);
-    }
-  }
-}
-
-// The sums of one bin while the samples stay in it, paired in SSE2 registers
-// (part of every x86-64 processor): each lane is its own sum and receives the
-// same addends in the same order as through add_sample.
-struct PairedSums {
-  __m128d det;         // sum_detx, sum_dety
-  __m128d det2;        // sum_detx2, sum_dety2
-  __m128d weight_asp;  // weight, sum_asp[0]
-  __m128d asp;         // sum_asp[1], sum_asp[2]
-  __m128d asp2;        // sum_asp2[0], sum_asp2[1]
-  double asp2_last;    // sum_asp2[2]
-  double first_start;
-  double last_stop;
-
-  void load(const ghist* h, int i) {
-    const int n = h->count;
-    det = _mm_set_pd(h->sum_dety[i], h->sum_detx[i]);
-    det2 = _mm_set_pd(h->sum_dety2[i], h->sum_detx2[i]);
-    weight_asp = _mm_set_pd(h->sum_asp[i], h->weight[i]);
-    asp = _mm_set_pd(h->sum_asp[2 * n + i], h->sum_asp[n + i]);
-    asp2 = _mm_set_pd(h->sum_asp2[n + i], h->sum_asp2[i]);
-    asp2_last = h->sum_asp2[2 * n + i];
-    first_start = h->first_start[i];
-    last_stop = h->last_stop[i];
-  }
-
-  void store(ghist* h, int i) const {
-    const int n = h->count;
-    _mm_storel_pd(&h->sum_detx[i], det);
-    _mm_storeh_pd(&h->sum_dety[i], det);
-    _mm_storel_pd(&h->sum_detx2[i], det2);
-    _mm_storeh_pd(&h->sum_dety2[i], det2);
-    _mm_storel_pd(&h->weight[i], weight_asp);
-    _mm_storeh_pd(&h->sum_asp[i], weight_asp);
-    _mm_storel_pd(&h->sum_asp[n + i], asp);
-    _mm_storeh_pd(&h->sum_asp[2 * n + i], asp);
-    _mm_storel_pd(&h->sum_asp2[i], asp2);
-    _mm_storeh_pd(&h->sum_asp2[n + i], asp2);
-    h->sum_asp2[2 * n + i] = asp2_last;
-    h->first_start[i] = first_start;
-    h->last_stop[i] = last_stop;
-  }
-};
-
-// The bin sums being added to, carried from sample to sample while the samples
-// stay in one bin, across intervals too: each sum still receives its addends
-// one by one in interval and position order.
+// The sums of every bin, one row per bin, and the bin being added to carried in
+// registers while the samples stay in it, across intervals too: each sum still
+// receives its addends one by one in interval and position order. The rows are
+// read from the histogram at the start and written back by flush.
 class Adder {
  public:
-  explicit Adder(ghist* h) : h_(h) {}
-  ~Adder() { flush(); }
+  explicit Adder(ghist* h) : h_(h), rows_(static_cast<std::size_t>(h->count)) {
+    const int n = h->count;
+    for (int i = 0; i < n; ++i) {
+      Row& r = rows_[i];
+      r.fixed[0] = _mm_set_pd(h->sum_asp[i], h->weight[i]);
+      r.fixed[1] = _mm_set_pd(h->sum_asp[2 * n + i], h->sum_asp[n + i]);
+      r.fixed[2] = _mm_set_pd(h->sum_asp2[n + i], h->sum_asp2[i]);
+      r.fixed[3] = _mm_set_pd(0.0, h->sum_asp2[2 * n + i]);
+      r.det[0] = h->sum_detx[i];
+      r.det[1] = h->sum_dety[i];
+      r.det[2] = h->sum_detx2[i];
+      r.det[3] = h->sum_dety2[i];
+      r.first_start = h->first_start[i];
+      r.last_stop = h->last_stop[i];
+    }
+  }
   Adder(const Adder&) = delete;
   Adder& operator=(const Adder&) = delete;
 
   // Adds the samples of one interval that fall in a bin (bin >= 0).
-  void add(const Step& s, const int* bin, const double* det_x, const double* det_y, int npos) {
+  void add(const Step& s, const Lookups& in, int npos) {
     const double w = s.w;
-    const double t0 = s.t0;
-    const double t1 = s.t1;
     double wp[3];
     double wp2[3];
     for (int m = 0; m < 3; ++m) {
       wp[m] = w * s.p[m];
       wp2[m] = wp[m] * s.p[m];
     }
-    const __m128d ww = _mm_set1_pd(w);
-    const __m128d add_weight_asp = _mm_set_pd(wp[0], w);
-    const __m128d add_asp = _mm_set_pd(wp[2], wp[1]);
-    const __m128d add_asp2 = _mm_set_pd(wp2[1], wp2[0]);
-    const double add_asp2_last = wp2[2];
-    // Local copies, so that the sums stay in registers.
-    PairedSums b = sums_;
-    int current = current_;
+    // The addends of the sums that are the same for every sample of the interval.
+    const __m128d fixed0 = _mm_set_pd(wp[0], w);
+    const __m128d fixed1 = _mm_set_pd(wp[2], wp[1]);
+    const __m128d fixed2 = _mm_set_pd(wp2[1], wp2[0]);
+    const __m128d fixed3 = _mm_set_pd(0.0, wp2[2]);
+    Row* rows = rows_.data();
+    int current = -1;
+    __m128d f0 = _mm_setzero_pd();
+    __m128d f1 = f0;
+    __m128d f2 = f0;
+    __m128d f3 = f0;
+    double sx = 0.0;
+    double sy = 0.0;
+    double sx2 = 0.0;
+    double sy2 = 0.0;
+    const int* bin = in.bin;
     for (int j = 0; j < npos; ++j) {
       const int i = bin[j];
       if (i < 0) continue;
       if (i != current) {
-        if (current >= 0) b.store(h_, current);
-        b.load(h_, i);
+        if (current >= 0) rows[current].store(f0, f1, f2, f3, sx, sy, sx2, sy2);
         current = i;
+        Row& r = rows[i];
+        // The same times for every sample of the interval: once is enough.
+        if (r.first_start < 1 || s.t0 < r.first_start) r.first_start = s.t0;
+        if (s.t1 > r.last_stop) r.last_stop = s.t1;
+        f0 = r.fixed[0];
+        f1 = r.fixed[1];
+        f2 = r.fixed[2];
+        f3 = r.fixed[3];
+        sx = r.det[0];
+        sy = r.det[1];
+        sx2 = r.det[2];
+        sy2 = r.det[3];
       }
-      const __m128d det = _mm_set_pd(det_y[j], det_x[j]);
-      const __m128d wdet = _mm_mul_pd(ww, det);  // w * detx, w * dety
-      b.det = _mm_add_pd(b.det, wdet);
-      b.det2 = _mm_add_pd(b.det2, _mm_mul_pd(wdet, det));
-      b.weight_asp = _mm_add_pd(b.weight_asp, add_weight_asp);
-      b.asp = _mm_add_pd(b.asp, add_asp);
-      b.asp2 = _mm_add_pd(b.asp2, add_asp2);
-      b.asp2_last += add_asp2_last;
-      if (b.first_start < 1 || t0 < b.first_start) b.first_start = t0;
-      if (t1 > b.last_stop) b.last_stop = t1;
+      f0 = _mm_add_pd(f0, fixed0);
+      f1 = _mm_add_pd(f1, fixed1);
+      f2 = _mm_add_pd(f2, fixed2);
+      f3 = _mm_add_sd(f3, fixed3);
+      sx += in.wdx[j];
+      sy += in.wdy[j];
+      sx2 += in.wdx2[j];
+      sy2 += in.wdy2[j];
     }
-    sums_ = b;
-    current_ = current;
+    if (current >= 0) rows[current].store(f0, f1, f2, f3, sx, sy, sx2, sy2);
   }
 
-  void flush() {
-    if (current_ >= 0) sums_.store(h_, current_);
-    current_ = -1;
+  // Writes the sums back into the histogram.
+  void flush() const {
+    ghist* h = h_;
+    const int n = h->count;
+    for (int i = 0; i < n; ++i) {
+      const Row& r = rows_[i];
+      _mm_storel_pd(&h->weight[i], r.fixed[0]);
+      _mm_storeh_pd(&h->sum_asp[i], r.fixed[0]);
+      _mm_storel_pd(&h->sum_asp[n + i], r.fixed[1]);
+      _mm_storeh_pd(&h->sum_asp[2 * n + i], r.fixed[1]);
+      _mm_storel_pd(&h->sum_asp2[i], r.fixed[2]);
+      _mm_storeh_pd(&h->sum_asp2[n + i], r.fixed[2]);
+      _mm_storel_pd(&h->sum_asp2[2 * n + i], r.fixed[3]);
+      h->sum_detx[i] = r.det[0];
+      h->sum_dety[i] = r.det[1];
+      h->sum_detx2[i] = r.det[2];
+      h->sum_dety2[i] = r.det[3];
+      h->first_start[i] = r.first_start;
+      h->last_stop[i] = r.last_stop;
+    }
   }
 
  private:
+  // The sums of one bin: weight, sum_asp (3), sum_asp2 (3) in pairs, then
+  // sum_detx, sum_dety, sum_detx2, sum_dety2 and the times.
+  struct alignas(64) Row {
+    __m128d fixed[4];
+    double det[4];
+    double first_start;
+    double last_stop;
+
+    void store(__m128d f0, __m128d f1, __m128d f2, __m128d f3, double sx, double sy, double sx2,
+               double sy2) {
+      fixed[0] = f0;
+      fixed[1] = f1;
+      fixed[2] = f2;
+      fixed[3] = f3;
+      det[0] = sx;
+      det[1] = sy;
+      det[2] = sx2;
+      det[3] = sy2;
+    }
+  };
+
   ghist* h_;
-  PairedSums sums_{};
-  int current_ = -1;
-};
-
-// The ledger of one interval: the weight of each sample that went into no bin,
-// by cause, one sample at a time as the plain loop adds it, and the weight of
-// the binned ones.
-void account(const Step& s, const int* bin, int npos, ghist* h) {
-  int binned = 0;
-  for (int j = 0; j < npos; ++j) {
-    switch (bin[j]) {
-      case kOffGrid:
-        ++h->off_count;
-        h->off_time += s.w;
-        break;
-      case kNoGain:
-        ++h->nogain_count;
-        h->nogain_time += s.w;
-        break;
-      case kOutside:
-        ++h->outside_count;
-        h->outside_time += s.w;
-        break;
-      default: ++binned;
-    }
-  }
-  h->hist_time += binned * s.w;
-}
-
-// Threads to use: VARTO_THREADS when it is a positive number, else the cores
-// this process may run on.
-int thread_count() {
-  const char* text = std::getenv("VARTO_THREADS");
-  if (text != nullptr && *text != '\0') {
-    char* end = nullptr;
-    const long n = std::strtol(text, &end, 10);
-    if (*end == '\0' && n >= 1) return n > kMaxThreads ? kMaxThreads : static_cast<int>(n);
-  }
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    const int n = CPU_COUNT(&set);
-    if (n >= 1) return n > kMaxThreads ? kMaxThreads : n;
-  }
-  return 1;
-}
-
-// A fixed crew of threads that run one job together and wait for each other:
-// the calling thread is member 0, the others are started once and reused.
-class Crew {
- public:
-  explicit Crew(int size) : size_(size) {
-    for (int t = 1; t < size; ++t) threads_.emplace_back([this, t] { serve(t); });
-  }
-  ~Crew() {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    start_.notify_all();
-    for (std::thread& t : threads_) t.join();
-  }
-  Crew(const Crew&) = delete;
-  Crew& operator=(const Crew&) = delete;
-
-  int size() const { return size_; }
-
-  // Runs job(member) on every member and returns when all have finished.
-  void run(const std::function<void(int)>& job) {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      job_ = &job;
-      pending_ = size_ - 1;
-      ++generation_;
-    }
-    start_.notify_all();
-    job(0);
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return pending_ == 0; });
-  }
-
- private:
-  void serve(int member) {
-    long seen = 0;
-    for (;;) {
-      const std::function<void(int)>* job = nullptr;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        start_.wait(lock, [&] { return stop_ || generation_ != seen; });
-        if (stop_) return;
-        seen = generation_;
-        job = job_;
-      }
-      (*job)(member);
-      {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        --pending_;
-      }
-      done_.notify_one();
-    }
-  }
-
-  int size_;
-  std::vector<std::thread> threads_;
-  std::mutex mutex_;
-  std::condition_variable start_;
-  std::condition_variable done_;
-  const std::function<void(int)>* job_ = nullptr;
-  long generation_ = 0;
-  int pending_ = 0;
-  bool stop_ = false;
+  std::vector<Row> rows_;
 };
 
 // One position: every interval in turn, its warning and its sample (with the
 // time filter) before the next, as the plain loop.
-void calc_one_position(const source* src, const asp* history, const obs* observation,
-                       const gain_data* set, const BinFinder& bins, const Geometry& geo, ghist* h) {
-  double det_x = 0.0;
-  double det_y = 0.0;
+void calc_one_position(const asp* history, const obs* observation, const gain_data* set,
+                       const BinFinder& bins, const Geometry& geo, ghist* h) {
+  MapPairs pairs(set);
   int bin = 0;
+  double wdx = 0.0;
+  double wdy = 0.0;
+  double wdx2 = 0.0;
+  double wdy2 = 0.0;
   double wsum = 0.0;
+  const Lookups out{&bin, &wdx, &wdy, &wdx2, &wdy2};
   UsedTime used;
   for (int k = 0; k + 1 < history->count; ++k) {
     Step s{};
-    if (!make_step(history, observation, set, src->count, k, &s)) continue;
+    if (!make_step(history, observation, set, &pairs, 1, k, &s)) continue;
+    check_calibrated_period(set, s.mjd);
     used.add(s.t0, s.t1, s.dt);
-    locate(s, bins, geo, 1, &det_x, &det_y, &bin, &wsum);
-    account(s, &bin, 1, h);
+    locate(s, bins, geo, 1, Phase::kAdd, out, &wsum);
+    account(s, 1, h);
     if (s.crosses_step) tmsg(kStepWarning);
-    if (bin >= 0) add_sample(bin, s.w, s.t0, s.t1, det_x, det_y, s.p, h, 1);
+    if (bin >= 0) add_sample(bin, s.w, s.t0, s.t1, wdx, wdy, wdx2, wdy2, s.p, h, 1);
   }
   used.finish(observation->gtis, h);
 }
 
-// Several positions, in blocks of intervals, as a pipeline. Before each round
-// the calling thread works out the next block's interval constants in order (and
-// writes the step warnings, which for several positions may all come before the
-// sums). In the round, member 0 first adds the previous block, every sample into
-// its bin in interval and position order, and then joins the others in locating
-// the new block, a few intervals at a time as each member comes free. One member
-// adds every sum in the plain loop's order, so which member located what never
-// changes a number; the adding costs less than the locating, so it hides behind it.
+}  // namespace
+
+// Several positions, in blocks of aspect intervals, as a pipeline. In each
+// round every member takes a few intervals of the block at a time, as it comes
+// free, and works out their constants and lookups; member 0 first adds the
+// block before, every sample into its bin and the ledger in interval and
+// position order. Between rounds the calling thread checks the new block's
+// intervals in order (the calibrated period, the time used, the step
+// warnings). One member adds every sum in the plain loop's order, so which
+// member located what never changes a number.
 void calc_positions(const source* src, const asp* history, const obs* observation,
-                    const gain_data* set, const BinFinder& bins, const Geometry& geo, int threads,
-                    ghist* h) {
+                    const gain_data* set, int threads, Phase last, ghist* h) {
   const int npos = src->count;
-  // About a megabyte of positions and bins per block and member, at least 16 intervals.
-  const int block = std::max(16, (1 << 16) / npos) * threads;
+  Geometry geo{observation->x0, observation->y0,
+               std::vector<double>(static_cast<std::size_t>(npos)),
+               std::vector<double>(static_cast<std::size_t>(npos))};
+  for (int j = 0; j < npos; ++j) {
+    geo.rel_x[j] = src->xs[j] - geo.x0;
+    geo.rel_y[j] = src->ys[j] - geo.y0;
+  }
+  const BinFinder bins(h);
+  MapPairs pairs(set);
+  // Alone, a block is added while it is still in cache; shared, it is large
+  // enough that a round takes far longer than waking the crew.
+  const int block =
+      threads > 1 ? std::max(16, (1 << 16) / npos) * threads : std::max(1, (1 << 13) / npos);
   const std::size_t cells = static_cast<std::size_t>(block) * static_cast<std::size_t>(npos);
   // Two of everything: one block being located while the one before it is added.
   struct Buffer {
     std::vector<Step> steps;
-    std::vector<double> det_x;
-    std::vector<double> det_y;
     std::vector<int> bin;
+    std::vector<double> wdx;
+    std::vector<double> wdy;
+    std::vector<double> wdx2;
+    std::vector<double> wdy2;
+    int first = 0;  // interval of steps[0]
     int filled = 0;
+
+    Lookups at(int n, int npos) {
+      const std::size_t c = static_cast<std::size_t>(n) * static_cast<std::size_t>(npos);
+      return Lookups{&bin[c], &wdx[c], &wdy[c], &wdx2[c], &wdy2[c]};
+    }
   };
   Buffer buffers[2];
   for (Buffer& b : buffers) {
     b.steps.resize(static_cast<std::size_t>(block));
-    b.det_x.resize(cells);
-    b.det_y.resize(cells);
     b.bin.resize(cells);
+    b.wdx.resize(cells);
+    b.wdy.resize(cells);
+    b.wdx2.resize(cells);
+    b.wdy2.resize(cells);
   }
   std::vector<std::vector<double>> wsum(static_cast<std::size_t>(threads),
                                         std::vector<double>(static_cast<std::size_t>(npos)));
   Adder adder(h);
-  const auto at = [npos](int n) {
-    return static_cast<std::size_t>(n) * static_cast<std::size_t>(npos);
-  };
-  const auto add_block = [&](const Buffer& b) {
+  const auto add_block = [&](Buffer& b) {
     for (int n = 0; n < b.filled; ++n) {
-      adder.add(b.steps[n], &b.bin[at(n)], &b.det_x[at(n)], &b.det_y[at(n)], npos);
+      const Step& s = b.steps[n];
+      if (!s.good) continue;
+      if (last != Phase::kAdd) continue;
+      adder.add(s, b.at(n, npos), npos);
+      account(s, npos, h);
     }
-    for (int n = 0; n < b.filled; ++n) account(b.steps[n], &b.bin[at(n)], npos, h);
   };
   // Intervals handed out per claim: few enough that the members finish together.
   constexpr int kClaim = 4;
   Buffer* locating = &buffers[0];
-  const Buffer* adding = nullptr;
+  Buffer* adding = nullptr;
   std::atomic<int> next{0};
   const auto locate_claims = [&](int member) {
     Buffer& b = *locating;
     for (;;) {
       const int first = next.fetch_add(kClaim, std::memory_order_relaxed);
       if (first >= b.filled) return;
-      const int last = std::min(first + kClaim, b.filled);
-      for (int n = first; n < last; ++n) {
-        locate(b.steps[n], bins, geo, npos, &b.det_x[at(n)], &b.det_y[at(n)], &b.bin[at(n)],
-               wsum[member].data());
+      const int end = std::min(first + kClaim, b.filled);
+      for (int n = first; n < end; ++n) {
+        Step& s = b.steps[n];
+        if (!make_step(history, observation, set, &pairs, npos, b.first + n, &s)) continue;
+        if (s.map0 == nullptr || last == Phase::kConstants) continue;
+        locate(s, bins, geo, npos, last, b.at(n, npos), wsum[member].data());
       }
     }
   };
@@ -975,27 +581,24 @@ void calc_positions(const source* src, const asp* history, const obs* observatio
   std::unique_ptr<Crew> crew;
   if (threads > 1) crew = std::make_unique<Crew>(threads);
   UsedTime used;
-  int k = 0;
-  while (k + 1 < history->count) {
+  const int intervals = std::max(0, history->count - 1);
+  for (int k = 0; k < intervals; k += block) {
     Buffer& b = *locating;
-    b.filled = 0;
-    for (; k + 1 < history->count && b.filled < block; ++k) {
-      if (!make_step(history, observation, set, npos, k, &b.steps[b.filled])) continue;
-      const Step& s = b.steps[b.filled];
-      used.add(s.t0, s.t1, s.dt);
-      if (s.crosses_step) {
-        for (int j = 0; j < npos; ++j) tmsg(kStepWarning);
-      }
-      ++b.filled;
-    }
+    b.first = k;
+    b.filled = std::min(block, intervals - k);
     next.store(0, std::memory_order_relaxed);
-    if (!crew) {
-      // Alone: each block added as soon as it is located, while it is still in cache.
+    if (crew) {
+      crew->run(round);
+    } else {
       locate_claims(0);
+    }
+    for (int n = 0; n < b.filled; ++n) {
+      if (b.steps[n].good) check_interval(b.steps[n], set, npos, &used);
+    }
+    if (!crew) {
       add_block(b);
       continue;
     }
-    crew->run(round);
     adding = locating;
     locating = locating == &buffers[0] ? &buffers[1] : &buffers[0];
   }
@@ -1003,8 +606,6 @@ void calc_positions(const source* src, const asp* history, const obs* observatio
   adder.flush();
   used.finish(observation->gtis, h);
 }
-
-}  // namespace
 
 void varto_calc(const source* src, const asp* history, const obs* observation, const gain_data* set,
                 ghist* h) {
@@ -1016,20 +617,16 @@ void varto_calc(const source* src, const asp* history, const obs* observation, c
   }
   const int npos = src->count;
   if (npos <= 0) return;
-  Geometry geo{observation->x0, observation->y0,
-               std::vector<double>(static_cast<std::size_t>(npos)),
-               std::vector<double>(static_cast<std::size_t>(npos))};
-  for (int j = 0; j < npos; ++j) {
-    geo.rel_x[j] = src->xs[j] - geo.x0;
-    geo.rel_y[j] = src->ys[j] - geo.y0;
-  }
-  const BinFinder bins(h);
   if (npos == 1) {
-    calc_one_position(src, history, observation, set, bins, geo, h);
+    const Geometry geo{observation->x0,
+                       observation->y0,
+                       {src->xs[0] - observation->x0},
+                       {src->ys[0] - observation->y0}};
+    calc_one_position(history, observation, set, BinFinder(h), geo, h);
     return;
   }
   const int threads = std::min(thread_count(), npos);
-  calc_positions(src, history, observation, set, bins, geo, threads, h);
+  calc_positions(src, history, observation, set, threads, Phase::kAdd, h);
 }
 
 void varto_warn_exposure(const ghist* h) {
