@@ -350,10 +350,8 @@ class Adder {
       r.fixed[1] = _mm_set_pd(h->sum_asp[2 * n + i], h->sum_asp[n + i]);
       r.fixed[2] = _mm_set_pd(h->sum_asp2[n + i], h->sum_asp2[i]);
       r.fixed[3] = _mm_set_pd(0.0, h->sum_asp2[2 * n + i]);
-      r.det[0] = h->sum_detx[i];
-      r.det[1] = h->sum_dety[i];
-      r.det[2] = h->sum_detx2[i];
-      r.det[3] = h->sum_dety2[i];
+      r.det[0] = _mm_set_pd(h->sum_dety[i], h->sum_detx[i]);
+      r.det[1] = _mm_set_pd(h->sum_dety2[i], h->sum_detx2[i]);
       r.first_start = h->first_start[i];
       r.last_stop = h->last_stop[i];
     }
@@ -381,16 +379,15 @@ class Adder {
     __m128d f1 = f0;
     __m128d f2 = f0;
     __m128d f3 = f0;
-    double sx = 0.0;
-    double sy = 0.0;
-    double sx2 = 0.0;
-    double sy2 = 0.0;
+    __m128d d0 = f0;  // sum_detx, sum_dety
+    __m128d d1 = f0;  // sum_detx2, sum_dety2
     const int* bin = in.bin;
+    const double* addends = in.addends;
     for (int j = 0; j < npos; ++j) {
       const int i = bin[j];
       if (i < 0) continue;
       if (i != current) {
-        if (current >= 0) rows[current].store(f0, f1, f2, f3, sx, sy, sx2, sy2);
+        if (current >= 0) rows[current].store(f0, f1, f2, f3, d0, d1);
         current = i;
         Row& r = rows[i];
         // The same times for every sample of the interval: once is enough.
@@ -400,21 +397,17 @@ class Adder {
         f1 = r.fixed[1];
         f2 = r.fixed[2];
         f3 = r.fixed[3];
-        sx = r.det[0];
-        sy = r.det[1];
-        sx2 = r.det[2];
-        sy2 = r.det[3];
+        d0 = r.det[0];
+        d1 = r.det[1];
       }
       f0 = _mm_add_pd(f0, fixed0);
       f1 = _mm_add_pd(f1, fixed1);
       f2 = _mm_add_pd(f2, fixed2);
       f3 = _mm_add_sd(f3, fixed3);
-      sx += in.wdx[j];
-      sy += in.wdy[j];
-      sx2 += in.wdx2[j];
-      sy2 += in.wdy2[j];
+      d0 = _mm_add_pd(d0, _mm_loadu_pd(addends + 4 * static_cast<std::size_t>(j)));
+      d1 = _mm_add_pd(d1, _mm_loadu_pd(addends + 4 * static_cast<std::size_t>(j) + 2));
     }
-    if (current >= 0) rows[current].store(f0, f1, f2, f3, sx, sy, sx2, sy2);
+    if (current >= 0) rows[current].store(f0, f1, f2, f3, d0, d1);
   }
 
   // Writes the sums back into the histogram.
@@ -430,10 +423,10 @@ class Adder {
       _mm_storel_pd(&h->sum_asp2[i], r.fixed[2]);
       _mm_storeh_pd(&h->sum_asp2[n + i], r.fixed[2]);
       _mm_storel_pd(&h->sum_asp2[2 * n + i], r.fixed[3]);
-      h->sum_detx[i] = r.det[0];
-      h->sum_dety[i] = r.det[1];
-      h->sum_detx2[i] = r.det[2];
-      h->sum_dety2[i] = r.det[3];
+      _mm_storel_pd(&h->sum_detx[i], r.det[0]);
+      _mm_storeh_pd(&h->sum_dety[i], r.det[0]);
+      _mm_storel_pd(&h->sum_detx2[i], r.det[1]);
+      _mm_storeh_pd(&h->sum_dety2[i], r.det[1]);
       h->first_start[i] = r.first_start;
       h->last_stop[i] = r.last_stop;
     }
@@ -444,20 +437,17 @@ class Adder {
   // sum_detx, sum_dety, sum_detx2, sum_dety2 and the times.
   struct alignas(64) Row {
     __m128d fixed[4];
-    double det[4];
+    __m128d det[2];
     double first_start;
     double last_stop;
 
-    void store(__m128d f0, __m128d f1, __m128d f2, __m128d f3, double sx, double sy, double sx2,
-               double sy2) {
+    void store(__m128d f0, __m128d f1, __m128d f2, __m128d f3, __m128d d0, __m128d d1) {
       fixed[0] = f0;
       fixed[1] = f1;
       fixed[2] = f2;
       fixed[3] = f3;
-      det[0] = sx;
-      det[1] = sy;
-      det[2] = sx2;
-      det[3] = sy2;
+      det[0] = d0;
+      det[1] = d1;
     }
   };
 
@@ -471,12 +461,9 @@ void calc_one_position(const asp* history, const obs* observation, const gain_da
                        const BinFinder& bins, const Geometry& geo, ghist* h) {
   MapPairs pairs(set);
   int bin = 0;
-  double wdx = 0.0;
-  double wdy = 0.0;
-  double wdx2 = 0.0;
-  double wdy2 = 0.0;
+  double a[4] = {};
   double wsum = 0.0;
-  const Lookups out{&bin, &wdx, &wdy, &wdx2, &wdy2};
+  const Lookups out{&bin, a};
   UsedTime used;
   for (int k = 0; k + 1 < history->count; ++k) {
     Step s{};
@@ -486,7 +473,7 @@ void calc_one_position(const asp* history, const obs* observation, const gain_da
     locate(s, bins, geo, 1, Phase::kAdd, out, &wsum);
     account(s, 1, h);
     if (s.crosses_step) tmsg(kStepWarning);
-    if (bin >= 0) add_sample(bin, s.w, s.t0, s.t1, wdx, wdy, wdx2, wdy2, s.p, h, 1);
+    if (bin >= 0) add_sample(bin, s.w, s.t0, s.t1, a[0], a[1], a[2], a[3], s.p, h, 1);
   }
   used.finish(observation->gtis, h);
 }
@@ -522,26 +509,20 @@ void calc_positions(const source* src, const asp* history, const obs* observatio
   struct Buffer {
     std::vector<Step> steps;
     std::vector<int> bin;
-    std::vector<double> wdx;
-    std::vector<double> wdy;
-    std::vector<double> wdx2;
-    std::vector<double> wdy2;
+    std::vector<double> addends;
     int first = 0;  // interval of steps[0]
     int filled = 0;
 
     Lookups at(int n, int npos) {
       const std::size_t c = static_cast<std::size_t>(n) * static_cast<std::size_t>(npos);
-      return Lookups{&bin[c], &wdx[c], &wdy[c], &wdx2[c], &wdy2[c]};
+      return Lookups{&bin[c], &addends[4 * c]};
     }
   };
   Buffer buffers[2];
   for (Buffer& b : buffers) {
     b.steps.resize(static_cast<std::size_t>(block));
     b.bin.resize(cells);
-    b.wdx.resize(cells);
-    b.wdy.resize(cells);
-    b.wdx2.resize(cells);
-    b.wdy2.resize(cells);
+    b.addends.resize(4 * cells);
   }
   std::vector<std::vector<double>> wsum(static_cast<std::size_t>(threads),
                                         std::vector<double>(static_cast<std::size_t>(npos)));

@@ -50,6 +50,16 @@ struct Counts {
   int unsettled = 0;
 };
 
+// The addends of the position sums for one position.
+inline void put_addends(double w, double detx, double dety, double* to) {
+  const double wdx = w * detx;
+  const double wdy = w * dety;
+  to[0] = wdx;
+  to[1] = wdy;
+  to[2] = wdx * detx;
+  to[3] = wdy * dety;
+}
+
 // Positions [first, npos) one at a time.
 void locate_scalar(const Step& s, const BinFinder& bins, const Geometry& geo, int first, int npos,
                    const Lookups& out, double* wsum, Counts* counts) {
@@ -58,12 +68,7 @@ void locate_scalar(const Step& s, const BinFinder& bins, const Geometry& geo, in
     const double dy = geo.rel_y[j] - s.py;
     const double detx = geo.x0 + (dx * s.cos_r - dy * s.sin_r);
     const double dety = geo.y0 + (dx * s.sin_r + dy * s.cos_r);
-    const double wdx = s.w * detx;
-    const double wdy = s.w * dety;
-    out.wdx[j] = wdx;
-    out.wdy[j] = wdy;
-    out.wdx2[j] = wdx * detx;
-    out.wdy2[j] = wdy * dety;
+    put_addends(s.w, detx, dety, &out.addends[4 * static_cast<std::size_t>(j)]);
     const GridPoint gp = grid_point(detx / 256.0, dety / 256.0);
     const double sum = s.after * bilinear(s.map0, gp) + s.before * bilinear(s.map1, gp);
     wsum[j] = sum;
@@ -136,12 +141,20 @@ __attribute__((target("avx2"))) int locate_avx2(const Step& s, const BinFinder& 
         _mm256_add_pd(x0, _mm256_sub_pd(_mm256_mul_pd(dx, cos_r), _mm256_mul_pd(dy, sin_r)));
     const __m256d dety =
         _mm256_add_pd(y0, _mm256_add_pd(_mm256_mul_pd(dx, sin_r), _mm256_mul_pd(dy, cos_r)));
-    const __m256d wdx = _mm256_mul_pd(w, detx);
-    const __m256d wdy = _mm256_mul_pd(w, dety);
-    _mm256_storeu_pd(out.wdx + j, wdx);
-    _mm256_storeu_pd(out.wdy + j, wdy);
-    _mm256_storeu_pd(out.wdx2 + j, _mm256_mul_pd(wdx, detx));
-    _mm256_storeu_pd(out.wdy2 + j, _mm256_mul_pd(wdy, dety));
+    {
+      // The addends of four positions, turned into four records of four.
+      const __m256d wdx = _mm256_mul_pd(w, detx);
+      const __m256d wdy = _mm256_mul_pd(w, dety);
+      const __m256d t0 = _mm256_unpacklo_pd(wdx, wdy);
+      const __m256d t1 = _mm256_unpackhi_pd(wdx, wdy);
+      const __m256d t2 = _mm256_unpacklo_pd(_mm256_mul_pd(wdx, detx), _mm256_mul_pd(wdy, dety));
+      const __m256d t3 = _mm256_unpackhi_pd(_mm256_mul_pd(wdx, detx), _mm256_mul_pd(wdy, dety));
+      double* to = out.addends + 4 * static_cast<std::size_t>(j);
+      _mm256_storeu_pd(to, _mm256_permute2f128_pd(t0, t2, 0x20));
+      _mm256_storeu_pd(to + 4, _mm256_permute2f128_pd(t1, t3, 0x20));
+      _mm256_storeu_pd(to + 8, _mm256_permute2f128_pd(t0, t2, 0x31));
+      _mm256_storeu_pd(to + 12, _mm256_permute2f128_pd(t1, t3, 0x31));
+    }
     __m256d gx = _mm256_mul_pd(detx, grid_scale);
     __m256d gy = _mm256_mul_pd(dety, grid_scale);
     // Kept on the grid: below 1 (or not a number) becomes 1, above 32 becomes 32.
@@ -256,6 +269,32 @@ __attribute__((target("avx512f"), always_inline)) inline void pair_cells(const d
   v[7] = _mm512_mask_shuffle_f64x2(zero, 0xFF, u3, u7, 0xEE);
 }
 
+// The addends of eight positions, turned into eight records of four.
+__attribute__((target("avx512f"), always_inline)) inline void put_addends_avx512(__m512d w,
+                                                                                 __m512d detx,
+                                                                                 __m512d dety,
+                                                                                 double* to) {
+  const __m512d zero = _mm512_setzero_pd();
+  const __m512d wdx = _mm512_mul_pd(w, detx);
+  const __m512d wdy = _mm512_mul_pd(w, dety);
+  const __m512d wdx2 = _mm512_mul_pd(wdx, detx);
+  const __m512d wdy2 = _mm512_mul_pd(wdy, dety);
+  const __m512d t0 = _mm512_mask_unpacklo_pd(zero, 0xFF, wdx, wdy);  // positions 0, 2, 4, 6
+  const __m512d t1 = _mm512_mask_unpackhi_pd(zero, 0xFF, wdx, wdy);  // positions 1, 3, 5, 7
+  const __m512d t2 = _mm512_mask_unpacklo_pd(zero, 0xFF, wdx2, wdy2);
+  const __m512d t3 = _mm512_mask_unpackhi_pd(zero, 0xFF, wdx2, wdy2);
+  const __m512i lo = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0);
+  const __m512i hi = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
+  const __m512d p0 = _mm512_permutex2var_pd(t0, lo, t2);  // records 0 and 2
+  const __m512d p1 = _mm512_permutex2var_pd(t1, lo, t3);  // records 1 and 3
+  const __m512d p2 = _mm512_permutex2var_pd(t0, hi, t2);  // records 4 and 6
+  const __m512d p3 = _mm512_permutex2var_pd(t1, hi, t3);  // records 5 and 7
+  _mm512_storeu_pd(to, _mm512_mask_shuffle_f64x2(zero, 0xFF, p0, p1, 0x44));
+  _mm512_storeu_pd(to + 8, _mm512_mask_shuffle_f64x2(zero, 0xFF, p0, p1, 0xEE));
+  _mm512_storeu_pd(to + 16, _mm512_mask_shuffle_f64x2(zero, 0xFF, p2, p3, 0x44));
+  _mm512_storeu_pd(to + 24, _mm512_mask_shuffle_f64x2(zero, 0xFF, p2, p3, 0xEE));
+}
+
 // bilinear for eight positions from their four cells, in its order.
 __attribute__((target("avx512f"), always_inline)) inline __m512d bilinear_avx512(
     __m512d a, __m512d b, __m512d c, __m512d d, __m512d wa, __m512d wb, __m512d wc, __m512d wd) {
@@ -310,12 +349,7 @@ __attribute__((target("avx512f"))) int locate_avx512(const Step& s, const BinFin
         _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(dx, cos_r), _mm512_mul_pd(dy, sin_r)));
     const __m512d dety =
         _mm512_add_pd(y0, _mm512_add_pd(_mm512_mul_pd(dx, sin_r), _mm512_mul_pd(dy, cos_r)));
-    const __m512d wdx = _mm512_mul_pd(w, detx);
-    const __m512d wdy = _mm512_mul_pd(w, dety);
-    _mm512_storeu_pd(out.wdx + j, wdx);
-    _mm512_storeu_pd(out.wdy + j, wdy);
-    _mm512_storeu_pd(out.wdx2 + j, _mm512_mul_pd(wdx, detx));
-    _mm512_storeu_pd(out.wdy2 + j, _mm512_mul_pd(wdy, dety));
+    put_addends_avx512(w, detx, dety, out.addends + 4 * static_cast<std::size_t>(j));
     if constexpr (kLast == Phase::kPosition) continue;
     __m512d gx = _mm512_mul_pd(detx, grid_scale);
     __m512d gy = _mm512_mul_pd(dety, grid_scale);
@@ -383,12 +417,7 @@ void locate(Step& s, const BinFinder& bins, const Geometry& geo, int npos, Phase
           geo.x0 + ((geo.rel_x[j] - s.px) * s.cos_r - (geo.rel_y[j] - s.py) * s.sin_r);
       const double dety =
           geo.y0 + ((geo.rel_x[j] - s.px) * s.sin_r + (geo.rel_y[j] - s.py) * s.cos_r);
-      const double wdx = s.w * detx;
-      const double wdy = s.w * dety;
-      out.wdx[j] = wdx;
-      out.wdy[j] = wdy;
-      out.wdx2[j] = wdx * detx;
-      out.wdy2[j] = wdy * dety;
+      put_addends(s.w, detx, dety, &out.addends[4 * static_cast<std::size_t>(j)]);
       const GridPoint gp = grid_point(detx / 256.0, dety / 256.0);
       const double g = (bilinear(s.map0, gp) + bilinear(s.map1, gp)) / 2;
       const int i = off_grid(detx, dety) ? kOffGrid : std::isfinite(g) ? bins.exact(g) : kNoGain;

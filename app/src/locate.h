@@ -131,13 +131,11 @@ struct Step {
 };
 
 /// Where locate writes one interval's results, one slot per position: the bin
-/// (or a mark) and the products w detx, w dety, w detx detx and w dety dety.
+/// (or a mark), and the four addends of the position sums side by side, w detx,
+/// w dety, w detx detx and w dety dety (four numbers per position).
 struct Lookups {
   int* bin;
-  double* wdx;
-  double* wdy;
-  double* wdx2;
-  double* wdy2;
+  double* addends;
 };
 
 /// The phases of a lookup, in order; the benchmark stops the work after any of
