@@ -1,7 +1,7 @@
 // Gain histogram: the binning loop that follows every source position through
 // the aspect history, looks up the gain it met and adds the interval's good time
 // to the bin of that gain, with per-bin position sums and time filters.
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <atomic>
@@ -336,22 +336,132 @@ void account(const Step& s, int npos, ghist* h) {
   h->hist_time += binned * s.w;
 }
 
-// The sums of every bin, one row per bin, and the bin being added to carried in
-// registers while the samples stay in it, across intervals too: each sum still
-// receives its addends one by one in interval and position order. The rows are
-// read from the histogram at the start and written back by flush.
+// The sums of one bin: weight, sum_asp (3), sum_asp2 (3) and a spare, the
+// position sums sum_detx, sum_dety, sum_detx2, sum_dety2, and the times.
+struct alignas(64) BinRow {
+  double fixed[8];
+  double det[4];
+  double first_start;
+  double last_stop;
+};
+
+// The same times for every sample of an interval: once per bin is enough.
+inline void touch(BinRow* r, double t0, double t1) {
+  if (r->first_start < 1 || t0 < r->first_start) r->first_start = t0;
+  if (t1 > r->last_stop) r->last_stop = t1;
+}
+
+// Adds the samples of one interval that fall in a bin (bin >= 0) to rows,
+// the bin being added to carried in registers while the samples stay in it;
+// fixed holds the addends that are the same for every sample of the interval.
+// SSE2 (part of every x86-64 processor): the sums in pairs, each lane its own sum.
+void add_rows_sse2(const Step& s, const Lookups& in, int npos, const double* fixed, BinRow* rows) {
+  const __m128d c0 = _mm_loadu_pd(fixed);
+  const __m128d c1 = _mm_loadu_pd(fixed + 2);
+  const __m128d c2 = _mm_loadu_pd(fixed + 4);
+  const __m128d c3 = _mm_loadu_pd(fixed + 6);
+  int current = -1;
+  __m128d f0 = _mm_setzero_pd();
+  __m128d f1 = f0;
+  __m128d f2 = f0;
+  __m128d f3 = f0;
+  __m128d d0 = f0;
+  __m128d d1 = f0;
+  const int* bin = in.bin;
+  const double* addends = in.addends;
+  for (int j = 0; j < npos; ++j) {
+    const int i = bin[j];
+    if (i < 0) continue;
+    if (i != current) {
+      if (current >= 0) {
+        BinRow& r = rows[current];
+        _mm_store_pd(r.fixed, f0);
+        _mm_store_pd(r.fixed + 2, f1);
+        _mm_store_pd(r.fixed + 4, f2);
+        _mm_store_pd(r.fixed + 6, f3);
+        _mm_store_pd(r.det, d0);
+        _mm_store_pd(r.det + 2, d1);
+      }
+      current = i;
+      BinRow& r = rows[i];
+      touch(&r, s.t0, s.t1);
+      f0 = _mm_load_pd(r.fixed);
+      f1 = _mm_load_pd(r.fixed + 2);
+      f2 = _mm_load_pd(r.fixed + 4);
+      f3 = _mm_load_pd(r.fixed + 6);
+      d0 = _mm_load_pd(r.det);
+      d1 = _mm_load_pd(r.det + 2);
+    }
+    f0 = _mm_add_pd(f0, c0);
+    f1 = _mm_add_pd(f1, c1);
+    f2 = _mm_add_pd(f2, c2);
+    f3 = _mm_add_pd(f3, c3);
+    d0 = _mm_add_pd(d0, _mm_loadu_pd(addends + 4 * static_cast<std::size_t>(j)));
+    d1 = _mm_add_pd(d1, _mm_loadu_pd(addends + 4 * static_cast<std::size_t>(j) + 2));
+  }
+  if (current >= 0) {
+    BinRow& r = rows[current];
+    _mm_store_pd(r.fixed, f0);
+    _mm_store_pd(r.fixed + 2, f1);
+    _mm_store_pd(r.fixed + 4, f2);
+    _mm_store_pd(r.fixed + 6, f3);
+    _mm_store_pd(r.det, d0);
+    _mm_store_pd(r.det + 2, d1);
+  }
+}
+
+// The same with AVX-512: the fixed sums in one register, the position sums in
+// another, two additions a sample.
+__attribute__((target("avx512f"))) void add_rows_avx512(const Step& s, const Lookups& in, int npos,
+                                                        const double* fixed, BinRow* rows) {
+  const __m512d c = _mm512_loadu_pd(fixed);
+  int current = -1;
+  __m512d f = _mm512_setzero_pd();
+  __m256d d = _mm256_setzero_pd();
+  const int* bin = in.bin;
+  const double* addends = in.addends;
+  for (int j = 0; j < npos; ++j) {
+    const int i = bin[j];
+    if (i < 0) continue;
+    if (i != current) {
+      if (current >= 0) {
+        _mm512_store_pd(rows[current].fixed, f);
+        _mm256_store_pd(rows[current].det, d);
+      }
+      current = i;
+      BinRow& r = rows[i];
+      touch(&r, s.t0, s.t1);
+      f = _mm512_load_pd(r.fixed);
+      d = _mm256_load_pd(r.det);
+    }
+    f = _mm512_add_pd(f, c);
+    d = _mm256_add_pd(d, _mm256_loadu_pd(addends + 4 * static_cast<std::size_t>(j)));
+  }
+  if (current >= 0) {
+    _mm512_store_pd(rows[current].fixed, f);
+    _mm256_store_pd(rows[current].det, d);
+  }
+}
+
+// The sums of every bin, one row per bin, read from the histogram at the start
+// and written back by flush. Each sum receives its addends one by one in
+// interval and position order, as through add_sample.
 class Adder {
  public:
   explicit Adder(ghist* h) : h_(h), rows_(static_cast<std::size_t>(h->count)) {
     const int n = h->count;
     for (int i = 0; i < n; ++i) {
-      Row& r = rows_[i];
-      r.fixed[0] = _mm_set_pd(h->sum_asp[i], h->weight[i]);
-      r.fixed[1] = _mm_set_pd(h->sum_asp[2 * n + i], h->sum_asp[n + i]);
-      r.fixed[2] = _mm_set_pd(h->sum_asp2[n + i], h->sum_asp2[i]);
-      r.fixed[3] = _mm_set_pd(0.0, h->sum_asp2[2 * n + i]);
-      r.det[0] = _mm_set_pd(h->sum_dety[i], h->sum_detx[i]);
-      r.det[1] = _mm_set_pd(h->sum_dety2[i], h->sum_detx2[i]);
+      BinRow& r = rows_[i];
+      r.fixed[0] = h->weight[i];
+      for (int m = 0; m < 3; ++m) {
+        r.fixed[1 + m] = h->sum_asp[m * n + i];
+        r.fixed[4 + m] = h->sum_asp2[m * n + i];
+      }
+      r.fixed[7] = 0.0;
+      r.det[0] = h->sum_detx[i];
+      r.det[1] = h->sum_dety[i];
+      r.det[2] = h->sum_detx2[i];
+      r.det[3] = h->sum_dety2[i];
       r.first_start = h->first_start[i];
       r.last_stop = h->last_stop[i];
     }
@@ -361,53 +471,18 @@ class Adder {
 
   // Adds the samples of one interval that fall in a bin (bin >= 0).
   void add(const Step& s, const Lookups& in, int npos) {
+    static const bool use_avx512 = __builtin_cpu_supports("avx512f");
     const double w = s.w;
-    double wp[3];
-    double wp2[3];
+    double fixed[8] = {w};
     for (int m = 0; m < 3; ++m) {
-      wp[m] = w * s.p[m];
-      wp2[m] = wp[m] * s.p[m];
+      fixed[1 + m] = w * s.p[m];
+      fixed[4 + m] = fixed[1 + m] * s.p[m];
     }
-    // The addends of the sums that are the same for every sample of the interval.
-    const __m128d fixed0 = _mm_set_pd(wp[0], w);
-    const __m128d fixed1 = _mm_set_pd(wp[2], wp[1]);
-    const __m128d fixed2 = _mm_set_pd(wp2[1], wp2[0]);
-    const __m128d fixed3 = _mm_set_pd(0.0, wp2[2]);
-    Row* rows = rows_.data();
-    int current = -1;
-    __m128d f0 = _mm_setzero_pd();
-    __m128d f1 = f0;
-    __m128d f2 = f0;
-    __m128d f3 = f0;
-    __m128d d0 = f0;  // sum_detx, sum_dety
-    __m128d d1 = f0;  // sum_detx2, sum_dety2
-    const int* bin = in.bin;
-    const double* addends = in.addends;
-    for (int j = 0; j < npos; ++j) {
-      const int i = bin[j];
-      if (i < 0) continue;
-      if (i != current) {
-        if (current >= 0) rows[current].store(f0, f1, f2, f3, d0, d1);
-        current = i;
-        Row& r = rows[i];
-        // The same times for every sample of the interval: once is enough.
-        if (r.first_start < 1 || s.t0 < r.first_start) r.first_start = s.t0;
-        if (s.t1 > r.last_stop) r.last_stop = s.t1;
-        f0 = r.fixed[0];
-        f1 = r.fixed[1];
-        f2 = r.fixed[2];
-        f3 = r.fixed[3];
-        d0 = r.det[0];
-        d1 = r.det[1];
-      }
-      f0 = _mm_add_pd(f0, fixed0);
-      f1 = _mm_add_pd(f1, fixed1);
-      f2 = _mm_add_pd(f2, fixed2);
-      f3 = _mm_add_sd(f3, fixed3);
-      d0 = _mm_add_pd(d0, _mm_loadu_pd(addends + 4 * static_cast<std::size_t>(j)));
-      d1 = _mm_add_pd(d1, _mm_loadu_pd(addends + 4 * static_cast<std::size_t>(j) + 2));
+    if (use_avx512) {
+      add_rows_avx512(s, in, npos, fixed, rows_.data());
+    } else {
+      add_rows_sse2(s, in, npos, fixed, rows_.data());
     }
-    if (current >= 0) rows[current].store(f0, f1, f2, f3, d0, d1);
   }
 
   // Writes the sums back into the histogram.
@@ -415,44 +490,24 @@ class Adder {
     ghist* h = h_;
     const int n = h->count;
     for (int i = 0; i < n; ++i) {
-      const Row& r = rows_[i];
-      _mm_storel_pd(&h->weight[i], r.fixed[0]);
-      _mm_storeh_pd(&h->sum_asp[i], r.fixed[0]);
-      _mm_storel_pd(&h->sum_asp[n + i], r.fixed[1]);
-      _mm_storeh_pd(&h->sum_asp[2 * n + i], r.fixed[1]);
-      _mm_storel_pd(&h->sum_asp2[i], r.fixed[2]);
-      _mm_storeh_pd(&h->sum_asp2[n + i], r.fixed[2]);
-      _mm_storel_pd(&h->sum_asp2[2 * n + i], r.fixed[3]);
-      _mm_storel_pd(&h->sum_detx[i], r.det[0]);
-      _mm_storeh_pd(&h->sum_dety[i], r.det[0]);
-      _mm_storel_pd(&h->sum_detx2[i], r.det[1]);
-      _mm_storeh_pd(&h->sum_dety2[i], r.det[1]);
+      const BinRow& r = rows_[i];
+      h->weight[i] = r.fixed[0];
+      for (int m = 0; m < 3; ++m) {
+        h->sum_asp[m * n + i] = r.fixed[1 + m];
+        h->sum_asp2[m * n + i] = r.fixed[4 + m];
+      }
+      h->sum_detx[i] = r.det[0];
+      h->sum_dety[i] = r.det[1];
+      h->sum_detx2[i] = r.det[2];
+      h->sum_dety2[i] = r.det[3];
       h->first_start[i] = r.first_start;
       h->last_stop[i] = r.last_stop;
     }
   }
 
  private:
-  // The sums of one bin: weight, sum_asp (3), sum_asp2 (3) in pairs, then
-  // sum_detx, sum_dety, sum_detx2, sum_dety2 and the times.
-  struct alignas(64) Row {
-    __m128d fixed[4];
-    __m128d det[2];
-    double first_start;
-    double last_stop;
-
-    void store(__m128d f0, __m128d f1, __m128d f2, __m128d f3, __m128d d0, __m128d d1) {
-      fixed[0] = f0;
-      fixed[1] = f1;
-      fixed[2] = f2;
-      fixed[3] = f3;
-      det[0] = d0;
-      det[1] = d1;
-    }
-  };
-
   ghist* h_;
-  std::vector<Row> rows_;
+  std::vector<BinRow> rows_;
 };
 
 // One position: every interval in turn, its warning and its sample (with the

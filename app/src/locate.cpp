@@ -383,8 +383,10 @@ __attribute__((target("avx512f"))) int locate_avx512(const Step& s, const BinFin
         _mm512_mul_pd(_mm512_mul_pd(rel_tol, _mm512_add_pd(_mm512_abs_pd(g), abs_low)), inv_width));
     const __mmask8 inside = _mm512_cmp_pd_mask(q, _mm512_add_pd(one, tol), _CMP_GE_OQ) &
                             _mm512_cmp_pd_mask(q, _mm512_sub_pd(count, tol), _CMP_LT_OQ);
+    // Truncated in place, as the conversion to int would (the bin is below 2^31).
+    const __m512d whole =
+        _mm512_mask_roundscale_pd(one, inside, q, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
     const __m512d qi = _mm512_mask_blend_pd(inside, one, q);
-    const __m512d whole = to_double(to_int32(qi));
     const __m512d frac = _mm512_sub_pd(qi, whole);
     const __mmask8 clear = inside & _mm512_cmp_pd_mask(frac, tol, _CMP_GT_OQ) &
                            _mm512_cmp_pd_mask(frac, _mm512_sub_pd(one, tol), _CMP_LT_OQ);
