@@ -370,7 +370,14 @@ __attribute__((target("avx512f"))) int locate_avx512(const Step& s, const BinFin
     const __m512d wc = _mm512_mul_pd(fx, fy);
     const __m512d wd = _mm512_mul_pd(gx1, fy);
     __m512d v[8];
-    pair_cells(pair, cell, v);
+    // Neighbouring positions mostly share a cell: then its line is read once.
+    const __m256i first_cell = _mm256_broadcastd_epi32(_mm256_castsi256_si128(cell));
+    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(cell, first_cell)) == -1) {
+      const double* line = pair + 8 * static_cast<std::ptrdiff_t>(_mm256_cvtsi256_si32(cell));
+      for (int c = 0; c < 8; ++c) v[c] = _mm512_set1_pd(line[c]);
+    } else {
+      pair_cells(pair, cell, v);
+    }
     const __m512d sum = _mm512_add_pd(
         _mm512_mul_pd(after, bilinear_avx512(v[0], v[1], v[2], v[3], wa, wb, wc, wd)),
         _mm512_mul_pd(before, bilinear_avx512(v[4], v[5], v[6], v[7], wa, wb, wc, wd)));
