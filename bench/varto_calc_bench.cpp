@@ -7,17 +7,21 @@
 // interval and position. Last, a table of where the time goes: the loop stopped
 // after each phase of a lookup, on one thread and on every core, in nanoseconds
 // per lookup.
-// Usage: varto_calc_bench [folder]   (default: a fresh folder under /tmp, removed
-// afterwards). A folder given is kept, with a varto.par naming the steps and the
-// positions, so that a whole run can be measured there:
+// Usage: varto_calc_bench [folder [records]]   (default: a fresh folder under
+// /tmp, removed afterwards). A folder given is kept, with a varto.par naming the
+// steps and the positions, so that a whole run can be measured there:
 //   cd folder && /usr/bin/time -v varto
+// With a number of aspect records as well (a good-time orbit every 10,000), the
+// case is only written, for a whole run on a longer or shorter history.
 #include <sched.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <numbers>
@@ -33,16 +37,16 @@
 
 namespace {
 
-constexpr int kRecords = 200000;
+constexpr int kRecords = 200000;  // the case timed here
 constexpr int kPositions = 999;
 constexpr int kMaps = 40;
 constexpr double kStart = 1.0e8;  // spacecraft seconds; MJD reference 48043
 
 // Writes the benchmark observation into dir. False on failure.
-bool write_case(const std::string& dir) {
+bool write_case(const std::string& dir, int records) {
   sample::EventFile events;
-  // Good time: 20 orbits' worth of 9000 s in each 10000 s of the history.
-  for (int k = 0; k < 20; ++k) {
+  // Good time: 9000 s in each 10000 s of the history (20 orbits for the timed case).
+  for (int k = 0; k < std::max(1, records / 10000); ++k) {
     events.gti_start.push_back(kStart + 10000.0 * k);
     events.gti_stop.push_back(kStart + 10000.0 * k + 9000.0);
   }
@@ -50,9 +54,9 @@ bool write_case(const std::string& dir) {
   if (sample::write_event_file(dir + "/bas.fits", events) != 0) return false;
 
   std::vector<sample::AspectRow> rows;
-  rows.reserve(kRecords);
+  rows.reserve(static_cast<std::size_t>(records));
   const double cos_dec = std::cos(events.dec_nom * std::numbers::pi / 180.0);
-  for (int k = 0; k < kRecords; ++k) {
+  for (int k = 0; k < records; ++k) {
     const double t = kStart + k;
     const double w = 0.05 * std::sin(2.0 * std::numbers::pi * k / 402.0);
     rows.push_back({t, events.ra_nom + w * 0.7071 / cos_dec, events.dec_nom + w * 0.7071,
@@ -155,10 +159,12 @@ int main(int argc, char** argv) {
               : argv[1];
   fs::create_directories(dir);
   dmInit(rirade_init());
-  if (!write_case(dir)) {
+  const int records = argc > 2 ? std::atoi(argv[2]) : kRecords;
+  if (records < 2 || !write_case(dir, records)) {
     std::fprintf(stderr, "varto_calc_bench: cannot write the case into %s\n", dir.c_str());
     return 1;
   }
+  if (argc > 2) return 0;
 
   obs* observation = varto_read_event_file((dir + "/bas.fits").c_str(), "STDEVT");
   char** cols = alloc_array_c(80, 4);
@@ -233,7 +239,9 @@ int main(int argc, char** argv) {
     }
   }
   std::printf("\nnanoseconds per lookup by phase (wall; processor in brackets)\n");
-  std::printf("%-20s %18s %18s\n", "phase", "1 thread", label + 12);
+  char all_label[32];
+  std::snprintf(all_label, sizeof all_label, "%d threads", cores);
+  std::printf("%-20s %18s %18s\n", "phase", "1 thread", all_label);
   for (int ph = 0; ph <= kPhases; ++ph) {
     std::printf("%-20s", ph < kPhases ? kPhaseNames[ph] : "whole lookup");
     for (int c = 0; c < 2; ++c) {

@@ -558,7 +558,7 @@ void calc_positions(const source* src, const asp* history, const obs* observatio
   // Alone, a block is added while it is still in cache; shared, it is large
   // enough that a round takes far longer than waking the crew.
   const int block =
-      threads > 1 ? std::max(16, (1 << 16) / npos) * threads : std::max(1, (1 << 13) / npos);
+      threads > 1 ? std::max(16, (1 << 15) / npos) * threads : std::max(1, (1 << 13) / npos);
   const std::size_t cells = static_cast<std::size_t>(block) * static_cast<std::size_t>(npos);
   // Two of everything: one block being located while the one before it is added.
   struct Buffer {
