@@ -471,14 +471,13 @@ class Adder {
 
   // Adds the samples of one interval that fall in a bin (bin >= 0).
   void add(const Step& s, const Lookups& in, int npos) {
-    static const bool use_avx512 = __builtin_cpu_supports("avx512f");
     const double w = s.w;
     double fixed[8] = {w};
     for (int m = 0; m < 3; ++m) {
       fixed[1 + m] = w * s.p[m];
       fixed[4 + m] = fixed[1 + m] * s.p[m];
     }
-    if (use_avx512) {
+    if (simd() == Simd::kAvx512) {
       add_rows_avx512(s, in, npos, fixed, rows_.data());
     } else {
       add_rows_sse2(s, in, npos, fixed, rows_.data());

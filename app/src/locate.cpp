@@ -7,9 +7,25 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 #include "interp_int.h"
+
+namespace {
+
+std::atomic<Simd> widest_allowed{Simd::kAvx512};
+
+}  // namespace
+
+Simd simd() {
+  static const Simd offered = __builtin_cpu_supports("avx512f") ? Simd::kAvx512
+                              : __builtin_cpu_supports("avx2")  ? Simd::kAvx2
+                                                                : Simd::kBase;
+  return std::min(offered, widest_allowed.load(std::memory_order_relaxed));
+}
+
+void narrow_simd(Simd widest) { widest_allowed.store(widest, std::memory_order_relaxed); }
 
 MapPairs::MapPairs(const gain_data* set)
     : set_(set),
@@ -438,8 +454,9 @@ void locate(Step& s, const BinFinder& bins, const Geometry& geo, int npos, Phase
     return;
   }
   // The widest lookups this processor offers, then the scalar ones for the tail.
-  static const bool use_avx512 = __builtin_cpu_supports("avx512f");
-  static const bool use_avx2 = __builtin_cpu_supports("avx2");
+  const Simd widest = simd();
+  const bool use_avx512 = widest >= Simd::kAvx512;
+  const bool use_avx2 = widest >= Simd::kAvx2;
   Counts counts;
   int done = 0;
   if (use_avx512) {

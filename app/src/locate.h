@@ -148,6 +148,12 @@ enum class Phase {
   kAdd,            // + the sums: the whole lookup
 };
 
+/// The instruction sets the lookups and the sums may use: the widest this
+/// processor offers, unless narrowed (the tests narrow it to reach every path).
+enum class Simd { kBase, kAvx2, kAvx512 };
+Simd simd();
+void narrow_simd(Simd widest);
+
 /// Locates the npos positions of interval s (up to phase last) into out, and
 /// counts the samples that go into no bin in s.tally; wsum is scratch room for
 /// npos numbers.
