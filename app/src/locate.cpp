@@ -319,6 +319,47 @@ __attribute__((target("avx512f"), always_inline)) inline __m512d bilinear_avx512
                        _mm512_mul_pd(wd, d));
 }
 
+// The bins of eight weighted sums (or marks: on has the lanes on the grid), as
+// BinFinder::guess finds them, written to bin[0..7]; counts the lanes off the
+// grid and those the quotients must settle.
+__attribute__((target("avx512f"), always_inline)) inline void bin_avx512(__m512d sum, __mmask8 on,
+                                                                         const BinFinder& bins,
+                                                                         __m512d inv_span, int* bin,
+                                                                         int* off, int* unsettled) {
+  const __m512d low = _mm512_set1_pd(bins.low);
+  const __m512d abs_low = _mm512_set1_pd(bins.abs_low);
+  const __m512d inv_width = _mm512_set1_pd(bins.inv_width);
+  const __m512d count = _mm512_set1_pd(static_cast<double>(bins.count));
+  const __m512d one = _mm512_set1_pd(1.0);
+  const __m512d abs_tol = _mm512_set1_pd(BinFinder::kTolerance);
+  const __m512d rel_tol = _mm512_set1_pd(BinFinder::kRelativeTolerance);
+  const __m512d mark_exact = _mm512_set1_pd(kExact);
+  const __m512d mark_none = _mm512_set1_pd(kOutside);
+  const __m512d mark_off = _mm512_set1_pd(kOffGrid);
+  const __m512d g = _mm512_mul_pd(sum, inv_span);
+  const __m512d q = _mm512_mul_pd(_mm512_sub_pd(g, low), inv_width);
+  const __m512d tol = _mm512_add_pd(
+      abs_tol,
+      _mm512_mul_pd(_mm512_mul_pd(rel_tol, _mm512_add_pd(_mm512_abs_pd(g), abs_low)), inv_width));
+  const __mmask8 inside = _mm512_cmp_pd_mask(q, _mm512_add_pd(one, tol), _CMP_GE_OQ) &
+                          _mm512_cmp_pd_mask(q, _mm512_sub_pd(count, tol), _CMP_LT_OQ);
+  // Truncated in place, as the conversion to int would (the bin is below 2^31).
+  const __m512d whole =
+      _mm512_mask_roundscale_pd(one, inside, q, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  const __m512d qi = _mm512_mask_blend_pd(inside, one, q);
+  const __m512d frac = _mm512_sub_pd(qi, whole);
+  const __mmask8 clear = inside & _mm512_cmp_pd_mask(frac, tol, _CMP_GT_OQ) &
+                         _mm512_cmp_pd_mask(frac, _mm512_sub_pd(one, tol), _CMP_LT_OQ);
+  const __mmask8 outside = _mm512_cmp_pd_mask(q, _mm512_sub_pd(one, tol), _CMP_LT_OQ) |
+                           _mm512_cmp_pd_mask(q, _mm512_add_pd(count, tol), _CMP_GE_OQ);
+  const __m512d settled =
+      _mm512_mask_blend_pd(clear, _mm512_mask_blend_pd(outside, mark_exact, mark_none), whole);
+  const __m512d result = _mm512_mask_blend_pd(on, mark_off, settled);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(bin), to_int32(result));
+  *off += 8 - __builtin_popcount(on);
+  *unsettled += __builtin_popcount(on & ~clear & 0xFF);
+}
+
 // Eight positions at a time with AVX-512, both maps read from the MapPairs
 // table, up to phase kLast. Returns how many positions it did.
 template <Phase kLast>
@@ -336,20 +377,11 @@ __attribute__((target("avx512f"))) int locate_avx512(const Step& s, const BinFin
   const __m512d after = _mm512_set1_pd(s.after);
   const __m512d before = _mm512_set1_pd(s.before);
   const __m512d inv_span = _mm512_set1_pd(s.inv_span);
-  const __m512d low = _mm512_set1_pd(bins.low);
-  const __m512d abs_low = _mm512_set1_pd(bins.abs_low);
-  const __m512d inv_width = _mm512_set1_pd(bins.inv_width);
-  const __m512d count = _mm512_set1_pd(static_cast<double>(bins.count));
   const __m512d one = _mm512_set1_pd(1.0);
   const __m512d top = _mm512_set1_pd(32.0);
   const __m512d grid_scale = _mm512_set1_pd(1.0 / 256.0);  // exact: a power of two
   const __m512d det_low = _mm512_set1_pd(256.0);
   const __m512d det_high = _mm512_set1_pd(8192.0);
-  const __m512d abs_tol = _mm512_set1_pd(BinFinder::kTolerance);
-  const __m512d rel_tol = _mm512_set1_pd(BinFinder::kRelativeTolerance);
-  const __m512d mark_exact = _mm512_set1_pd(kExact);
-  const __m512d mark_none = _mm512_set1_pd(kOutside);
-  const __m512d mark_off = _mm512_set1_pd(kOffGrid);
   const __m256i last_cell = _mm256_set1_epi32(GAIN_MAP_SIDE - 1);
   const __m256i corner = _mm256_set1_epi32(GAIN_MAP_SIDE + 1);
   const double* pair = s.pair;
@@ -399,32 +431,20 @@ __attribute__((target("avx512f"))) int locate_avx512(const Step& s, const BinFin
         _mm512_mul_pd(before, bilinear_avx512(v[4], v[5], v[6], v[7], wa, wb, wc, wd)));
     _mm512_storeu_pd(wsum + j, sum);
     if constexpr (kLast == Phase::kInterpolation) continue;
-    const __m512d g = _mm512_mul_pd(sum, inv_span);
-    const __m512d q = _mm512_mul_pd(_mm512_sub_pd(g, low), inv_width);
-    const __m512d tol = _mm512_add_pd(
-        abs_tol,
-        _mm512_mul_pd(_mm512_mul_pd(rel_tol, _mm512_add_pd(_mm512_abs_pd(g), abs_low)), inv_width));
-    const __mmask8 inside = _mm512_cmp_pd_mask(q, _mm512_add_pd(one, tol), _CMP_GE_OQ) &
-                            _mm512_cmp_pd_mask(q, _mm512_sub_pd(count, tol), _CMP_LT_OQ);
-    // Truncated in place, as the conversion to int would (the bin is below 2^31).
-    const __m512d whole =
-        _mm512_mask_roundscale_pd(one, inside, q, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-    const __m512d qi = _mm512_mask_blend_pd(inside, one, q);
-    const __m512d frac = _mm512_sub_pd(qi, whole);
-    const __mmask8 clear = inside & _mm512_cmp_pd_mask(frac, tol, _CMP_GT_OQ) &
-                           _mm512_cmp_pd_mask(frac, _mm512_sub_pd(one, tol), _CMP_LT_OQ);
-    const __mmask8 outside = _mm512_cmp_pd_mask(q, _mm512_sub_pd(one, tol), _CMP_LT_OQ) |
-                             _mm512_cmp_pd_mask(q, _mm512_add_pd(count, tol), _CMP_GE_OQ);
-    const __mmask8 on = _mm512_cmp_pd_mask(detx, det_low, _CMP_GE_OQ) &
-                        _mm512_cmp_pd_mask(detx, det_high, _CMP_LT_OQ) &
-                        _mm512_cmp_pd_mask(dety, det_low, _CMP_GE_OQ) &
-                        _mm512_cmp_pd_mask(dety, det_high, _CMP_LT_OQ);
-    const __m512d settled =
-        _mm512_mask_blend_pd(clear, _mm512_mask_blend_pd(outside, mark_exact, mark_none), whole);
-    const __m512d result = _mm512_mask_blend_pd(on, mark_off, settled);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.bin + j), to_int32(result));
-    off += 8 - __builtin_popcount(on);
-    unsettled += __builtin_popcount(on & ~clear & 0xFF);
+    // Kept for the second pass in the first slot of the eight bins.
+    out.bin[j] = _mm512_cmp_pd_mask(detx, det_low, _CMP_GE_OQ) &
+                 _mm512_cmp_pd_mask(detx, det_high, _CMP_LT_OQ) &
+                 _mm512_cmp_pd_mask(dety, det_low, _CMP_GE_OQ) &
+                 _mm512_cmp_pd_mask(dety, det_high, _CMP_LT_OQ);
+  }
+  if constexpr (kLast == Phase::kBin) {
+    // The bins in a second pass over the sums: two short chains of dependent
+    // operations overlap better than one long one.
+    for (int i = 0; i < j; i += 8) {
+      const __m512d sum = _mm512_loadu_pd(wsum + i);
+      const __mmask8 on = static_cast<__mmask8>(out.bin[i]);
+      bin_avx512(sum, on, bins, inv_span, out.bin + i, &off, &unsettled);
+    }
   }
   counts->off += off;
   counts->unsettled += unsettled;
