@@ -422,7 +422,14 @@ __attribute__((target("avx512f"))) int locate_avx512(const Step& s, const BinFin
     const __m256i first_cell = _mm256_broadcastd_epi32(_mm256_castsi256_si128(cell));
     if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(cell, first_cell)) == -1) {
       const double* line = pair + 8 * static_cast<std::ptrdiff_t>(_mm256_cvtsi256_si32(cell));
-      for (int c = 0; c < 8; ++c) v[c] = _mm512_set1_pd(line[c]);
+      v[0] = _mm512_set1_pd(line[0]);
+      v[1] = _mm512_set1_pd(line[1]);
+      v[2] = _mm512_set1_pd(line[2]);
+      v[3] = _mm512_set1_pd(line[3]);
+      v[4] = _mm512_set1_pd(line[4]);
+      v[5] = _mm512_set1_pd(line[5]);
+      v[6] = _mm512_set1_pd(line[6]);
+      v[7] = _mm512_set1_pd(line[7]);
     } else {
       pair_cells(pair, cell, v);
     }
