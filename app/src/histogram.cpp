@@ -1,6 +1,9 @@
 // Gain histogram: the binning loop that follows every source position through
 // the aspect history, looks up the gain it met and adds the interval's good time
-// to the bin of that gain, with per-bin position sums and time filters.
+// to the bin of that gain, with per-bin position sums and time filters. Here are
+// the histogram record, the plain loop, and the fast loop's interval constants,
+// sums, ledger and pipeline; its lookups are in locate.cpp, its threads in
+// crew.cpp.
 #include <immintrin.h>
 
 #include <algorithm>
