@@ -2,6 +2,7 @@
 // affinity, and the crew that runs each round of the loop on all of them.
 #include "crew.h"
 
+#include <immintrin.h>
 #include <sched.h>
 
 #include <cstdlib>
@@ -9,6 +10,18 @@
 namespace {
 
 constexpr int kMaxThreads = 256;
+// Spins before sleeping: some tens of microseconds.
+constexpr int kSpins = 4000;
+
+// Spins until done() or kSpins rounds; true when done.
+template <typename Done>
+bool spin_until(Done done) {
+  for (int n = 0; n < kSpins; ++n) {
+    if (done()) return true;
+    _mm_pause();
+  }
+  return done();
+}
 
 }  // namespace
 
@@ -35,7 +48,7 @@ Crew::Crew(int size) : size_(size) {
 Crew::~Crew() {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
+    stop_.store(true, std::memory_order_release);
   }
   start_.notify_all();
   for (std::thread& t : threads_) t.join();
@@ -45,31 +58,35 @@ void Crew::run(const std::function<void(int)>& job) {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     job_ = &job;
-    pending_ = size_ - 1;
-    ++generation_;
+    pending_.store(size_ - 1, std::memory_order_relaxed);
+    generation_.fetch_add(1, std::memory_order_release);
   }
   start_.notify_all();
   job(0);
+  const auto finished = [this] { return pending_.load(std::memory_order_acquire) == 0; };
+  if (spin_until(finished)) return;
   std::unique_lock<std::mutex> lock(mutex_);
-  done_.wait(lock, [this] { return pending_ == 0; });
+  done_.wait(lock, finished);
 }
 
 void Crew::serve(int member) {
   long seen = 0;
   for (;;) {
-    const std::function<void(int)>* job = nullptr;
-    {
+    const auto called = [&] {
+      return stop_.load(std::memory_order_acquire) ||
+             generation_.load(std::memory_order_acquire) != seen;
+    };
+    if (!spin_until(called)) {
       std::unique_lock<std::mutex> lock(mutex_);
-      start_.wait(lock, [&] { return stop_ || generation_ != seen; });
-      if (stop_) return;
-      seen = generation_;
-      job = job_;
+      start_.wait(lock, called);
     }
-    (*job)(member);
-    {
+    if (stop_.load(std::memory_order_acquire)) return;
+    seen = generation_.load(std::memory_order_acquire);
+    (*job_)(member);
+    if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+      // Under the lock, so that the caller cannot miss it between its check and its wait.
       const std::lock_guard<std::mutex> lock(mutex_);
-      --pending_;
+      done_.notify_one();
     }
-    done_.notify_one();
   }
 }

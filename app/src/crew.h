@@ -2,6 +2,7 @@
 // of them that runs one job together and waits for every member to finish.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -13,7 +14,9 @@
 int thread_count();
 
 /// A fixed crew of threads that run one job together: the calling thread is
-/// member 0, the others are started once and reused for every job.
+/// member 0, the others are started once and reused for every job. Between
+/// jobs a member spins a little before it sleeps, since the next job usually
+/// comes sooner than a sleeping thread wakes.
 class Crew {
  public:
   explicit Crew(int size);
@@ -34,8 +37,8 @@ class Crew {
   std::mutex mutex_;
   std::condition_variable start_;
   std::condition_variable done_;
-  const std::function<void(int)>* job_ = nullptr;
-  long generation_ = 0;
-  int pending_ = 0;
-  bool stop_ = false;
+  const std::function<void(int)>* job_ = nullptr;  // set under mutex_ before generation_
+  std::atomic<long> generation_{0};
+  std::atomic<int> pending_{0};
+  std::atomic<bool> stop_{false};
 };

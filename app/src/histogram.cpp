@@ -557,39 +557,40 @@ void calc_positions(const source* src, const asp* history, const obs* observatio
   }
   const BinFinder bins(h);
   MapPairs pairs(set);
-  // Alone, a block is added while it is still in cache; shared, it is large
-  // enough that a round takes far longer than waking the crew.
+  // Alone, a block is added while its bins are still in cache; shared, it is
+  // large enough that a round takes far longer than waking the crew (a block's
+  // bins are four bytes a sample).
   const int block =
-      threads > 1 ? std::max(16, (1 << 15) / npos) * threads : std::max(1, (1 << 13) / npos);
+      threads > 1 ? std::max(16, (1 << 18) / npos) * threads : std::max(1, (1 << 15) / npos);
   const std::size_t cells = static_cast<std::size_t>(block) * static_cast<std::size_t>(npos);
   // Two of everything: one block being located while the one before it is added.
   struct Buffer {
     std::vector<Step> steps;
     std::vector<int> bin;
-    std::vector<double> addends;
     int first = 0;  // interval of steps[0]
     int filled = 0;
 
     Lookups at(int n, int npos) {
       const std::size_t c = static_cast<std::size_t>(n) * static_cast<std::size_t>(npos);
-      return Lookups{&bin[c], &addends[4 * c]};
+      return Lookups{&bin[c], nullptr};
     }
   };
   Buffer buffers[2];
   for (Buffer& b : buffers) {
     b.steps.resize(static_cast<std::size_t>(block));
     b.bin.resize(cells);
-    b.addends.resize(4 * cells);
   }
   std::vector<std::vector<double>> wsum(static_cast<std::size_t>(threads),
                                         std::vector<double>(static_cast<std::size_t>(npos)));
   Adder adder(h);
+  std::vector<double> addends(4 * static_cast<std::size_t>(npos));
   const auto add_block = [&](Buffer& b) {
     for (int n = 0; n < b.filled; ++n) {
       const Step& s = b.steps[n];
       if (!s.good) continue;
       if (last != Phase::kAdd) continue;
-      adder.add(s, b.at(n, npos), npos);
+      position_addends(s, geo, npos, addends.data());
+      adder.add(s, Lookups{b.at(n, npos).bin, addends.data()}, npos);
       account(s, npos, h);
     }
   };

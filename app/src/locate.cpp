@@ -84,7 +84,11 @@ void locate_scalar(const Step& s, const BinFinder& bins, const Geometry& geo, in
     const double dy = geo.rel_y[j] - s.py;
     const double detx = geo.x0 + (dx * s.cos_r - dy * s.sin_r);
     const double dety = geo.y0 + (dx * s.sin_r + dy * s.cos_r);
-    put_addends(s.w, detx, dety, &out.addends[4 * static_cast<std::size_t>(j)]);
+    if (out.addends != nullptr) {
+      if (out.addends != nullptr) {
+        put_addends(s.w, detx, dety, &out.addends[4 * static_cast<std::size_t>(j)]);
+      }
+    }
     const GridPoint gp = grid_point(detx / 256.0, dety / 256.0);
     const double sum = s.after * bilinear(s.map0, gp) + s.before * bilinear(s.map1, gp);
     wsum[j] = sum;
@@ -157,7 +161,7 @@ __attribute__((target("avx2"))) int locate_avx2(const Step& s, const BinFinder& 
         _mm256_add_pd(x0, _mm256_sub_pd(_mm256_mul_pd(dx, cos_r), _mm256_mul_pd(dy, sin_r)));
     const __m256d dety =
         _mm256_add_pd(y0, _mm256_add_pd(_mm256_mul_pd(dx, sin_r), _mm256_mul_pd(dy, cos_r)));
-    {
+    if (out.addends != nullptr) {
       // The addends of four positions, turned into four records of four.
       const __m256d wdx = _mm256_mul_pd(w, detx);
       const __m256d wdy = _mm256_mul_pd(w, dety);
@@ -397,7 +401,9 @@ __attribute__((target("avx512f"))) int locate_avx512(const Step& s, const BinFin
         _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(dx, cos_r), _mm512_mul_pd(dy, sin_r)));
     const __m512d dety =
         _mm512_add_pd(y0, _mm512_add_pd(_mm512_mul_pd(dx, sin_r), _mm512_mul_pd(dy, cos_r)));
-    put_addends_avx512(w, detx, dety, out.addends + 4 * static_cast<std::size_t>(j));
+    if (out.addends != nullptr) {
+      put_addends_avx512(w, detx, dety, out.addends + 4 * static_cast<std::size_t>(j));
+    }
     if constexpr (kLast == Phase::kPosition) continue;
     __m512d gx = _mm512_mul_pd(detx, grid_scale);
     __m512d gy = _mm512_mul_pd(dety, grid_scale);
@@ -469,7 +475,9 @@ void locate(Step& s, const BinFinder& bins, const Geometry& geo, int npos, Phase
           geo.x0 + ((geo.rel_x[j] - s.px) * s.cos_r - (geo.rel_y[j] - s.py) * s.sin_r);
       const double dety =
           geo.y0 + ((geo.rel_x[j] - s.px) * s.sin_r + (geo.rel_y[j] - s.py) * s.cos_r);
-      put_addends(s.w, detx, dety, &out.addends[4 * static_cast<std::size_t>(j)]);
+      if (out.addends != nullptr) {
+        put_addends(s.w, detx, dety, &out.addends[4 * static_cast<std::size_t>(j)]);
+      }
       const GridPoint gp = grid_point(detx / 256.0, dety / 256.0);
       const double g = (bilinear(s.map0, gp) + bilinear(s.map1, gp)) / 2;
       const int i = off_grid(detx, dety) ? kOffGrid : std::isfinite(g) ? bins.exact(g) : kNoGain;
@@ -515,5 +523,45 @@ void locate(Step& s, const BinFinder& bins, const Geometry& geo, int npos, Phase
     }
     if (i == kExact) i = bins.exact(g);
     s.tally.outside += i == kOutside;
+  }
+}
+
+namespace {
+
+// position_addends eight positions at a time.
+__attribute__((target("avx512f"))) int position_addends_avx512(const Step& s, const Geometry& geo,
+                                                               int npos, double* addends) {
+  const __m512d x0 = _mm512_set1_pd(geo.x0);
+  const __m512d y0 = _mm512_set1_pd(geo.y0);
+  const __m512d px = _mm512_set1_pd(s.px);
+  const __m512d py = _mm512_set1_pd(s.py);
+  const __m512d cos_r = _mm512_set1_pd(s.cos_r);
+  const __m512d sin_r = _mm512_set1_pd(s.sin_r);
+  const __m512d w = _mm512_set1_pd(s.w);
+  const double* rel_x = geo.rel_x.data();
+  const double* rel_y = geo.rel_y.data();
+  int j = 0;
+  for (; j + 8 <= npos; j += 8) {
+    const __m512d dx = _mm512_sub_pd(_mm512_loadu_pd(rel_x + j), px);
+    const __m512d dy = _mm512_sub_pd(_mm512_loadu_pd(rel_y + j), py);
+    const __m512d detx =
+        _mm512_add_pd(x0, _mm512_sub_pd(_mm512_mul_pd(dx, cos_r), _mm512_mul_pd(dy, sin_r)));
+    const __m512d dety =
+        _mm512_add_pd(y0, _mm512_add_pd(_mm512_mul_pd(dx, sin_r), _mm512_mul_pd(dy, cos_r)));
+    put_addends_avx512(w, detx, dety, addends + 4 * static_cast<std::size_t>(j));
+  }
+  return j;
+}
+
+}  // namespace
+
+void position_addends(const Step& s, const Geometry& geo, int npos, double* addends) {
+  const int done = simd() == Simd::kAvx512 ? position_addends_avx512(s, geo, npos, addends) : 0;
+  for (int j = done; j < npos; ++j) {
+    const double dx = geo.rel_x[j] - s.px;
+    const double dy = geo.rel_y[j] - s.py;
+    const double detx = geo.x0 + (dx * s.cos_r - dy * s.sin_r);
+    const double dety = geo.y0 + (dx * s.sin_r + dy * s.cos_r);
+    put_addends(s.w, detx, dety, &addends[4 * static_cast<std::size_t>(j)]);
   }
 }

@@ -131,8 +131,8 @@ struct Step {
 };
 
 /// Where locate writes one interval's results, one slot per position: the bin
-/// (or a mark), and the four addends of the position sums side by side, w detx,
-/// w dety, w detx detx and w dety dety (four numbers per position).
+/// (or a mark), and unless addends is null the four addends of the position
+/// sums side by side, w detx, w dety, w detx detx and w dety dety.
 struct Lookups {
   int* bin;
   double* addends;
@@ -159,3 +159,8 @@ void narrow_simd(Simd widest);
 /// npos numbers.
 void locate(Step& s, const BinFinder& bins, const Geometry& geo, int npos, Phase last,
             const Lookups& out, double* wsum);
+
+/// The four addends of the position sums of interval s for the npos positions
+/// of geo, as locate writes them: the adding thread works them out again
+/// rather than read them from the thread that located them.
+void position_addends(const Step& s, const Geometry& geo, int npos, double* addends);
