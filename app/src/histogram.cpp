@@ -567,18 +567,20 @@ void calc_positions(const source* src, const asp* history, const obs* observatio
   struct Buffer {
     std::vector<Step> steps;
     std::vector<int> bin;
-    int first = 0;  // interval of steps[0]
+    std::vector<double> addends;  // alone only: the locating thread is the adding one
+    int first = 0;                // interval of steps[0]
     int filled = 0;
 
     Lookups at(int n, int npos) {
       const std::size_t c = static_cast<std::size_t>(n) * static_cast<std::size_t>(npos);
-      return Lookups{&bin[c], nullptr};
+      return Lookups{&bin[c], addends.empty() ? nullptr : &addends[4 * c]};
     }
   };
   Buffer buffers[2];
   for (Buffer& b : buffers) {
     b.steps.resize(static_cast<std::size_t>(block));
     b.bin.resize(cells);
+    if (threads == 1) b.addends.resize(4 * cells);
   }
   std::vector<std::vector<double>> wsum(static_cast<std::size_t>(threads),
                                         std::vector<double>(static_cast<std::size_t>(npos)));
@@ -589,8 +591,12 @@ void calc_positions(const source* src, const asp* history, const obs* observatio
       const Step& s = b.steps[n];
       if (!s.good) continue;
       if (last != Phase::kAdd) continue;
-      position_addends(s, geo, npos, addends.data());
-      adder.add(s, Lookups{b.at(n, npos).bin, addends.data()}, npos);
+      Lookups in = b.at(n, npos);
+      if (in.addends == nullptr) {
+        position_addends(s, geo, npos, addends.data());
+        in.addends = addends.data();
+      }
+      adder.add(s, in, npos);
       account(s, npos, h);
     }
   };

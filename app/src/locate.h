@@ -142,10 +142,10 @@ struct Lookups {
 /// them to see what each costs.
 enum class Phase {
   kConstants,      // the interval constants alone
-  kPosition,       // + detector positions and the products for the sums
+  kPosition,       // + detector positions
   kInterpolation,  // + both maps and the time blend
   kBin,            // + the bin, the marks and the tally
-  kAdd,            // + the sums: the whole lookup
+  kAdd,            // + the addends, the sums and the ledger: the whole lookup
 };
 
 /// The instruction sets the lookups and the sums may use: the widest this
