@@ -372,19 +372,20 @@ void add_rows_sse2(const Step& s, const Lookups& in, int npos, const double* fix
   __m128d d1 = f0;
   const int* bin = in.bin;
   const double* addends = in.addends;
+  // The sums of the bin being added to go back to its row when the bin changes.
+  const auto store = [&](BinRow& r) {
+    _mm_store_pd(r.fixed, f0);
+    _mm_store_pd(r.fixed + 2, f1);
+    _mm_store_pd(r.fixed + 4, f2);
+    _mm_store_pd(r.fixed + 6, f3);
+    _mm_store_pd(r.det, d0);
+    _mm_store_pd(r.det + 2, d1);
+  };
   for (int j = 0; j < npos; ++j) {
     const int i = bin[j];
     if (i < 0) continue;
     if (i != current) {
-      if (current >= 0) {
-        BinRow& r = rows[current];
-        _mm_store_pd(r.fixed, f0);
-        _mm_store_pd(r.fixed + 2, f1);
-        _mm_store_pd(r.fixed + 4, f2);
-        _mm_store_pd(r.fixed + 6, f3);
-        _mm_store_pd(r.det, d0);
-        _mm_store_pd(r.det + 2, d1);
-      }
+      if (current >= 0) store(rows[current]);
       current = i;
       BinRow& r = rows[i];
       touch(&r, s.t0, s.t1);
@@ -402,15 +403,7 @@ void add_rows_sse2(const Step& s, const Lookups& in, int npos, const double* fix
     d0 = _mm_add_pd(d0, _mm_loadu_pd(addends + 4 * static_cast<std::size_t>(j)));
     d1 = _mm_add_pd(d1, _mm_loadu_pd(addends + 4 * static_cast<std::size_t>(j) + 2));
   }
-  if (current >= 0) {
-    BinRow& r = rows[current];
-    _mm_store_pd(r.fixed, f0);
-    _mm_store_pd(r.fixed + 2, f1);
-    _mm_store_pd(r.fixed + 4, f2);
-    _mm_store_pd(r.fixed + 6, f3);
-    _mm_store_pd(r.det, d0);
-    _mm_store_pd(r.det + 2, d1);
-  }
+  if (current >= 0) store(rows[current]);
 }
 
 // The same with AVX-512: the fixed sums in one register, the position sums in
