@@ -1,0 +1,82 @@
+// app/run.h -- the whole varto run as one call, for programs that embed it.
+//
+// varto_run does what the varto program does with its command-line words: it
+// gathers the parameters, reads the inputs, bins the good time by gain, writes
+// the output table and prints the report. It changes no process state: it
+// does not change the working folder, installs no signal handler and never
+// exits; every line it would print goes to the caller's sink.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace varto {
+
+/// The stream a report line belongs to: what the program prints on standard
+/// output, or on standard error.
+enum class Stream { out, err };
+
+/// Receives every piece of text a run prints, in order, newlines included.
+/// Null sends standard output's text to stdout and standard error's to stderr,
+/// as the program does.
+using Sink = std::function<void(Stream stream, std::string_view text)>;
+
+/// What a run is asked to do.
+struct RunOptions {
+  /// The parameter words, as on the command line ("pos=src.reg", "ghist=3,7,0.05").
+  std::vector<std::string> words;
+  /// The folder against which relative file names (inputs, outfile, the
+  /// parameter file, gain.time) are resolved; empty for the working folder.
+  std::string cwd;
+  /// Where the report goes.
+  Sink sink;
+  /// False: a parameter the interface would ask for on the terminal is an
+  /// error instead of a prompt.
+  bool queries = true;
+  /// False: no parameter file is read; only the words and the defaults count.
+  bool read_parameter_file = true;
+  /// False: no output file is written (outfile is ignored).
+  bool write_output = true;
+};
+
+/// The output of a finished run, kept so that it can be written again.
+struct RunOutput;
+
+/// What a run gave.
+struct RunResult {
+  /// The program's exit status: 0 when the run completed, 1 when it was refused or stopped.
+  int status = 1;
+  /// The first error line the run printed; empty when there was none.
+  std::string error;
+  /// True when the output file was written.
+  bool wrote_output = false;
+  /// The GAIN_HIST rows: bin centre, share of the good time, seconds.
+  std::vector<double> gain, weight, exposure;
+  double avg_gain = 0.0;
+  /// The exposure ledger: each header key of GAIN_HIST with its seconds, in
+  /// the order the table writes them.
+  std::vector<std::pair<std::string, double>> ledger;
+  /// The positions used (sky pixels) and, when has_sky, their RA and Dec (degrees).
+  std::vector<double> x, y, ra, dec;
+  bool has_sky = false;
+  /// One in every step positions of a region was kept; the region file, if any.
+  int step = 1;
+  std::string region;
+  /// What write_output needs; null when the run did not complete.
+  std::shared_ptr<const RunOutput> output;
+};
+
+/// Runs varto once. Safe to call from several threads at once: each call gives
+/// what a run of the program alone would give.
+RunResult run(const RunOptions& options);
+
+/// Writes the output file of a completed run to path, as the program would
+/// have written it with outfile=path (DATE aside). 0, or 1 after the
+/// program's message on the sink when the file cannot be written.
+int write_output(const RunResult& result, const std::string& path, const Sink& sink);
+
+}  // namespace varto
