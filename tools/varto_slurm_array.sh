@@ -7,8 +7,9 @@
 #   ls -d /data/rosat/rh*/ > folders.txt
 #   sbatch --array=1-$(wc -l < folders.txt)%50 varto_slurm_array.sh folders.txt [name=value ...]
 #
-# Task N takes line N of the list (line N + VARTO_TASK_OFFSET - 1 when that is set,
-# for arrays whose indexes start at 0; VARTO_TASK replaces the array index). A line
+# Task N takes line N + VARTO_TASK_OFFSET of the list (the offset is 0 unless set;
+# varto_batch numbers each array's tasks from 0 and sets it; VARTO_TASK, when set,
+# replaces the array index). A line
 # holds a folder, optionally followed by words for that observation, separated by
 # tabs; a line beginning with $' is bash words in $'...' quotes, as varto_batch
 # writes them, so that a folder name may hold any byte. Words after the list go to
@@ -30,7 +31,7 @@ set -uo pipefail
 list=${1:?usage: sbatch --array=1-N varto_slurm_array.sh tasks.txt [name=value ...]}
 shift
 task=${VARTO_TASK:-${SLURM_ARRAY_TASK_ID:?run this script as a Slurm job array (sbatch --array=1-N)}}
-number=$((task + ${VARTO_TASK_OFFSET:-1} - 1))
+number=$((task + ${VARTO_TASK_OFFSET:-0}))
 line=$(sed -n "${number}p" "$list")
 if [ -z "$line" ]; then
   echo "varto_slurm_array: no line $number in $list" >&2
