@@ -523,7 +523,7 @@ def write_picture(path, rows):
             continue
         ax.scatter([r["MJD_OBS"] for r in pick], [r["HISTGAIN"] for r in pick],
                    s=[15 + 285 * r["HISTTIME"] / most for r in pick], edgecolors="tab:blue",
-                   facecolors="none" if heavy else "tab:blue", alpha=0.8, linewidths=1.5, label=label)
+                   facecolors="none" if heavy else "tab:blue", linewidths=1.5, label=label)
     if failed:
         on_axis = transforms.blended_transform_factory(ax.transData, ax.transAxes)
         times = [r["MJD_OBS"] for r in failed if math.isfinite(r["MJD_OBS"])]
@@ -579,7 +579,9 @@ def write_page(path, rows, picture):
                f"{HEAVY_LOSS:.0%} of ONTIME in the ledger are shaded.</p>")
     heads = ["FOLDER", "plot", "STATUS", "OBS_ID", "MJD_OBS", "AVG_GAIN", "HISTGAIN", "ONTIME",
              "HISTTIME", "lost", "NPOS", "ERROR"]
-    out.append("<table><thead><tr>" + "".join(f"<th>{h}</th>" for h in heads) + "</tr></thead><tbody>")
+    left = ("FOLDER", "OBS_ID", "ERROR")
+    out.append("<table><thead><tr>" + "".join(f'<th class="t">{h}</th>' if h in left else f"<th>{h}</th>"
+                                              for h in heads) + "</tr></thead><tbody>")
     for r in rows:
         obs = r["obs"]
         share = lost_share(r) if r["STATUS"] == 0 else math.nan
