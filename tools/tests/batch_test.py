@@ -116,7 +116,7 @@ class BatchTest(unittest.TestCase):
             os.makedirs(os.path.join(self.root, f"o{k}"))
         pathlib.Path(self.root, "manifest.txt").write_text("o1\no2\no3\n")
         with open(self.varto, "w") as f:  # a varto that takes its time
-            f.write(f'#!/bin/sh\necho "$PWD" >>{self.starts}\nexec sleep 60\n')
+            f.write(f'#!/bin/sh\necho "$PWD" >>{self.starts}\nexec sleep 59.0031\n')
         tmp = os.path.join(self.root, "tmp")
         os.mkdir(tmp)
         proc = subprocess.Popen([BUILD.batch, "--varto", self.varto, "-j", "2", "manifest.txt"], cwd=self.root,
@@ -138,7 +138,7 @@ class BatchTest(unittest.TestCase):
                 state = pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0]
             except OSError:
                 continue
-            if (os.fsencode(self.root) in cmd or b"sleep\x0060" in cmd) and state != "Z":
+            if (os.fsencode(self.root) in cmd or b"sleep\x0059.0031" in cmd) and state != "Z":
                 left.append(cmd)
         self.assertEqual(left, [])
         self.assertEqual(len(self.started()), 2)
