@@ -6,7 +6,22 @@
 #include <string>
 
 #include "pfile/pfile.h"
+#include "util/util.h"
 #include "par_int.h"
+
+namespace {
+
+// True when the library would ask for name on the terminal: its mode, or the
+// file's task mode for an automatic one, says query and neither says hidden.
+bool would_ask(ParamFile* handle, const char* name) {
+  const Parameter* p = ParamLookup(handle->psets, name);
+  if (p == nullptr) return false;
+  const int task = handle->mode & ~NoQueryMode;
+  const int mode = (p->pmode & AutoMode) != 0 ? task : p->pmode;
+  return (mode & QueryMode) != 0 && (mode & HiddenMode) == 0 && (task & HiddenMode) == 0;
+}
+
+}  // namespace
 
 int orv_par_open(const char* filename, par_table* table) {
   if (filename == nullptr || table == nullptr) return 0;
@@ -44,6 +59,13 @@ int orv_par_open(const char* filename, par_table* table) {
     // it is not got, so a query-mode parameter given there is never asked for.
     char held[PAR_VALUE_LEN + 1];
     if (par_get_g(table, name, held) >= 0) continue;
+    if (!queries && would_ask(handle, name)) {
+      const std::string line =
+          std::string("Parameter ") + name + " would be asked for on the terminal: queries are off";
+      err_msg(line.c_str());
+      status = -1;
+      break;
+    }
     if (c_pgetstr(handle, name, value, PAR_VALUE_LEN + 1) == nullptr) {
       status = -1;
       break;
