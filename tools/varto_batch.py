@@ -23,6 +23,7 @@ import subprocess
 import sys
 import tempfile
 
+# The exposure ledger's keys, as varto writes them into GAIN_HIST.
 LEDGER = ("ONTIME", "ASPTIME", "HISTTIME", "OFFDTIME", "NOGNTIME", "OUTHTIME", "NOASPTIM", "DUPTIME")
 STATUS_FILE = "varto.status"
 REPORT = "varto.out"
@@ -358,7 +359,7 @@ def write_fits(path, rows):
     forms = [("FOLDER", f"{width_folder}A", ""), ("STATUS", "1J", ""), ("AVG_GAIN", "1D", "")]
     forms += [(k, "1D", "s") for k in LEDGER]
     forms += [("NPOS", "1J", ""), ("ERROR", f"{width_error}A", "")]
-    row_bytes = width_folder + 4 + 8 * 9 + 4 + width_error
+    row_bytes = width_folder + 4 + 8 * (1 + len(LEDGER)) + 4 + width_error
     primary = [fits_card("SIMPLE", True, "conforms to FITS standard"), fits_card("BITPIX", 8),
                fits_card("NAXIS", 0), fits_card("EXTEND", True)]
     ok = sum(1 for r in rows if r["STATUS"] == 0)
