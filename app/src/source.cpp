@@ -164,9 +164,8 @@ source* source_read_region(const char* file, int capacity, const sky_frame* fram
   const int count = static_cast<int>(found.xs.size());
   char line[1400];
   if (found.step > 1) {
-    std::snprintf(line, sizeof line,
-                  "Region %s: %ld pixels, every %d-th pixel in x and y used: %d positions", file,
-                  found.pixels, found.step, count);
+    std::snprintf(line, sizeof line, "Region %s: %ld pixels, one in every %d used: %d positions",
+                  file, found.pixels, found.step, count);
     tmsg(line);
   }
   source* list = alloc_source(capacity);

@@ -38,6 +38,11 @@ constexpr int REGION_LINE_LIMIT = 8191;
 /// The most pixel centres a shape's bounding box may span: a whole 8192 x 8192
 /// sky field and room round it.
 constexpr double REGION_MAX_SPAN = 1.0e8;
+/// The most pixel rows the area shapes of one region file may cross together,
+/// each shape counted over the rows of its own bounding box (an annulus twice,
+/// a polygon once for every 4 vertices): the work of finding a region's centres
+/// follows these rows, not its pixels.
+constexpr double REGION_MAX_ROWS = 4.0e6;
 
 /// 1 when file reads as a region file (a line that is not a comment holds a
 /// region shape, a coordinate-system word or "global"), 0 when it reads as a
@@ -61,22 +66,24 @@ bool region_parse_dec(const char* text, double* degrees);
 /// True when sky pixel (x, y) lies inside the pixel shape s (its exclusion flag
 /// aside). Circles and annuli use strict bounds on the distance, an ellipse
 /// includes its rim, a box excludes its edges, a polygon uses the crossing rule.
+/// Angles that are whole multiples of 90 degrees turn a shape exactly.
 bool region_contains(const region_shape& s, double x, double y);
 
 /// The positions of a region of pixel shapes.
 struct region_positions {
   std::vector<double> xs;  // pixel centres (row by row, Y then X), then the points
   std::vector<double> ys;
-  long pixels = 0;  // pixel centres inside before sampling
-  int step = 1;     // every step-th pixel centre in X and in Y was kept
+  long pixels = 0;  // pixel centres inside before thinning
+  int step = 1;     // one pixel centre in every step, in scan order, was kept
 };
 
 /// The sky-pixel centres (whole-number X and Y) inside the included shapes and
 /// outside every excluded one, followed by the points in file order (a point
 /// inside an excluded shape is dropped too). When there are more than limit,
-/// only the centres on the grid of every step-th pixel from the smallest X and Y
-/// are kept, with step the smallest that leaves at most limit positions. 0, or 1
-/// with error_line and error (shape too large, a shape with no centre inside,
-/// nothing left, more than limit points).
+/// N centres and P points, the first of every step = ceil(N / (limit - P))
+/// centres in scan order (row by row in Y, then X) is kept: ceil(N / step)
+/// centres, never none. 0, or 1 with error_line and error (a shape too large,
+/// the shapes crossing more than REGION_MAX_ROWS rows together, a shape with no
+/// centre inside, nothing left, more than limit points).
 int region_positions_of(const std::vector<region_shape>& shapes, int limit, region_positions* out,
                         int* error_line, std::string* error);
