@@ -6,6 +6,7 @@
 // knows none.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -44,17 +45,30 @@ constexpr double REGION_MAX_SPAN = 1.0e8;
 /// follows these rows, not its pixels.
 constexpr double REGION_MAX_ROWS = 4.0e6;
 
+/// One line of a text file as read: its text (up to a NUL byte, if any, and at
+/// most REGION_LINE_LIMIT + 1 characters) and its whole length in bytes.
+struct region_text_line {
+  std::string text;
+  std::size_t length = 0;
+};
+
 /// 1 when file reads as a region file (a line that is not a comment holds a
 /// region shape, a coordinate-system word or "global"), 0 when it reads as a
 /// plain list of positions, -1 when it cannot be opened.
 int region_file_test(const char* file);
 /// True when one line of text marks a region file (as region_file_test).
 bool region_line_is_region(const char* line);
+/// True when one of the lines marks a region file.
+bool region_lines_are_region(const std::vector<region_text_line>& lines);
 /// Parses a region file (read through the channel search path). 0, or 1 with
 /// error_line and error set; -1 when the file cannot be opened.
 int region_read(const char* file, region_file* out);
 /// Parses the lines of text as region_read parses a file.
 int region_parse_text(const char* text, region_file* out);
+/// Parses lines already read, as region_read parses a file: a line longer than
+/// REGION_LINE_LIMIT or holding a NUL byte is refused, and a UTF-8 byte-order
+/// mark at the start is skipped (as region_read and region_file_test skip it).
+int region_parse_lines(const std::vector<region_text_line>& lines, region_file* out);
 
 /// Right ascension as degrees ("83.63", "83.63d") or hours, minutes and seconds
 /// ("5:34:31.9", "5h34m31.9s"); false when it is neither or outside [0, 360).
