@@ -369,10 +369,28 @@ int region_positions_of(const std::vector<region_shape>& shapes, int limit, regi
     return 1;
   }
 
+  // The rows' spans are kept from the counting sweep for the choosing one,
+  // unless there are too many to hold; then the rows are swept again.
+  constexpr std::size_t kKeptSpans = 1 << 20;
+  struct RowSpan {
+    long y;
+    Span span;
+  };
+  std::vector<RowSpan> kept;
+  bool all_kept = true;
   const Sweep sweep(prepared);
   long count = 0;
-  sweep.run([&](long, const std::vector<Span>& row) {
-    for (const Span& s : row) count += s.b - s.a + 1;
+  sweep.run([&](long y, const std::vector<Span>& row) {
+    for (const Span& s : row) {
+      count += s.b - s.a + 1;
+      if (!all_kept) continue;
+      if (kept.size() < kKeptSpans) {
+        kept.push_back({y, s});
+      } else {
+        all_kept = false;
+        std::vector<RowSpan>().swap(kept);
+      }
+    }
   });
   // Beyond limit, one centre in every step in scan order, the first kept.
   const long room = limit - points;
@@ -394,15 +412,20 @@ int region_positions_of(const std::vector<region_shape>& shapes, int limit, regi
   out->pixels = count;
   out->step = static_cast<int>(step);
   long index = 0;  // of the next centre in scan order
-  sweep.run([&](long y, const std::vector<Span>& row) {
-    for (const Span& s : row) {
-      for (long x = s.a + (step - index % step) % step; x <= s.b; x += step) {
-        out->xs.push_back(static_cast<double>(x));
-        out->ys.push_back(static_cast<double>(y));
-      }
-      index += s.b - s.a + 1;
+  const auto choose = [&](long y, const Span& s) {
+    for (long x = s.a + (step - index % step) % step; x <= s.b; x += step) {
+      out->xs.push_back(static_cast<double>(x));
+      out->ys.push_back(static_cast<double>(y));
     }
-  });
+    index += s.b - s.a + 1;
+  };
+  if (all_kept) {
+    for (const RowSpan& r : kept) choose(r.y, r.span);
+  } else {
+    sweep.run([&](long y, const std::vector<Span>& row) {
+      for (const Span& s : row) choose(y, s);
+    });
+  }
   for (const Shape& shape : prepared) {
     const region_shape& s = *shape.s;
     if (s.kind != region_kind::point) continue;

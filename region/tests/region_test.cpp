@@ -118,7 +118,7 @@ TEST(RegionPixels, region_positions_of_keepsCentresInsideAndThinsInScanOrder) {
   for (int k = 0; k < 700; ++k) many += "circle(" + std::to_string(10 * k) + ",0,3000)\n";
   ASSERT_EQ(region_parse_text(many.c_str(), &r), 0);
   EXPECT_EQ(region_positions_of(r.shapes, 999, &p, &line, &error), 1);
-  EXPECT_EQ(line, 668);  // 667 circles of 6,001 rows fit 4,000,000
+  EXPECT_EQ(line, 585);  // 583 circles of 6,001 rows fit 3,500,000
   EXPECT_NE(error.find("too large to scan"), std::string::npos) << error;
 }
 

@@ -43,7 +43,7 @@ constexpr double REGION_MAX_SPAN = 1.0e8;
 /// each shape counted over the rows of its own bounding box (an annulus twice,
 /// a polygon once for every 4 vertices): the work of finding a region's centres
 /// follows these rows, not its pixels.
-constexpr double REGION_MAX_ROWS = 4.0e6;
+constexpr double REGION_MAX_ROWS = 3.5e6;
 
 /// One line of a text file as read: its text (up to a NUL byte, if any, and at
 /// most REGION_LINE_LIMIT + 1 characters) and its whole length in bytes.
