@@ -140,6 +140,7 @@ struct Run {
   Owned<dmDataset, dmDatasetClose> events;  // the event file, opened once (null: unreadable)
   Owned<source, free_source> src;
   Owned<sky_frame, free_sky_frame> frame;  // null when the event file has no celestial system
+  std::string sky_fault;                   // why sky positions cannot use it; empty when they can
   bool region = false;                     // the position file is a region file
 };
 
@@ -153,8 +154,9 @@ struct Inputs {
 // The position from the parameters ra and dec (degrees or sexagesimal) into
 // position, when both are given; nothing when neither is. False, after a
 // message, when only one is given, one cannot be read, or the event file has no
-// celestial system to carry them to sky pixels.
-bool sky_position(par_table* pars, const char* evtfile, const sky_frame* frame, double* position) {
+// celestial system to carry them to sky pixels (or one sky_fault says is unfit).
+bool sky_position(par_table* pars, const char* evtfile, const sky_frame* frame,
+                  const std::string& sky_fault, double* position) {
   char ra_text[PAR_VALUE_LEN + 1];
   char dec_text[PAR_VALUE_LEN + 1];
   par_get(pars, "ra", " ", ra_text);
@@ -174,6 +176,11 @@ bool sky_position(par_table* pars, const char* evtfile, const sky_frame* frame, 
   }
   if (!region_parse_dec(dec_text, &dec)) {
     err_msg1("Parameter dec: not a declination in degrees or d:m:s:", dec_text);
+    return false;
+  }
+  if (!sky_fault.empty()) {
+    err_msg1("ra and dec cannot be used with the event file", evtfile);
+    err_msg(sky_fault.c_str());
     return false;
   }
   if (frame == nullptr) {
@@ -272,12 +279,12 @@ bool gather_parameters(std::vector<char*>& words, int flags, Run* run) {
   // opened is reported.
   dmsg1(1, "Open DS ", run->evtfile);
   run->events.reset(dmDatasetOpen(run->evtfile));
-  run->frame.reset(sky_frame_read(run->events.get(), run->evtext));
+  run->frame.reset(sky_frame_read(run->events.get(), run->evtext, &run->sky_fault));
 
   // The source positions: a position or region file, or one position from
   // ra and dec or from xpos and ypos.
   if (one_position) {
-    if (!sky_position(pars, run->evtfile, run->frame.get(), position)) {
+    if (!sky_position(pars, run->evtfile, run->frame.get(), run->sky_fault, position)) {
       par_list(pars);
       return false;
     }
@@ -286,9 +293,13 @@ bool gather_parameters(std::vector<char*>& words, int flags, Run* run) {
     run->src->xs[0] = position[0];
     run->src->ys[0] = position[1];
   } else {
-    run->region = region_file_test(run->posfile) == 1;
-    run->src.reset(run->region ? source_read_region(run->posfile, 1000, run->frame.get())
-                               : source_read(run->posfile, 1000));
+    if (varto_sky_position_given(pars)) {
+      par_list(pars);
+      err_msg("Parameters pos and ra, dec both give the source position: give only one");
+      return false;
+    }
+    run->src.reset(source_read_file(run->posfile, 1000, run->frame.get(), run->sky_fault.c_str(),
+                                    &run->region));
     if (run->src == nullptr) return false;
   }
 

@@ -4,9 +4,11 @@
 // or the CTYPEn, CRVALn, CRPIXn, CDELTn spelling the event reader also takes), and the one place
 // where sky positions and region shapes become sky pixels. The aspect arithmetic keeps to its own
 // nominal-pointing formulas; this frame serves positions only.
+#include <wcslib/prj.h>
 #include <wcslib/wcs.h>
 #include <wcslib/wcsfix.h>
 #include <wcslib/wcshdr.h>
+#include <wcslib/wcsmath.h>
 
 #include <cmath>
 #include <cstdio>
@@ -80,7 +82,100 @@ int column_number(dmBlock* block, const char* name) {
 
 }  // namespace
 
-sky_frame* sky_frame_read(dmDataset* events, const char* extname) {
+namespace {
+
+// The key of column col spelled with the table prefix ("TCTYP", 2: "TCTYP2").
+std::string column_key(const char* prefix, int col) { return prefix + std::to_string(col); }
+
+// "TCTYP2 = 'RA---TAN'" for axis i of w.
+std::string ctype_card(const struct wcsprm& w, int i) {
+  return column_key("TCTYP", w.colax[i]) + " = '" + std::string(w.ctype[i]) + "'";
+}
+
+// The celestial type of an axis type (the part before the projection):
+// 1 for a longitude, 2 for a latitude, 0 for neither.
+int celestial_kind(const char* ctype) {
+  const std::string type = std::string(ctype).substr(0, 4);
+  if (std::strlen(ctype) < 8 || ctype[4] != '-') return 0;
+  if (type == "RA--" || type.compare(1, 3, "LON") == 0 || type.compare(2, 2, "LN") == 0) return 1;
+  if (type == "DEC-" || type.compare(1, 3, "LAT") == 0 || type.compare(2, 2, "LT") == 0) return 2;
+  return 0;
+}
+
+bool known_projection(const char* ctype) {
+  for (int k = 0; k < prj_ncode; ++k)
+    if (std::strncmp(ctype + 5, prj_codes[k], 3) == 0) return true;
+  return false;
+}
+
+// Why the celestial keys of the two axes of w, as the header gave them, cannot
+// be used; empty when neither axis is celestial or nothing is seen wrong.
+std::string unusable_keys(const struct wcsprm& w) {
+  const int k0 = celestial_kind(w.ctype[0]);
+  const int k1 = celestial_kind(w.ctype[1]);
+  if (k0 == 0 && k1 == 0) return "";
+  if (k0 == k1) {
+    return ctype_card(w, 0) + " and " + ctype_card(w, 1) + " are both " +
+           (k0 == 1 ? "longitude" : "latitude") + " axes";
+  }
+  for (int i = 0; i < 2; ++i) {
+    if (celestial_kind(w.ctype[i]) == 0) {
+      return ctype_card(w, i) + " is no celestial axis to pair with " + ctype_card(w, 1 - i);
+    }
+    if (!known_projection(w.ctype[i]))
+      return ctype_card(w, i) + " names an unknown projection " + std::string(w.ctype[i] + 5, 3);
+    if (w.cdelt[i] == 0.0) return column_key("TCDLT", w.colax[i]) + ", the pixel step, is 0";
+  }
+  return "";
+}
+
+// Why sky coordinates given as RA and Dec in FK5 or ICRS at equinox 2000 (the
+// systems a region file's fk5, icrs and j2000 and the parameters ra and dec
+// name) cannot be placed through w: axes other than RA and DEC, or another
+// reference system or equinox. Empty when they can. radesys and equinox are
+// as the header gave them.
+std::string equatorial_fault(const struct wcsprm& w, const std::string& radesys, double equinox) {
+  if (std::strcmp(w.lngtyp, "RA") != 0 || std::strcmp(w.lattyp, "DEC") != 0) {
+    return "the event file's X and Y are " + std::string(w.ctype[w.lng]) + " and " +
+           std::string(w.ctype[w.lat]) + ", not equatorial RA and DEC";
+  }
+  if (!radesys.empty() && radesys != "FK5" && radesys != "ICRS")
+    return "the event file's RADESYS is " + radesys + ", not FK5 or ICRS";
+  if (equinox != UNDEFINED && equinox != 2000.0) {
+    char text[80];
+    std::snprintf(text, sizeof text, "the event file's EQUINOX is %g, not 2000", equinox);
+    return text;
+  }
+  return "";
+}
+
+// The value of the header card key (a quoted string without its quotes and
+// blanks, or the number as written); empty when there is none.
+std::string card_value(const std::string& cards, const char* key) {
+  for (std::size_t at = 0; at + 80 <= cards.size(); at += 80) {
+    std::string name(key);
+    name.resize(8, ' ');
+    if (cards.compare(at, 8, name) != 0 || cards.compare(at + 8, 2, "= ") != 0) continue;
+    std::string value = cards.substr(at + 10, 70);
+    if (const std::size_t q = value.find('\''); q != std::string::npos) {
+      const std::size_t end = value.find('\'', q + 1);
+      value = value.substr(q + 1, end == std::string::npos ? std::string::npos : end - q - 1);
+    } else if (const std::size_t slash = value.find('/'); slash != std::string::npos) {
+      value.resize(slash);
+    }
+    const std::size_t first = value.find_first_not_of(' ');
+    const std::size_t last = value.find_last_not_of(' ');
+    return first == std::string::npos ? "" : value.substr(first, last - first + 1);
+  }
+  return "";
+}
+
+}  // namespace
+
+sky_frame* sky_frame_read(dmDataset* events, const char* extname, std::string* why) {
+  std::string ignored;
+  if (why == nullptr) why = &ignored;
+  why->clear();
   dmBlock* block = dmBlockOpen(events, extname);
   if (block == nullptr) return nullptr;
   const int xcol = column_number(block, "X");
@@ -89,19 +184,23 @@ sky_frame* sky_frame_read(dmDataset* events, const char* extname) {
   int ncards = 0;
   char* text = dmBlockGetCards(block, &ncards);
   if (text == nullptr) return nullptr;
-  sky_frame* frame = sky_frame_from_header(text, ncards, xcol, ycol);
+  sky_frame* frame = sky_frame_from_header(text, ncards, xcol, ycol, why);
   dmFreeCards(text);
   return frame;
 }
 
-sky_frame* sky_frame_from_header(const char* text, int ncards, int xcol, int ycol) {
+sky_frame* sky_frame_from_header(const char* text, int ncards, int xcol, int ycol,
+                                 std::string* why) {
+  std::string ignored;
+  if (why == nullptr) why = &ignored;
+  why->clear();
   if (text == nullptr || ncards <= 0) return nullptr;
   std::string cards = header_cards(text, ncards, xcol, ycol);
   auto* frame = new sky_frame;
   int colsel[3] = {2, xcol, ycol};
   int nreject = 0;
-  if (wcsbth(cards.data(), static_cast<int>(cards.size() / 80), WCSHDR_all, 0, WCSHDR_PIXLIST,
-             colsel, &nreject, &frame->nwcs, &frame->all) != 0) {
+  if (wcsbth(const_cast<char*>(cards.data()), static_cast<int>(cards.size() / 80), WCSHDR_all, 0,
+             WCSHDR_PIXLIST, colsel, &nreject, &frame->nwcs, &frame->all) != 0) {
     delete frame;
     return nullptr;
   }
@@ -110,12 +209,33 @@ sky_frame* sky_frame_from_header(const char* text, int ncards, int xcol, int yco
     struct wcsprm* w = frame->all + i;
     if (w->alt[0] != ' ' && w->alt[0] != '\0') continue;
     if (w->naxis != 2 || w->colax == nullptr) continue;
+    // The reference system and equinox: the columns' own keys, or, as event
+    // files mostly give them, the table's RADESYS (RADECSYS) and EQUINOX (EPOCH).
+    std::string radesys = w->radesys;
+    if (radesys.empty()) radesys = card_value(cards, "RADESYS");
+    if (radesys.empty()) radesys = card_value(cards, "RADECSYS");
+    double equinox = w->equinox;
+    for (const char* key : {"EQUINOX", "EPOCH"}) {
+      const std::string value = card_value(cards, key);
+      if (equinox == UNDEFINED && !value.empty()) equinox = std::strtod(value.c_str(), nullptr);
+    }
+    std::string fault = unusable_keys(*w);
     int stat[NWCSFIX];
-    wcsfix(7, nullptr, w, stat);
-    if (wcsset(w) != 0 || w->lng < 0 || w->lat < 0) continue;
+    if (fault.empty()) wcsfix(7, nullptr, w, stat);
+    const int status = fault.empty() ? wcsset(w) : 1;
+    if (fault.empty() && status != 0 && celestial_kind(w->ctype[0]) != 0) {
+      fault = "the celestial keys " + ctype_card(*w, 0) + " and " + ctype_card(*w, 1) +
+              " cannot be used: " + wcs_errmsg[status];
+    }
+    if (!fault.empty()) {
+      *why = "the event file's " + fault;
+      continue;
+    }
+    if (status != 0 || w->lng < 0 || w->lat < 0) continue;
     frame->wcs = w;
     frame->xaxis = w->colax[0] == xcol ? 0 : 1;
     frame->yaxis = 1 - frame->xaxis;
+    *why = equatorial_fault(*w, radesys, equinox);
   }
   if (frame->wcs == nullptr) {
     free_sky_frame(frame);
@@ -147,7 +267,10 @@ int pixel_to_sky(const sky_frame* frame, double x, double y, double* ra, double*
   pixcrd[frame->xaxis] = x;
   pixcrd[frame->yaxis] = y;
   if (wcsp2s(frame->wcs, 1, 2, pixcrd, imgcrd, &phi, &theta, world, &stat) != 0) return 1;
-  *ra = world[frame->wcs->lng];
+  // Right ascension in [0, 360): WCSLIB may give it a turn away.
+  double lng = std::fmod(world[frame->wcs->lng], 360.0);
+  if (lng < 0) lng += 360.0;
+  *ra = lng < 360.0 ? lng : 0.0;
   *dec = world[frame->wcs->lat];
   return 0;
 }

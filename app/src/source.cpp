@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/varto.h"
+#include "param/par.h"
 #include "region/region.h"
 #include "text_input.h"
 #include "util/util.h"
@@ -53,20 +54,23 @@ bool position_number(const char* token, double* value) {
 
 }  // namespace
 
-source* source_read(const char* file, int capacity) {
+namespace {
+
+// "Failed to open source file NAME" unless the input said why itself.
+void open_failure(const char* file, const TextInput& input) {
+  if (input.failed()) return;
   char line[1400];
-  TextInput input(file, "position");
-  if (!input.open()) {
-    if (!input.failed()) {
-      std::snprintf(line, sizeof line, "Failed to open source file %s\n", file);
-      tmsg(line);
-    }
-    return nullptr;
-  }
+  std::snprintf(line, sizeof line, "Failed to open source file %s\n", file);
+  tmsg(line);
+}
+
+// The "x y" lines of an opened input.
+source* read_position_lines(const char* file, int capacity, TextInput* input) {
+  char line[1400];
   source* list = alloc_source(capacity);
   int positions = 0;
   char text[kTextLineLimit + 2];
-  while (input.next(text, sizeof text)) {
+  while (input->next(text, sizeof text)) {
     // Blank lines and lines whose first word begins with '#' hold no position.
     if (cs_is_blank(text)) continue;
     char x_token[sizeof text] = "";
@@ -87,7 +91,7 @@ source* source_read(const char* file, int capacity) {
     if (!position_number(x_token, &x) || !position_number(y_token, &y)) {
       const bool finite = std::isfinite(x) && std::isfinite(y);
       std::snprintf(line, sizeof line, "Bad position in %s line %d: x and y must be %snumbers",
-                    file, input.line_number(), finite ? "" : "finite ");
+                    file, input->line_number(), finite ? "" : "finite ");
       tmsg(line);
       free_source(list);
       return nullptr;
@@ -95,7 +99,7 @@ source* source_read(const char* file, int capacity) {
     list->xs[positions - 1] = x;
     list->ys[positions - 1] = y;
   }
-  if (input.failed()) {
+  if (input->failed()) {
     free_source(list);
     return nullptr;
   }
@@ -112,6 +116,51 @@ source* source_read(const char* file, int capacity) {
   return list;
 }
 
+source* read_region_lines(const char* file, int capacity, const sky_frame* frame,
+                          const char* sky_fault, const std::vector<region_text_line>& lines);
+
+}  // namespace
+
+bool varto_sky_position_given(par_table* table) {
+  char ra[PAR_VALUE_LEN + 1];
+  char dec[PAR_VALUE_LEN + 1];
+  par_get(table, "ra", " ", ra);
+  par_get(table, "dec", " ", dec);
+  return !cs_is_blank(ra) || !cs_is_blank(dec);
+}
+
+source* source_read(const char* file, int capacity) {
+  TextInput input(file, "position");
+  if (!input.open()) {
+    open_failure(file, input);
+    return nullptr;
+  }
+  return read_position_lines(file, capacity, &input);
+}
+
+source* source_read_region(const char* file, int capacity, const sky_frame* frame,
+                           const char* sky_fault) {
+  TextInput input(file, "position");
+  if (!input.open()) {
+    open_failure(file, input);
+    return nullptr;
+  }
+  return read_region_lines(file, capacity, frame, sky_fault, input.lines());
+}
+
+source* source_read_file(const char* file, int capacity, const sky_frame* frame,
+                         const char* sky_fault, bool* region) {
+  *region = false;
+  TextInput input(file, "position");
+  if (!input.open()) {
+    open_failure(file, input);
+    return nullptr;
+  }
+  *region = region_lines_are_region(input.lines());
+  return *region ? read_region_lines(file, capacity, frame, sky_fault, input.lines())
+                 : read_position_lines(file, capacity, &input);
+}
+
 namespace {
 
 // "Region FILE line N: WHAT" on the terminal.
@@ -121,17 +170,10 @@ void region_refusal(const char* file, int line, const std::string& what) {
   tmsg(text.c_str());
 }
 
-}  // namespace
-
-source* source_read_region(const char* file, int capacity, const sky_frame* frame) {
+source* read_region_lines(const char* file, int capacity, const sky_frame* frame,
+                          const char* sky_fault, const std::vector<region_text_line>& lines) {
   region_file parsed;
-  const int read = region_read(file, &parsed);
-  if (read < 0) {
-    const std::string line = std::string("Failed to open source file ") + file + "\n";
-    tmsg(line.c_str());
-    return nullptr;
-  }
-  if (read != 0) {
+  if (region_parse_lines(lines, &parsed) != 0) {
     region_refusal(file, parsed.error_line, parsed.error);
     return nullptr;
   }
@@ -140,6 +182,10 @@ source* source_read_region(const char* file, int capacity, const sky_frame* fram
     if (!s.sky) {
       shapes.push_back(s);
       continue;
+    }
+    if (sky_fault != nullptr && sky_fault[0] != '\0') {
+      region_refusal(file, s.line, std::string("sky coordinates cannot be used: ") + sky_fault);
+      return nullptr;
     }
     if (frame == nullptr) {
       region_refusal(file, s.line,
@@ -164,9 +210,8 @@ source* source_read_region(const char* file, int capacity, const sky_frame* fram
   const int count = static_cast<int>(found.xs.size());
   char line[1400];
   if (found.step > 1) {
-    std::snprintf(line, sizeof line,
-                  "Region %s: %ld pixels, every %d-th pixel in x and y used: %d positions", file,
-                  found.pixels, found.step, count);
+    std::snprintf(line, sizeof line, "Region %s: %ld pixels, one in every %d used: %d positions",
+                  file, found.pixels, found.step, count);
     tmsg(line);
   }
   source* list = alloc_source(capacity);
@@ -180,3 +225,5 @@ source* source_read_region(const char* file, int capacity, const sky_frame* fram
   tmsg(line);
   return list;
 }
+
+}  // namespace

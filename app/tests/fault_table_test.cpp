@@ -117,6 +117,25 @@ void string_aspect_time(const fs::path& file) {
   EXPECT_EQ(status, 0);
 }
 
+// Sets string keys of the events table.
+void set_event_keys(const fs::path& dir,
+                    const std::vector<std::pair<const char*, const char*>>& keys) {
+  with_table(dir / "bas.fits", "STDEVT", [&](fitsfile* f, int* st) {
+    for (const auto& [key, value] : keys)
+      fits_update_key_str(f, key, const_cast<char*>(value), nullptr, st);
+  });
+}
+
+// Twenty circles of radius 4,900 about the field's centre: most of the field
+// twenty times over.
+std::string twenty_circles() {
+  std::string text = "physical\n";
+  for (int i = 0; i < 20; ++i)
+    text += "circle(" + std::to_string(4096 + 0.5 * i) + "," + std::to_string(4097 + 0.3 * i) +
+            ",4900)\n";
+  return text;
+}
+
 std::vector<FaultRow> fault_rows() {
   return {
       {"output folder missing", "outfile=nodir/out.fits", 1, "Failed to create output file\n"},
@@ -173,6 +192,29 @@ std::vector<FaultRow> fault_rows() {
            fits_update_key_str(f, "TCTYP3", const_cast<char*>("Y"), nullptr, st);
          });
        }},
+      {"sky region, X with a pixel step of 0", "pos=sky.reg", 1,
+       "Region sky.reg line 1: sky coordinates cannot be used: the event file's TCDLT2, the pixel "
+       "step, is 0",
+       [](const fs::path& d) {
+         write_file(d / "sky.reg", "fk5;circle(83.6331,22.0145,5\")\n");
+         with_table(d / "bas.fits", "STDEVT", [](fitsfile* f, int* st) {
+           double zero = 0.0;
+           fits_update_key_dbl(f, "TCDLT2", zero, 10, nullptr, st);
+         });
+       }},
+      {"ra and dec in an FK4 event file", "ra=83.6331 dec=22.0145", 1,
+       "the event file's RADESYS is FK4, not FK5 or ICRS",
+       [](const fs::path& d) {
+         set_event_keys(d, {{"RADESYS", "FK4"}});
+       }},
+      {"ra and dec in a galactic event file", "ra=83.6331 dec=22.0145", 1,
+       "the event file's X and Y are GLON-TAN and GLAT-TAN, not equatorial RA and DEC",
+       [](const fs::path& d) {
+         set_event_keys(d, {{"TCTYP2", "GLON-TAN"}, {"TCTYP3", "GLAT-TAN"}});
+       }},
+      {"pos together with ra", "pos=one.txt ra=83.6331", 1,
+       "Parameters pos and ra, dec both give the source position: give only one",
+       [](const fs::path& d) { write_file(d / "one.txt", positions(1)); }},
       {"ra without dec", "ra=83.6331", 1, "Parameters ra and dec go together"},
       {"dec not a declination", "ra=83.6331 dec=95", 1, "Parameter dec: not a declination"},
       {"debug level not a number", "d=1x", 1, "Parameter d: \"1x\" is not a whole number"},
@@ -271,6 +313,28 @@ std::vector<FaultRow> fault_rows() {
          fs::create_symlink("theirs.fits", d / "varto.fits");
        },
        "", "changed varto.fits\n"},
+      {"region of twenty circles of radius 4900", "pos=c20.reg", 0, "used: 999 positions",
+       [](const fs::path& d) { write_file(d / "c20.reg", twenty_circles()); }, "",
+       "changed varto.fits\n"},
+      {"circle over the whole field", "pos=whole.reg", 0,
+       "Region whole.reg: 52707248 pixels, one in every 52761 used: 999 positions",
+       [](const fs::path& d) {
+         write_file(d / "whole.reg", "physical;circle(4096.5,4096.5,4096)\n");
+       },
+       "", "changed varto.fits\n"},
+      {"thin diagonal box", "pos=diag.reg", 0,
+       "Region diag.reg: 1200 pixels, one in every 2 used: 600 positions",
+       [](const fs::path& d) {
+         write_file(d / "diag.reg", "physical;box(4095.5,4097.5,1697.06,0.3,-45)\n");
+       },
+       "", "changed varto.fits\n"},
+      {"region file starting with a byte-order mark", "pos=bom.reg", 0, "Read 25 pixel positions",
+       [](const fs::path& d) {
+         write_file(d / "bom.reg", "\xEF\xBB\xBFphysical;circle(4096,4097,3)\n");
+       },
+       "", "changed varto.fits\n"},
+      {"positions piped into /dev/stdin", "pos=/dev/stdin", 0, "Read 2 pixel positions", nullptr,
+       "printf '4096 4097\\n4090 4090\\n' |", "changed varto.fits\n"},
       {"help", "--help", 0, "Exit status:"},
       {"version", "--version", 0, "varto " VARTO_VERSION "\nCFITSIO "},
   };

@@ -102,8 +102,10 @@ void write_hand_observation(const std::string& dir, const HandObservation& obs) 
 RunResult run_varto(const std::string& dir, const std::string& words, const std::string& shell) {
   const char* bin = std::getenv("VARTO_BIN");
   const std::string binary = bin != nullptr ? bin : std::string(VARTO_BINARY_DIR) + "/app/varto";
+  // A shell step ending in '|' pipes its output into varto's standard input.
+  const bool piped = !shell.empty() && shell.back() == '|';
   const std::string cmd = "cd '" + dir + "' && " + shell + " '" + binary + "' " + words +
-                          " >run_stdout.txt 2>run_stderr.txt </dev/null";
+                          " >run_stdout.txt 2>run_stderr.txt" + (piped ? "" : " </dev/null");
   RunResult r;
   const int raw = std::system(cmd.c_str());
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -355,32 +355,55 @@ bool region_line_is_region(const char* line) {
   return !after.empty() && after.front() == '(';
 }
 
-int region_file_test(const char* file) {
+namespace {
+
+// The UTF-8 byte-order mark some editors put at the start of a text file.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// The lines of a file as read, the byte-order mark of its first line dropped.
+bool read_lines(const char* file, std::vector<region_text_line>* lines) {
   const int ch = fio_open_r(file);
-  if (ch == 0) return -1;
-  char text[REGION_LINE_LIMIT + 2];
-  int found = 0;
-  while (found == 0 && fio_read(ch, text, sizeof text) != 0) {
-    if (region_line_is_region(text)) found = 1;
-  }
+  if (ch == 0) return false;
+  char line[REGION_LINE_LIMIT + 2];
+  std::size_t length = 0;
+  while (fio_read_len(ch, line, sizeof line, &length) != 0) lines->push_back({line, length});
   fio_close(ch);
-  return found;
+  if (!lines->empty() && lines->front().text.starts_with(kByteOrderMark)) {
+    lines->front().text.erase(0, kByteOrderMark.size());
+    lines->front().length -= kByteOrderMark.size();
+  }
+  return true;
+}
+
+}  // namespace
+
+int region_file_test(const char* file) {
+  std::vector<region_text_line> lines;
+  if (!read_lines(file, &lines)) return -1;
+  return region_lines_are_region(lines) ? 1 : 0;
+}
+
+bool region_lines_are_region(const std::vector<region_text_line>& lines) {
+  for (const region_text_line& line : lines)
+    if (region_line_is_region(line.text.c_str())) return true;
+  return false;
 }
 
 int region_parse_text(const char* text, region_file* out) { return parse_lines(text, out); }
 
 int region_read(const char* file, region_file* out) {
-  const int ch = fio_open_r(file);
-  if (ch == 0) return -1;
+  std::vector<region_text_line> lines;
+  if (!read_lines(file, &lines)) return -1;
+  return region_parse_lines(lines, out);
+}
+
+int region_parse_lines(const std::vector<region_text_line>& lines, region_file* out) {
   std::string text;
-  char line[REGION_LINE_LIMIT + 2];
   int number = 0;
-  std::size_t length = 0;
-  while (fio_read_len(ch, line, sizeof line, &length) != 0) {
+  for (const region_text_line& line : lines) {
     ++number;
-    const bool too_long = length > static_cast<std::size_t>(REGION_LINE_LIMIT);
-    if (too_long || std::strlen(line) < length) {
-      fio_close(ch);
+    const bool too_long = line.length > static_cast<std::size_t>(REGION_LINE_LIMIT);
+    if (too_long || line.text.size() < line.length) {
       out->shapes.clear();
       out->error_line = number;
       out->error = too_long
@@ -388,11 +411,12 @@ int region_read(const char* file, region_file* out) {
                        : std::string("a NUL byte in the line");
       return 1;
     }
-    text += line;
+    text += line.text;
     text += '\n';
   }
-  fio_close(ch);
-  return parse_lines(text.c_str(), out);
+  std::string_view body = text;
+  if (body.starts_with(kByteOrderMark)) body.remove_prefix(kByteOrderMark.size());
+  return parse_lines(std::string(body).c_str(), out);
 }
 
 bool region_parse_ra(const char* text, double* value) {

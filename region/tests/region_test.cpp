@@ -79,9 +79,9 @@ TEST(RegionParse, region_parse_text_readsSystemsExclusionAndSkyUnits) {
   EXPECT_FALSE(region_line_is_region("# circle(1,2,3)"));
 }
 
-// Pixel centres: whole numbers, included less excluded, thinned to a grid from
-// the smallest X and Y when there are too many.
-TEST(RegionPixels, region_positions_of_keepsCentresInsideAndThinsOnTheGrid) {
+// Pixel centres: whole numbers, included less excluded, thinned to one in every
+// m in scan order when there are too many, and the work bounded per file.
+TEST(RegionPixels, region_positions_of_keepsCentresInsideAndThinsInScanOrder) {
   region_file r;
   ASSERT_EQ(region_parse_text("physical\nbox(10,20,5,3)\n-circle(10,20,1.01)\n", &r), 0);
   region_positions p;
@@ -95,9 +95,15 @@ TEST(RegionPixels, region_positions_of_keepsCentresInsideAndThinsOnTheGrid) {
   ASSERT_EQ(region_positions_of(r.shapes, 999, &p, &line, &error), 0);
   EXPECT_EQ(p.pixels, 1600);
   EXPECT_EQ(p.step, 2);
-  EXPECT_EQ(p.xs.size(), 400u);
-  EXPECT_EQ(p.xs[0], 81);  // the smallest X
+  EXPECT_EQ(p.xs.size(), 800u);
+  EXPECT_EQ(p.xs[0], 81);  // the first centre in scan order, then every other
   EXPECT_EQ(p.xs[1], 83);
+
+  // A line one pixel wide across the diagonal: no grid may miss it.
+  ASSERT_EQ(region_parse_text("physical\nbox(4095.5,4097.5,1697.06,0.3,-45)\n", &r), 0);
+  ASSERT_EQ(region_positions_of(r.shapes, 999, &p, &line, &error), 0) << error;
+  EXPECT_EQ(p.pixels, 1200);
+  EXPECT_EQ(p.xs.size(), 600u);
 
   ASSERT_EQ(region_parse_text("physical\ncircle(10.5,10.5,0.6)\n", &r), 0);
   EXPECT_EQ(region_positions_of(r.shapes, 999, &p, &line, &error), 1);
@@ -107,6 +113,39 @@ TEST(RegionPixels, region_positions_of_keepsCentresInsideAndThinsOnTheGrid) {
   ASSERT_EQ(region_parse_text("physical\ncircle(10,10,1e6)\n", &r), 0);
   EXPECT_EQ(region_positions_of(r.shapes, 999, &p, &line, &error), 1);
   EXPECT_NE(error.find("more than 100000000 pixels"), std::string::npos);
+
+  std::string many = "physical\n";
+  for (int k = 0; k < 700; ++k) many += "circle(" + std::to_string(10 * k) + ",0,3000)\n";
+  ASSERT_EQ(region_parse_text(many.c_str(), &r), 0);
+  EXPECT_EQ(region_positions_of(r.shapes, 999, &p, &line, &error), 1);
+  EXPECT_EQ(line, 585);  // 583 circles of 6,001 rows fit 3,500,000
+  EXPECT_NE(error.find("too large to scan"), std::string::npos) << error;
+}
+
+// Quarter turns are exact: a box or an ellipse turned by a whole multiple of
+// 90 degrees covers the centres of the same shape unturned (or, for a quarter
+// or three-quarter turn, of the shape with its sizes swapped).
+TEST(RegionPixels, region_positions_of_quarterTurnsCoverTheSameCentres) {
+  const auto centres = [](const std::string& text) {
+    region_file r;
+    EXPECT_EQ(region_parse_text(("physical\n" + text).c_str(), &r), 0) << text;
+    region_positions p;
+    int line = 0;
+    std::string error;
+    EXPECT_EQ(region_positions_of(r.shapes, 999, &p, &line, &error), 0) << error;
+    return std::make_pair(p.xs, p.ys);
+  };
+  EXPECT_EQ(centres("box(4096,4097,4,4,0)").first.size(), 9u);
+  for (const char* angle : {"90", "180", "270", "-90", "360", "450"}) {
+    SCOPED_TRACE(angle);
+    const std::string a(angle);
+    EXPECT_EQ(centres("box(4096,4097,4,4," + a + ")"), centres("box(4096,4097,4,4,0)"));
+    const bool half = a == "180" || a == "360";
+    EXPECT_EQ(centres("box(10,20.5,6,3," + a + ")"),
+              centres(half ? "box(10,20.5,6,3,0)" : "box(10,20.5,3,6,0)"));
+    EXPECT_EQ(centres("ellipse(10.5,20,6,3," + a + ")"),
+              centres(half ? "ellipse(10.5,20,6,3,0)" : "ellipse(10.5,20,3,6,0)"));
+  }
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 // by the driver with the matching free_ routine.
 #pragma once
 
+#include <string>
+
 struct dmDataset;
 struct dmBlock;
 struct par_table;
@@ -160,7 +162,7 @@ struct source {
   double y = 0.0;
   double* xs = nullptr;  // positions; &x and &y when capacity < 2
   double* ys = nullptr;
-  int step = 1;  // a region file thinned to every step-th pixel in X and Y
+  int step = 1;  // a region file thinned to one centre in every step, in scan order
 };
 
 /// capacity < 2: one position (0, 0) held in the record; else empty arrays.
@@ -174,14 +176,22 @@ void free_source(source* list);
 source* source_read(const char* file, int capacity);
 struct sky_frame;
 /// Reads the region file file: the sky-pixel centres inside its included shapes
-/// less its excluded ones, and its points, thinned to every step-th pixel when
-/// more than capacity - 1 (with the line "Region FILE: N pixels, every K-th pixel
-/// in x and y used: M positions"). Sky shapes are turned into pixels through
-/// frame. Null, after a message naming the file and the line, when the file
-/// cannot be opened, a line is malformed, names an unknown shape or a system
-/// varto does not read, a shape holds no pixel centre, nothing is left, or the
-/// region is in sky coordinates and frame is null.
-source* source_read_region(const char* file, int capacity, const sky_frame* frame);
+/// less its excluded ones, and its points, thinned to one centre in every step
+/// in scan order when more than capacity - 1 (with the line "Region FILE: N
+/// pixels, one in every K used: M positions"). Sky shapes are turned into pixels
+/// through frame. Null, after a message naming the file and the line, when the
+/// file cannot be opened, a line is malformed, names an unknown shape or a
+/// system varto does not read, a shape holds no pixel centre, nothing is left,
+/// the region is too large to scan, or the region is in sky coordinates and
+/// frame is null or sky_fault (see sky_frame_read; null or empty for none) says
+/// why they cannot be used.
+source* source_read_region(const char* file, int capacity, const sky_frame* frame,
+                           const char* sky_fault = nullptr);
+/// Reads file once and takes it as a region file (source_read_region, *region
+/// set) when a line that is not a comment holds a shape, a coordinate system
+/// or "global", else as a list of positions (source_read). So a pipe serves.
+source* source_read_file(const char* file, int capacity, const sky_frame* frame,
+                         const char* sky_fault, bool* region);
 
 // ---------------------------------------------------------------------------
 // World coordinates of the event file's sky pixels
@@ -190,11 +200,18 @@ source* source_read_region(const char* file, int capacity, const sky_frame* fram
 /// The celestial world coordinate system of the X and Y columns of table
 /// extname of the open event file, built by WCSLIB from the table's header
 /// cards. Null, silently, when the table or its columns cannot be read or the
-/// columns have no celestial system. Released with free_sky_frame.
-sky_frame* sky_frame_read(dmDataset* events, const char* extname);
+/// columns have no celestial system. Released with free_sky_frame. why (when
+/// not null) receives why sky coordinates (RA and Dec in FK5 or ICRS at equinox
+/// 2000) cannot be placed through the frame, to be reported only when they are
+/// given: celestial keys that cannot be used (the key and its fault; the frame
+/// is then null), or a frame that is not equatorial RA and DEC, or in another
+/// system or equinox (the frame is kept, for the RA and DEC it gives the
+/// positions written out). Empty otherwise.
+sky_frame* sky_frame_read(dmDataset* events, const char* extname, std::string* why = nullptr);
 /// The frame from header text: ncards 80-character cards, X and Y the table
-/// columns xcol and ycol (1-based). Null as for sky_frame_read.
-sky_frame* sky_frame_from_header(const char* cards, int ncards, int xcol, int ycol);
+/// columns xcol and ycol (1-based). Null, and why, as for sky_frame_read.
+sky_frame* sky_frame_from_header(const char* cards, int ncards, int xcol, int ycol,
+                                 std::string* why = nullptr);
 /// Releases the frame; null is ignored.
 void free_sky_frame(sky_frame* frame);
 /// RA, Dec (degrees, the frame's equatorial system) to sky pixel X, Y; 0, or 1
@@ -406,6 +423,9 @@ void varto_warn_unknown(const par_table* table);
 bool varto_get_integer(par_table* table, const char* name, int def, int* out);
 bool varto_get_number(par_table* table, const char* name, double def, double* out);
 bool varto_get_vector(par_table* table, const char* name, const double* def, double* out);
+/// True when ra or dec is given (not blank): a sky position that a position
+/// file would otherwise silently replace.
+bool varto_sky_position_given(par_table* table);
 /// True, after a message naming both, when outfile (without '!' or a [block])
 /// is the same file (device and inode) as one of the n inputs; roles[k] says
 /// what inputs[k] is.
