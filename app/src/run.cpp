@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/varto.h"
@@ -109,6 +110,27 @@ provenance* run_provenance(par_table* pars, int debug, const char* const* files,
   return prov;
 }
 
+// name as a run in the folder cwd opens it: a relative file name taken against
+// cwd. Names CFITSIO reads as no plain file ("-", "stdin", "stdout", "mem://"
+// and other "scheme://" names), absolute names and blank ones stay as they are,
+// as does every name when cwd is empty. A leading '!' and a "[block]" are kept.
+std::string in_folder(const std::string& cwd, const char* name) {
+  std::string_view rest(name);
+  const std::size_t first = rest.find_first_not_of(' ');
+  if (cwd.empty() || first == std::string_view::npos) return name;
+  rest.remove_prefix(first);
+  std::string prefix;
+  if (rest.front() == '!') {
+    prefix = "!";
+    rest.remove_prefix(1);
+  }
+  const std::string_view file = rest.substr(0, rest.find('['));
+  if (file.empty() || file.front() == '/' || file == "-" || file == "stdin" || file == "stdout" ||
+      file.find("://") != std::string_view::npos)
+    return name;
+  return prefix + cwd + "/" + std::string(rest);
+}
+
 // True when text (blanks aside) is made only of the IRAF task-mode letters.
 bool task_mode_letters(const char* text) {
   bool any = false;
@@ -122,6 +144,7 @@ bool task_mode_letters(const char* text) {
 
 // What the run is asked to do: the parameter table and the values read from it.
 struct Run {
+  std::string cwd;  // the folder relative names are taken against; empty: the working folder
   Owned<par_table, par_free> pars;
   Owned<char*, free_array_c> colnames{alloc_array_c(kFileLen, 4)};
   int debug = 0;
@@ -133,6 +156,8 @@ struct Run {
   char aspcols[kFileLen + 1] = {};
   char posfile[kFileLen + 1] = {};
   char mode[kFileLen + 1] = {};
+  // The file names as the run opens them (in_folder).
+  std::string evt_path, asp_path, maps_path, steps_path, out_path, pos_path;
   double ghist_spec[3] = {};
   double bso[3] = {};
   int layout = 0;  // 0 for RDF, 1 for REV0
@@ -193,8 +218,8 @@ bool sky_position(par_table* pars, const char* evtfile, const sky_frame* frame, 
 // file or from xpos and ypos; decides the archival data type and lists the
 // whole table. False when the run is refused (exit status 1).
 bool gather_parameters(std::vector<char*>& words, int flags, Run* run) {
-  run->pars.reset(
-      par_open_with("qel", "varto.par", words.data(), static_cast<int>(words.size()), flags));
+  run->pars.reset(par_open_at("qel", "varto.par", words.data(), static_cast<int>(words.size()),
+                              flags, run->cwd.c_str()));
   par_table* pars = run->pars.get();
   if (pars == nullptr)
     return false;  // a value or the parameter file was refused; messages said why
@@ -212,17 +237,28 @@ bool gather_parameters(std::vector<char*>& words, int flags, Run* run) {
   par_get(pars, "outfile", "varto.fits", run->outfile);
   par_get(pars, "aspcols", "TIME,RA_SC,DEC_SC,ROAN_SC", run->aspcols);
   par_get(pars, "pos", " ", run->posfile);
+  run->evt_path = in_folder(run->cwd, run->evtfile);
+  run->asp_path = in_folder(run->cwd, run->aspfile);
+  run->maps_path = in_folder(run->cwd, run->mapspec);
+  run->steps_path = in_folder(run->cwd, run->stepsfile);
+  run->out_path = in_folder(run->cwd, run->outfile);
+  run->pos_path = in_folder(run->cwd, run->posfile);
 
   // An output naming an input is refused before anything is read or written.
   char parfile[kFileLen + 1];
   par_get(pars, "par", "varto.par", parfile);
+  const std::string base = pfile_set_base_dir(run->cwd.c_str());
   const char* found_par = c_paramfind(parfile, "r", ".par .rdb $PFEXTN", "$PDIRS $PFILES $UPARM .");
   const std::string found_parfile = found_par != nullptr ? found_par : "";
-  const char* inputs[] = {run->evtfile, run->aspfile, run->mapspec,         run->stepsfile,
-                          run->posfile, parfile,      found_parfile.c_str()};
+  pfile_set_base_dir(base.c_str());
+  const std::string par_path = in_folder(run->cwd, parfile);
+  const char* inputs[] = {run->evt_path.c_str(),   run->asp_path.c_str(), run->maps_path.c_str(),
+                          run->steps_path.c_str(), run->pos_path.c_str(), par_path.c_str(),
+                          found_parfile.c_str()};
   const char* roles[] = {"event",    "aspect",    "gain-map", "steps",
                          "position", "parameter", "parameter"};
-  if (varto_output_is_input(run->outfile, inputs, roles, static_cast<int>(std::size(inputs)))) {
+  if (varto_output_is_input(run->out_path.c_str(), inputs, roles,
+                            static_cast<int>(std::size(inputs)))) {
     par_list(pars);
     return false;
   }
@@ -271,7 +307,7 @@ bool gather_parameters(std::vector<char*>& words, int flags, Run* run) {
   // intervals are read with the other inputs, where a file that cannot be
   // opened is reported.
   dmsg1(1, "Open DS ", run->evtfile);
-  run->events.reset(dmDatasetOpen(run->evtfile));
+  run->events.reset(dmDatasetOpen(run->evt_path.c_str()));
   run->frame.reset(sky_frame_read(run->events.get(), run->evtext));
 
   // The source positions: a position or region file, or one position from
@@ -286,9 +322,10 @@ bool gather_parameters(std::vector<char*>& words, int flags, Run* run) {
     run->src->xs[0] = position[0];
     run->src->ys[0] = position[1];
   } else {
-    run->region = region_file_test(run->posfile) == 1;
-    run->src.reset(run->region ? source_read_region(run->posfile, 1000, run->frame.get())
-                               : source_read(run->posfile, 1000));
+    const char* pos = run->pos_path.c_str();
+    run->region = region_file_test(pos) == 1;
+    run->src.reset(run->region ? source_read_region(pos, 1000, run->frame.get())
+                               : source_read(pos, 1000));
     if (run->src == nullptr) return false;
   }
 
@@ -314,26 +351,26 @@ bool read_inputs(const Run& run, Inputs* in) {
 
   std::snprintf(line, sizeof line, "Reading event file %s", run.evtfile);
   tmsg(line);
-  in->observation.reset(varto_read_events(run.events.get(), run.evtfile, run.evtext));
+  in->observation.reset(varto_read_events(run.events.get(), run.evt_path.c_str(), run.evtext));
   if (in->observation == nullptr) return false;
   const obs& o = *in->observation;
 
   std::snprintf(line, sizeof line, "Reading aspect file %s", run.aspfile);
   tmsg(line);
   const double nominal[3] = {o.ra_nom, o.dec_nom, o.roll_nom};
-  in->history.reset(
-      varto_read_aspect(run.aspfile, run.layout, run.colnames.get(), run.bso, nominal, o.pixsize));
+  in->history.reset(varto_read_aspect(run.asp_path.c_str(), run.layout, run.colnames.get(), run.bso,
+                                      nominal, o.pixsize));
   if (in->history == nullptr) return false;
 
   std::snprintf(line, sizeof line, "Reading gain map calibrations %s", run.mapspec);
   tmsg(line);
-  in->maps.reset(varto_cal_read(run.mapspec));
+  in->maps.reset(varto_cal_read(run.maps_path.c_str(), in_folder(run.cwd, "gain.time").c_str()));
   if (in->maps == nullptr) return false;
   dmsg(1, "Read gain maps");
   if (!cs_is_blank(run.stepsfile)) {
     std::snprintf(line, sizeof line, "Reading gain steps file %s", run.stepsfile);
     tmsg(line);
-    if (read_gain_steps_file(in->maps.get(), run.stepsfile) != 0) return false;
+    if (read_gain_steps_file(in->maps.get(), run.steps_path.c_str()) != 0) return false;
   }
   return true;
 }
@@ -365,7 +402,7 @@ int run_and_report(const Run& run, const Inputs& in, bool write, std::unique_loc
     prov->frame = run.frame.get();
     if (run.region) std::snprintf(prov->region, sizeof prov->region, "%s", run.posfile);
     if (write) {
-      status = varto_write(run.outfile, hist.get(), prov.get());
+      status = varto_write(run.out_path.c_str(), hist.get(), prov.get());
     } else {
       varto_list_mean_gain(hist.get());
     }
@@ -517,6 +554,7 @@ RunResult run(const RunOptions& options) {
   dmInit(rirade_init());
   {
     Run run;
+    run.cwd = options.cwd;
     Inputs inputs;
     auto output = std::make_shared<RunOutput>();
     if (gather_parameters(words, flags, &run) && read_inputs(run, &inputs)) {
