@@ -14,6 +14,7 @@
 #include "app/varto.h"
 #include "dm/dm.h"
 #include "param/par.h"
+#include "parameters.h"
 #include "util/util.h"
 
 #ifndef VARTO_VERSION
@@ -21,33 +22,6 @@
 #endif
 
 namespace {
-
-// Every parameter varto reads, with its default and meaning, in usage order.
-struct KnownParameter {
-  const char* name;
-  const char* def;
-  const char* meaning;
-};
-
-constexpr KnownParameter kParameters[] = {
-    {"events", "bas.fits", "event file (header and good time intervals)"},
-    {"aspect", "anc.fits", "aspect file (pointing history)"},
-    {"maps", "gain.fits[RHRI_GAIN]", "gain-map table, file[block]"},
-    {"steps", "(blank)", "gain-steps file, one MJD a line; blank means none"},
-    {"outfile", "varto.fits", "output file holding the table GAIN_HIST"},
-    {"aspcols", "TIME,RA_SC,DEC_SC,ROAN_SC", "aspect columns: time, then three attitude columns"},
-    {"pos", "(blank)", "position file ('x y' sky pixels a line, at most 999) or region file"},
-    {"xpos", "4096.0", "source X in sky pixels, when pos is blank"},
-    {"ypos", "4097.0", "source Y in sky pixels, when pos is blank"},
-    {"ra", "(blank)", "source RA, degrees or h:m:s; with dec replaces xpos, ypos"},
-    {"dec", "(blank)", "source Dec, degrees or d:m:s; with ra replaces xpos, ypos"},
-    {"mode", "(blank)", "archival data type: RDF, other text for REV0, blank to decide"},
-    {"bso", "48,40,0", "boresight offset: X, Y pixels and roll degrees"},
-    {"ghist", "3,7,0.05", "histogram: first bin centre, last bin centre, bin width"},
-    {"d", "0", "debug level"},
-    {"par", "varto.par", "parameter file"},
-    {"parkernel", "qel", "iraf or orv reads the parameter file with the IRAF-syntax library"},
-};
 
 std::string lower(const char* text) {
   std::string s(text != nullptr ? text : "");
@@ -136,9 +110,10 @@ int varto_usage_or_version(int argc, char** argv) {
       tmsg("Words name=value override the parameter file (par, default varto.par).");
       tmsg("");
       tmsg("Parameters (default, meaning):");
-      for (const KnownParameter& p : kParameters) {
+      for (const varto_params::Parameter& p : varto_params::kTable) {
         char line[UTIL_MSG_BUF];
-        std::snprintf(line, sizeof line, "  %-10s %-26s %s", p.name, p.def, p.meaning);
+        std::snprintf(line, sizeof line, "  %-10s %-26s %s", p.name, *p.def ? p.def : "(blank)",
+                      p.meaning);
         tmsg(line);
       }
       tmsg("");
@@ -159,7 +134,7 @@ void varto_warn_unknown(const par_table* table) {
     bool known = false;
     const char* closest = nullptr;
     std::size_t best = 3;  // at most two edits make a close name
-    for (const KnownParameter& p : kParameters) {
+    for (const varto_params::Parameter& p : varto_params::kTable) {
       if (name == p.name) known = true;
       const std::size_t d = edit_distance(name, p.name);
       // Short names are close only at one edit.
@@ -249,6 +224,31 @@ bool varto_output_is_input(const char* outfile, const char* const* inputs, const
                                " file " + inputs[k] + ": refused";
       tmsg(line.c_str());
       return true;
+    }
+  }
+  return false;
+}
+
+bool varto_params::read(par_table* pars, const Parameter& p, char* text, double* numbers) {
+  switch (p.check) {
+    case Check::text: par_get(pars, p.name, *p.def != '\0' ? p.def : " ", text); return true;
+    case Check::integer: {
+      int value = 0;
+      const bool ok = varto_get_integer(pars, p.name, std::atoi(p.def), &value);
+      numbers[0] = value;
+      return ok;
+    }
+    case Check::number: return varto_get_number(pars, p.name, std::strtod(p.def, nullptr), numbers);
+    case Check::vector: {
+      // The default "a,b,c" as three numbers.
+      double def[3] = {};
+      const char* cursor = p.def;
+      for (double& d : def) {
+        char* end = nullptr;
+        d = std::strtod(cursor, &end);
+        cursor = *end == ',' ? end + 1 : end;
+      }
+      return varto_get_vector(pars, p.name, def, numbers);
     }
   }
   return false;

@@ -31,7 +31,7 @@ void free_gain_data(gain_data* set) {
   delete set;
 }
 
-gain_data* varto_cal_read(const char* spec) {
+gain_data* varto_cal_read(const char* spec, const char* time_file) {
   dmBlock* table = dmDatasetTableOpen(spec);
   if (table == nullptr) {
     tmsg("Failed to open gain calibration dataset");
@@ -101,7 +101,7 @@ gain_data* varto_cal_read(const char* spec) {
     free_gain_data(set);
     return nullptr;
   }
-  if (dbg_level(1)) time_slice(set);
+  if (dbg_level(1)) time_slice(set, time_file);
   return set;
 }
 
@@ -159,12 +159,12 @@ int read_gain_steps_file(gain_data* set, const char* file) {
   return 0;
 }
 
-void time_slice(const gain_data* set) {
+void time_slice(const gain_data* set, const char* file) {
   if (set == nullptr) return;
   // Written to a file of varto's own and renamed into place: a link planted at
   // gain.time is replaced, never followed.
   char temp[UTIL_PATH_LEN + 1];
-  if (sys_own_file("gain.time", temp, sizeof temp) != 0) {
+  if (sys_own_file(file, temp, sizeof temp) != 0) {
     tmsg("Failed to open gain.time");
     return;
   }
@@ -191,7 +191,7 @@ void time_slice(const gain_data* set) {
   FILE* stream = fio_file_fptr(ch);
   const bool written = stream != nullptr && std::fflush(stream) == 0 && std::ferror(stream) == 0;
   fio_close(ch);
-  if (!written || sys_own_file_commit(temp, "gain.time") != 0) {
+  if (!written || sys_own_file_commit(temp, file) != 0) {
     sys_own_file_remove(temp);
     tmsg("Failed to write gain.time");
   }

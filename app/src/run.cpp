@@ -10,11 +10,13 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/varto.h"
 #include "dm/dm.h"
 #include "param/par.h"
+#include "parameters.h"
 #include "pfile/pfile.h"
 #include "region/region.h"
 #include "util/util.h"
@@ -46,6 +48,10 @@ struct varto::RunOutput {
 
 namespace {
 
+namespace params = varto_params;
+using params::kFileCount;
+using params::kFiles;
+
 constexpr int kFileLen = PAR_VALUE_LEN;  // file names and column names are parameter values
 static_assert(PROV_LINE_LEN > PAR_VALUE_LEN, "a provenance line holds any parameter value");
 
@@ -59,7 +65,7 @@ int last_dot(const char* name) {
 
 // The provenance of the output: every parameter's effective value as
 // name=value, defaults included, then the input files, for the HISTORY cards.
-provenance* run_provenance(par_table* pars, int debug, const char* const* files,
+provenance* run_provenance(par_table* pars, int debug, const char (*files)[kFileLen + 1],
                            const char* aspcols, const char* mode, const source* src,
                            const double* bso, const double* ghist) {
   provenance* prov = alloc_provenance();
@@ -67,14 +73,14 @@ provenance* run_provenance(par_table* pars, int debug, const char* const* files,
   char text[PROV_LINE_LEN];
   std::snprintf(text, sizeof text, "%d", debug);
   provenance_add(prov, "d=", text);
-  const char* const file_names[] = {"events=", "aspect=", "maps=", "steps=", "outfile=", "pos="};
-  for (int k = 0; k < 6; ++k) provenance_add(prov, file_names[k], files[k]);
+  for (std::size_t k = 0; k < kFileCount; ++k)
+    provenance_add(prov, (std::string(kFiles[k].parameter) + "=").c_str(), files[k]);
   provenance_add(prov, "aspcols=", aspcols);
-  const bool one_position = cs_is_blank(files[5]);
+  const bool one_position = cs_is_blank(files[params::kPos]);
   char xpos[PAR_VALUE_LEN + 1];
   char ypos[PAR_VALUE_LEN + 1];
-  par_get(pars, "xpos", "4096.0", xpos);
-  par_get(pars, "ypos", "4097.0", ypos);
+  par_get(pars, "xpos", params::get("xpos").def, xpos);
+  par_get(pars, "ypos", params::get("ypos").def, ypos);
   if (one_position) {
     std::snprintf(xpos, sizeof xpos, "%.15g", src->xs[0]);
     std::snprintf(ypos, sizeof ypos, "%.15g", src->ys[0]);
@@ -85,8 +91,8 @@ provenance* run_provenance(par_table* pars, int debug, const char* const* files,
   // cards it always had.
   char ra[PAR_VALUE_LEN + 1];
   char dec[PAR_VALUE_LEN + 1];
-  par_get(pars, "ra", " ", ra);
-  par_get(pars, "dec", " ", dec);
+  params::read(pars, params::get("ra"), ra, nullptr);
+  params::read(pars, params::get("dec"), dec, nullptr);
   if (!cs_is_blank(ra) || !cs_is_blank(dec)) {
     provenance_add(prov, "ra=", ra);
     provenance_add(prov, "dec=", dec);
@@ -96,17 +102,36 @@ provenance* run_provenance(par_table* pars, int debug, const char* const* files,
   provenance_add(prov, "bso=", text);
   std::snprintf(text, sizeof text, "%.15g,%.15g,%.15g", ghist[0], ghist[1], ghist[2]);
   provenance_add(prov, "ghist=", text);
-  par_get(pars, "par", "varto.par", text);
+  params::read(pars, params::get("par"), text, nullptr);
   provenance_add(prov, "par=", text);
-  par_get(pars, "parkernel", "qel", text);
+  params::read(pars, params::get("parkernel"), text, nullptr);
   provenance_add(prov, "parkernel=", text);
-  const char* const inputs[] = {
-      "Input event file ", "Input aspect file ", "Input gain maps ", "Input gain steps ", nullptr,
-      "Input positions "};
-  for (int k = 0; k < 6; ++k) {
-    if (inputs[k] != nullptr && !cs_is_blank(files[k])) provenance_add(prov, inputs[k], files[k]);
+  for (std::size_t k = 0; k < kFileCount; ++k) {
+    const char* label = kFiles[k].provenance;
+    if (label != nullptr && !cs_is_blank(files[k])) provenance_add(prov, label, files[k]);
   }
   return prov;
+}
+
+// name as a run in the folder cwd opens it: a relative file name taken against
+// cwd. Names CFITSIO reads as no plain file ("-", "stdin", "stdout", "mem://"
+// and other "scheme://" names), absolute names and blank ones stay as they are,
+// as does every name when cwd is empty. A leading '!' and a "[block]" are kept.
+std::string in_folder(const std::string& cwd, const char* name) {
+  std::string_view rest(name);
+  const std::size_t first = rest.find_first_not_of(' ');
+  if (cwd.empty() || first == std::string_view::npos) return name;
+  rest.remove_prefix(first);
+  std::string prefix;
+  if (rest.front() == '!') {
+    prefix = "!";
+    rest.remove_prefix(1);
+  }
+  const std::string_view file = rest.substr(0, rest.find('['));
+  if (file.empty() || file.front() == '/' || file == "-" || file == "stdin" || file == "stdout" ||
+      file.find("://") != std::string_view::npos)
+    return name;
+  return prefix + cwd + "/" + std::string(rest);
 }
 
 // True when text (blanks aside) is made only of the IRAF task-mode letters.
@@ -122,16 +147,13 @@ bool task_mode_letters(const char* text) {
 
 // What the run is asked to do: the parameter table and the values read from it.
 struct Run {
+  std::string cwd;  // the folder relative names are taken against; empty: the working folder
   Owned<par_table, par_free> pars;
   Owned<char*, free_array_c> colnames{alloc_array_c(kFileLen, 4)};
   int debug = 0;
-  char evtfile[kFileLen + 1] = {};
-  char aspfile[kFileLen + 1] = {};
-  char mapspec[kFileLen + 1] = {};
-  char stepsfile[kFileLen + 1] = {};
-  char outfile[kFileLen + 1] = {};
+  char files[kFileCount][kFileLen + 1] = {};  // the names of kFiles as given
+  std::string paths[kFileCount];              // and as the run opens them (in_folder)
   char aspcols[kFileLen + 1] = {};
-  char posfile[kFileLen + 1] = {};
   char mode[kFileLen + 1] = {};
   double ghist_spec[3] = {};
   double bso[3] = {};
@@ -159,8 +181,8 @@ bool sky_position(par_table* pars, const char* evtfile, const sky_frame* frame,
                   const std::string& sky_fault, double* position) {
   char ra_text[PAR_VALUE_LEN + 1];
   char dec_text[PAR_VALUE_LEN + 1];
-  par_get(pars, "ra", " ", ra_text);
-  par_get(pars, "dec", " ", dec_text);
+  params::read(pars, params::get("ra"), ra_text, nullptr);
+  params::read(pars, params::get("dec"), dec_text, nullptr);
   const bool has_ra = !cs_is_blank(ra_text);
   const bool has_dec = !cs_is_blank(dec_text);
   if (!has_ra && !has_dec) return true;
@@ -200,51 +222,62 @@ bool sky_position(par_table* pars, const char* evtfile, const sky_frame* frame,
 // file or from xpos and ypos; decides the archival data type and lists the
 // whole table. False when the run is refused (exit status 1).
 bool gather_parameters(std::vector<char*>& words, int flags, Run* run) {
-  run->pars.reset(
-      par_open_with("qel", "varto.par", words.data(), static_cast<int>(words.size()), flags));
+  run->pars.reset(par_open_at("qel", "varto.par", words.data(), static_cast<int>(words.size()),
+                              flags, run->cwd.c_str()));
   par_table* pars = run->pars.get();
   if (pars == nullptr)
     return false;  // a value or the parameter file was refused; messages said why
   varto_warn_unknown(pars);
-  if (!varto_get_integer(pars, "d", 0, &run->debug)) {
+  double debug = 0.0;
+  if (!params::read(pars, params::get("d"), nullptr, &debug)) {
     par_list(pars);
     return false;
   }
+  run->debug = static_cast<int>(debug);
   dbg_set(run->debug);
 
-  par_get(pars, "events", "bas.fits", run->evtfile);
-  par_get(pars, "aspect", "anc.fits", run->aspfile);
-  par_get(pars, "maps", "gain.fits[RHRI_GAIN]", run->mapspec);
-  par_get(pars, "steps", " ", run->stepsfile);
-  par_get(pars, "outfile", "varto.fits", run->outfile);
-  par_get(pars, "aspcols", "TIME,RA_SC,DEC_SC,ROAN_SC", run->aspcols);
-  par_get(pars, "pos", " ", run->posfile);
+  for (std::size_t k = 0; k < kFileCount; ++k) {
+    for (const params::Parameter& p : params::kTable) {
+      if (cs_eq(p.name, kFiles[k].parameter)) params::read(pars, p, run->files[k], nullptr);
+    }
+    run->paths[k] = in_folder(run->cwd, run->files[k]);
+  }
+  params::read(pars, params::get("aspcols"), run->aspcols, nullptr);
 
   // An output naming an input is refused before anything is read or written.
   char parfile[kFileLen + 1];
-  par_get(pars, "par", "varto.par", parfile);
+  params::read(pars, params::get("par"), parfile, nullptr);
+  const std::string base = pfile_set_base_dir(run->cwd.c_str());
   const char* found_par = c_paramfind(parfile, "r", ".par .rdb $PFEXTN", "$PDIRS $PFILES $UPARM .");
   const std::string found_parfile = found_par != nullptr ? found_par : "";
-  const char* inputs[] = {run->evtfile, run->aspfile, run->mapspec,         run->stepsfile,
-                          run->posfile, parfile,      found_parfile.c_str()};
-  const char* roles[] = {"event",    "aspect",    "gain-map", "steps",
-                         "position", "parameter", "parameter"};
-  if (varto_output_is_input(run->outfile, inputs, roles, static_cast<int>(std::size(inputs)))) {
+  pfile_set_base_dir(base.c_str());
+  const std::string par_path = in_folder(run->cwd, parfile);
+  std::vector<const char*> inputs;
+  std::vector<const char*> roles;
+  for (std::size_t k = 0; k < kFileCount; ++k) {
+    if (kFiles[k].role == nullptr) continue;
+    inputs.push_back(run->paths[k].c_str());
+    roles.push_back(kFiles[k].role);
+  }
+  for (const std::string* name : {&par_path, &found_parfile}) {
+    inputs.push_back(name->c_str());
+    roles.push_back("parameter");
+  }
+  if (varto_output_is_input(run->paths[params::kOutfile].c_str(), inputs.data(), roles.data(),
+                            static_cast<int>(inputs.size()))) {
     par_list(pars);
     return false;
   }
 
   // Numeric parameters and the histogram bins are checked before any input,
   // the position file included, is read.
-  const double ghist_default[3] = {3.0, 7.0, 0.05};
-  const double bso_default[3] = {48.0, 40.0, 0.0};
-  double position[2] = {4096.0, 4097.0};
-  const bool one_position = cs_is_blank(run->posfile);
-  bool numbers = varto_get_vector(pars, "ghist", ghist_default, run->ghist_spec);
-  numbers = varto_get_vector(pars, "bso", bso_default, run->bso) && numbers;
+  double position[2] = {};
+  const bool one_position = cs_is_blank(run->files[params::kPos]);
+  bool numbers = params::read(pars, params::get("ghist"), nullptr, run->ghist_spec);
+  numbers = params::read(pars, params::get("bso"), nullptr, run->bso) && numbers;
   if (one_position) {
-    numbers = varto_get_number(pars, "xpos", 4096.0, &position[0]) && numbers;
-    numbers = varto_get_number(pars, "ypos", 4097.0, &position[1]) && numbers;
+    numbers = params::read(pars, params::get("xpos"), nullptr, &position[0]) && numbers;
+    numbers = params::read(pars, params::get("ypos"), nullptr, &position[1]) && numbers;
   }
   if (!numbers) {
     par_list(pars);
@@ -265,10 +298,13 @@ bool gather_parameters(std::vector<char*>& words, int flags, Run* run) {
 
   // The archival data type: RDF, or REV0 for an aspect file ending in ".ao".
   // The IRAF task mode ("ql" and the like) of a parameter file is no data type.
-  par_get(pars, "mode", " ", run->mode);
+  params::read(pars, params::get("mode"), run->mode, nullptr);
   if (task_mode_letters(run->mode)) cs_copy(" ", run->mode);
   if (cs_is_blank(run->mode)) {
-    cs_copy(cs_eq(run->aspfile + last_dot(run->aspfile), ".ao") ? "REV0" : "RDF", run->mode);
+    cs_copy(cs_eq(run->files[params::kAspect] + last_dot(run->files[params::kAspect]), ".ao")
+                ? "REV0"
+                : "RDF",
+            run->mode);
   }
   run->layout = cs_eq(run->mode, "RDF") ? 0 : 1;
   run->evtext = run->layout == 0 ? "STDEVT" : "EVENTS";
@@ -277,14 +313,15 @@ bool gather_parameters(std::vector<char*>& words, int flags, Run* run) {
   // the RA and Dec of the positions written out; its header and good time
   // intervals are read with the other inputs, where a file that cannot be
   // opened is reported.
-  dmsg1(1, "Open DS ", run->evtfile);
-  run->events.reset(dmDatasetOpen(run->evtfile));
+  dmsg1(1, "Open DS ", run->files[params::kEvents]);
+  run->events.reset(dmDatasetOpen(run->paths[params::kEvents].c_str()));
   run->frame.reset(sky_frame_read(run->events.get(), run->evtext, &run->sky_fault));
 
   // The source positions: a position or region file, or one position from
   // ra and dec or from xpos and ypos.
   if (one_position) {
-    if (!sky_position(pars, run->evtfile, run->frame.get(), run->sky_fault, position)) {
+    if (!sky_position(pars, run->files[params::kEvents], run->frame.get(), run->sky_fault,
+                      position)) {
       par_list(pars);
       return false;
     }
@@ -298,8 +335,8 @@ bool gather_parameters(std::vector<char*>& words, int flags, Run* run) {
       err_msg("Parameters pos and ra, dec both give the source position: give only one");
       return false;
     }
-    run->src.reset(source_read_file(run->posfile, 1000, run->frame.get(), run->sky_fault.c_str(),
-                                    &run->region));
+    run->src.reset(source_read_file(run->paths[params::kPos].c_str(), 1000, run->frame.get(),
+                                    run->sky_fault.c_str(), &run->region));
     if (run->src == nullptr) return false;
   }
 
@@ -315,36 +352,36 @@ bool gather_parameters(std::vector<char*>& words, int flags, Run* run) {
 // gain maps and the gain steps, naming each file first. False as soon as one
 // cannot be read (exit status 1).
 bool read_inputs(const Run& run, Inputs* in) {
-  char line[UTIL_MSG_BUF + kFileLen];  // report lines name whole file names
   dashline(45);
   tmsg("SOURCE GAIN HISTOGRAM");
-  std::snprintf(line, sizeof line, "Archival data type: %s", run.mode);
-  tmsg(line);
+  const std::string type = std::string("Archival data type: ") + run.mode;
+  tmsg(type.c_str());
   dashline(45);
   tmsg(" ");
+  // The report line that names a file before it is read; the path it is opened by.
+  const auto reading = [&run](std::size_t k) {
+    const std::string line = kFiles[k].reading + std::string(run.files[k]);
+    tmsg(line.c_str());
+    return run.paths[k].c_str();
+  };
 
-  std::snprintf(line, sizeof line, "Reading event file %s", run.evtfile);
-  tmsg(line);
-  in->observation.reset(varto_read_events(run.events.get(), run.evtfile, run.evtext));
+  const char* events = reading(params::kEvents);
+  in->observation.reset(varto_read_events(run.events.get(), events, run.evtext));
   if (in->observation == nullptr) return false;
   const obs& o = *in->observation;
 
-  std::snprintf(line, sizeof line, "Reading aspect file %s", run.aspfile);
-  tmsg(line);
+  const char* aspect = reading(params::kAspect);
   const double nominal[3] = {o.ra_nom, o.dec_nom, o.roll_nom};
   in->history.reset(
-      varto_read_aspect(run.aspfile, run.layout, run.colnames.get(), run.bso, nominal, o.pixsize));
+      varto_read_aspect(aspect, run.layout, run.colnames.get(), run.bso, nominal, o.pixsize));
   if (in->history == nullptr) return false;
 
-  std::snprintf(line, sizeof line, "Reading gain map calibrations %s", run.mapspec);
-  tmsg(line);
-  in->maps.reset(varto_cal_read(run.mapspec));
+  const char* maps = reading(params::kMaps);
+  in->maps.reset(varto_cal_read(maps, in_folder(run.cwd, "gain.time").c_str()));
   if (in->maps == nullptr) return false;
   dmsg(1, "Read gain maps");
-  if (!cs_is_blank(run.stepsfile)) {
-    std::snprintf(line, sizeof line, "Reading gain steps file %s", run.stepsfile);
-    tmsg(line);
-    if (read_gain_steps_file(in->maps.get(), run.stepsfile) != 0) return false;
+  if (!cs_is_blank(run.files[params::kSteps])) {
+    if (read_gain_steps_file(in->maps.get(), reading(params::kSteps)) != 0) return false;
   }
   return true;
 }
@@ -364,19 +401,17 @@ int run_and_report(const Run& run, const Inputs& in, bool write, std::unique_loc
   lock.lock();
   if (calc != 0) return calc;
   dmsg(1, "Write FITS file");
-  const char* const files[] = {run.evtfile,   run.aspfile, run.mapspec,
-                               run.stepsfile, run.outfile, run.posfile};
   int status = 0;
   {
-    Owned<provenance, free_provenance> prov(run_provenance(run.pars.get(), run.debug, files,
+    Owned<provenance, free_provenance> prov(run_provenance(run.pars.get(), run.debug, run.files,
                                                            run.aspcols, run.mode, run.src.get(),
                                                            run.bso, run.ghist_spec));
     provenance_read_mission(prov.get(), run.events.get(), run.evtext);
     prov->positions = run.src.get();
     prov->frame = run.frame.get();
-    if (run.region) std::snprintf(prov->region, sizeof prov->region, "%s", run.posfile);
+    if (run.region) std::snprintf(prov->region, sizeof prov->region, "%s", run.files[params::kPos]);
     if (write) {
-      status = varto_write(run.outfile, hist.get(), prov.get());
+      status = varto_write(run.paths[params::kOutfile].c_str(), hist.get(), prov.get());
     } else {
       varto_list_mean_gain(hist.get());
     }
@@ -528,6 +563,7 @@ RunResult run(const RunOptions& options) {
   dmInit(rirade_init());
   {
     Run run;
+    run.cwd = options.cwd;
     Inputs inputs;
     auto output = std::make_shared<RunOutput>();
     if (gather_parameters(words, flags, &run) && read_inputs(run, &inputs)) {

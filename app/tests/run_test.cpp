@@ -21,11 +21,13 @@ struct Captured {
   std::string err;
 };
 
-Captured run_words(const std::vector<std::string>& words, bool queries = true) {
+Captured run_words(const std::vector<std::string>& words, bool queries = true,
+                   const std::string& cwd = "") {
   Captured c;
   varto::RunOptions options;
   options.words = words;
   options.queries = queries;
+  options.cwd = cwd;
   options.sink = [&c](varto::Stream stream, std::string_view text) {
     (stream == varto::Stream::out ? c.out : c.err).append(text);
   };
@@ -88,6 +90,36 @@ TEST_F(RunEntryTest, TwoThreadsAtOnce_giveWhatTheProgramGives) {
   EXPECT_EQ(read_fits_column(path("again.fits"), "GAIN_HIST", "WEIGHT"), b.result.weight);
   EXPECT_EQ(read_fits_key(path("again.fits"), "GAIN_HIST", "DUPTIME"),
             read_fits_key(path("many.fits"), "GAIN_HIST", "DUPTIME"));
+}
+
+// Relative names, the parameter file found through either reader and gain.time
+// at d=1 are all taken in cwd; nothing lands in the working folder.
+TEST_F(RunEntryTest, Cwd_takesRelativeNamesInThatFolder) {
+  write_hand_observation(dir_.string(), HandObservation{});
+  write_text("pos.txt", "4096 4096\n4352 4096\n");
+  write_text("varto.par",
+             "pos,f,h,\"pos.txt\",,,\"Positions\"\nbso,s,h,\"0,0,0\",,,\"Boresight\"\n"
+             "mode,s,h,\"ql\"\n");
+  const varto_test::RunResult program = run_varto(dir_.string(), "outfile=program.fits d=1");
+  ASSERT_EQ(program.status, 0) << program.err;
+  fs::remove(path("gain.time"));
+  const std::string program_file = path("program.fits");
+  for (const char* kernel : {"qel", "iraf"}) {
+    SCOPED_TRACE(kernel);
+    const std::string outfile = std::string(kernel) + ".fits";
+    const Captured got = run_words(
+        {std::string("parkernel=") + kernel, "outfile=" + outfile, "d=1"}, true, dir_.string());
+    ASSERT_EQ(got.result.status, 0) << got.err;
+    EXPECT_TRUE(fs::exists(path(outfile)));
+    EXPECT_FALSE(fs::exists(outfile));
+    EXPECT_TRUE(fs::exists(path("gain.time")));
+    EXPECT_FALSE(fs::exists("gain.time"));
+    fs::remove(path("gain.time"));
+    EXPECT_EQ(got.result.x, read_fits_column(program_file, "SOURCE_POS", "X"));
+    EXPECT_EQ(got.result.exposure, read_fits_column(program_file, "GAIN_HIST", "EXPOSURE"));
+    EXPECT_EQ(read_fits_column(path(outfile), "GAIN_HIST", "WEIGHT"),
+              read_fits_column(program_file, "GAIN_HIST", "WEIGHT"));
+  }
 }
 
 TEST_F(RunEntryTest, StoppedRuns_returnTheirErrorAndTheProcessGoesOn) {

@@ -12,3 +12,7 @@ void par_refuse_file(const char* filename, const char* reason);
 
 /// The flags of the par_open_with call in progress on this thread (PAR_NO_QUERIES).
 extern thread_local int par_open_flags;
+/// The folder of the par_open_at call in progress on this thread ("" for the
+/// working folder), and filename taken against it when relative.
+extern thread_local std::string par_open_dir;
+std::string par_in_open_dir(const char* filename);

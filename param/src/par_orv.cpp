@@ -37,7 +37,7 @@ int orv_par_open(const char* filename, par_table* table) {
     const int code = parerr;
     std::string reason;
     if (code == PARAM_FILE_NOT_FOUND) {
-      reason = par_unreadable_reason(filename);
+      reason = par_unreadable_reason(par_in_open_dir(filename).c_str());
       if (reason.empty()) return 0;
     } else if (code != PARAM_FILE_READ_ERROR) {
       reason = c_paramerrstr();

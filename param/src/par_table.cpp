@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "par_int.h"
+#include "pfile/pfile.h"
 #include "util/util.h"
 
 // Entry of each upper-cased name (trailing blanks removed, as comparisons ignore
@@ -303,6 +304,17 @@ par_table* par_init(const char* deffile, int capacity, char** words, int count) 
 }
 
 thread_local int par_open_flags = 0;
+thread_local std::string par_open_dir;
+
+std::string par_in_open_dir(const char* filename) {
+  std::string name = filename != nullptr ? filename : "";
+  const std::size_t first = name.find_first_not_of(' ');
+  // A blank name and "*" are the terminal, not files.
+  if (par_open_dir.empty() || first == std::string::npos || name[first] == '/' ||
+      cs_eq(filename, "*"))
+    return name;
+  return par_open_dir + "/" + name.substr(first);
+}
 
 par_table* par_open(const char* defkernel, const char* deffile, char** words, int count) {
   return par_open_with(defkernel, deffile, words, count, 0);
@@ -310,6 +322,11 @@ par_table* par_open(const char* defkernel, const char* deffile, char** words, in
 
 par_table* par_open_with(const char* defkernel, const char* deffile, char** words, int count,
                          int flags) {
+  return par_open_at(defkernel, deffile, words, count, flags, nullptr);
+}
+
+par_table* par_open_at(const char* defkernel, const char* deffile, char** words, int count,
+                       int flags, const char* dir) {
   par_table* table = par_alloc(PAR_TABLE_CAPACITY);
   // The words come first so that par and parkernel may be given there. A word
   // refused on this pass would be refused again on the second one.
@@ -322,13 +339,17 @@ par_table* par_open_with(const char* defkernel, const char* deffile, char** word
     int read = 0;
     const bool from_file = (flags & PAR_NO_FILE) == 0;
     par_open_flags = flags;
+    par_open_dir = dir != nullptr ? dir : "";
+    const std::string base = pfile_set_base_dir(par_open_dir.c_str());
     if (cs_uceq(kernel, "orv") || cs_uceq(kernel, "iraf")) {
       dmsg(0, "ORV/IRAF parameter interface");
       if (from_file) read = orv_par_open(file, table);
     } else {
       dmsg(0, "QEL parameter interface");
-      if (from_file) read = par_read_file(file, table);
+      if (from_file) read = par_read_file(par_in_open_dir(file).c_str(), table);
     }
+    pfile_set_base_dir(base.c_str());
+    par_open_dir.clear();
     par_open_flags = 0;
     ok = read == 0 && par_set_args(words, count, table) == 0;
   }

@@ -21,6 +21,16 @@ using pfile_detail::has_letter;
 
 constexpr int ExpandMax = 1024;
 
+// The folder relative names are taken against on this thread; empty for the
+// working folder.
+thread_local std::string base_dir;
+
+// name, when relative and a base folder is set, taken against that folder.
+std::string based(const std::string& name) {
+  if (base_dir.empty() || name.empty() || name[0] == '/') return name;
+  return base_dir + "/" + name;
+}
+
 // Every search result lives here until the next search.
 char (&result_buf)[ParamPathMax] = pfile_detail::state.found;
 
@@ -299,12 +309,18 @@ void ResolvePath(const char* ibuf, char* obuf, int size) {
   pfile_detail::copy_text(out, obuf, size);
 }
 
+std::string pfile_set_base_dir(const char* dir) {
+  std::string previous = base_dir;
+  base_dir = dir != nullptr ? dir : "";
+  return previous;
+}
+
 char* Access(const char* name, const char* mode) {
   if (name == nullptr) {
     return nullptr;
   }
   // A name that expands beyond the limit is not cut short and tested.
-  std::string expanded = expand_env(name);
+  std::string expanded = based(expand_env(name));
   if (expanded.size() >= static_cast<std::size_t>(ExpandMax)) {
     return nullptr;
   }
@@ -343,7 +359,7 @@ char* locatepfile(const char* name) {
   if (name == nullptr || dir == nullptr) {
     return nullptr;
   }
-  std::string uparm = dir;
+  std::string uparm = based(dir);
   std::string base = name;
   if (base.ends_with(".par")) {
     base.resize(base.size() - 4);

@@ -29,8 +29,14 @@ using Sink = std::function<void(Stream stream, std::string_view text)>;
 struct RunOptions {
   /// The parameter words, as on the command line ("pos=src.reg", "ghist=3,7,0.05").
   std::vector<std::string> words;
-  /// The folder against which relative file names (inputs, outfile, the
-  /// parameter file, gain.time) are resolved; empty for the working folder.
+  /// The folder against which relative file names are taken, without changing
+  /// the working folder: the inputs (events, aspect, maps, steps, pos), outfile
+  /// and its private temporary folder, the parameter file and the folders of
+  /// its search (PDIRS, PFILES, UPARM and "."), and gain.time at d=1. Absolute
+  /// names and names CFITSIO reads as no plain file ("-", "stdin", "stdout",
+  /// "mem://...") stay as they are. The report and the output's HISTORY cards
+  /// name the files as given; a reader's own error line names the file as
+  /// opened. Empty for the working folder.
   std::string cwd;
   /// Where the report goes.
   Sink sink;
@@ -83,7 +89,6 @@ struct RunResult {
 /// lets it go while it bins. Runs on several threads therefore bin at the same
 /// time but read and write one after another.
 ///
-/// cwd is not yet applied: relative names are taken from the working folder.
 /// The error is, for a run that stopped, the first line on standard error that
 /// is neither a debug line ("[*") nor a warning, else the first report line
 /// that begins a failure message, else the last report line.

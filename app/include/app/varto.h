@@ -139,16 +139,18 @@ void free_gain_data(gain_data* set);
 /// Reads the maps of the table named by spec ("file[block]"). Null, after a
 /// message, when the table cannot be opened or read, lacks its TIME and GAIN_MAP
 /// columns, has maps that are not 32 x 32 or times that are not numbers, or
-/// holds fewer than two maps.
-gain_data* varto_cal_read(const char* spec);
+/// holds fewer than two maps. At debug level 1 the maps are listed in the file
+/// time_file (by default "gain.time" in the working folder).
+gain_data* varto_cal_read(const char* spec, const char* time_file = "gain.time");
 /// Appends the steps listed in file (one MJD a line, '#' comments); a blank name
 /// does nothing. At most step_capacity steps are kept; steps out of time order
 /// are sorted, with one warning. 1, after "Failed to open steps file" or a line
 /// naming the bad line, when the file cannot be opened or a line's first word
 /// is not a finite number; else 0.
 int read_gain_steps_file(gain_data* set, const char* file);
-/// Writes the centre gain, mean and variance of every map to the file "gain.time".
-void time_slice(const gain_data* set);
+/// Writes the centre gain, mean and variance of every map to the file file
+/// ("gain.time" unless another path is given).
+void time_slice(const gain_data* set, const char* file = "gain.time");
 
 // ---------------------------------------------------------------------------
 // Source positions

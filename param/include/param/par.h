@@ -82,3 +82,7 @@ constexpr int PAR_NO_FILE = 2;     // no parameter file is read: the words and t
 /// par_open with flags: par_open_with(k, f, w, n, 0) is par_open(k, f, w, n).
 par_table* par_open_with(const char* defkernel, const char* deffile, char** words, int count,
                          int flags);
+/// par_open_with, with relative parameter file names and search folders taken
+/// against the folder dir (null or empty: the working folder) on this call only.
+par_table* par_open_at(const char* defkernel, const char* deffile, char** words, int count,
+                       int flags, const char* dir);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 struct ParamFile;
 struct ParamList;
@@ -270,6 +271,10 @@ char* Find(const char* name, const char* mode, const char* extensions, const cha
 /// Searches name along a path list; mode "r", "w", "x" letters plus "<" (user
 /// part only) or ">" (reference part only). Static result or null.
 char* findpath(const char* name, const char* mode, const char* path);
+/// Sets the folder against which this thread's searches take relative names
+/// and search folders ("." included); null or empty for the working folder.
+/// The previous folder is returned, to be set again when the caller is done.
+std::string pfile_set_base_dir(const char* dir);
 /// Expands $VAR in name and tests existence and the r/w/x permission of mode;
 /// the canonical path (static) or null.
 char* Access(const char* name, const char* mode);
