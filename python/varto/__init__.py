@@ -265,9 +265,14 @@ def run(words, cwd=None):
 
 
 def _real(name, value):
+    """The shortest text that reads back as the same double: 48 for 48.0, as the program's
+    defaults are written."""
     if isinstance(value, bool) or not isinstance(value, numbers.Real):
         raise TypeError(f"{name} must be a real number, not {type(value).__name__}")
-    return repr(float(value))
+    value = float(value)
+    if value.is_integer() and abs(value) < 1e15:
+        return str(int(value))
+    return repr(value)
 
 
 def _vector(name, value):
@@ -282,7 +287,7 @@ def _angle(name, value):
     if isinstance(value, str):
         return value
     if hasattr(value, "unit") and hasattr(value, "to_value"):  # an astropy Quantity or Angle
-        return repr(float(value.to_value("deg")))
+        return _real(name, float(value.to_value("deg")))
     return _real(name, value)
 
 
