@@ -42,11 +42,9 @@ int last_dot(const char* name) {
 // name=value, defaults included, then the input files, for the HISTORY cards.
 provenance* run_provenance(par_table* pars, int debug, const char* const* files,
                            const char* aspcols, const char* mode, const source* src,
-                           const double* bso, const double* ghist, const char* evtext) {
+                           const double* bso, const double* ghist) {
   provenance* prov = alloc_provenance();
   prov->nsource = src->count;
-  std::snprintf(prov->event_file, sizeof prov->event_file, "%s", files[0]);
-  std::snprintf(prov->event_ext, sizeof prov->event_ext, "%s", evtext);
   char text[PROV_LINE_LEN];
   std::snprintf(text, sizeof text, "%d", debug);
   provenance_add(prov, "d=", text);
@@ -120,6 +118,7 @@ struct Run {
   double bso[3] = {};
   int layout = 0;  // 0 for RDF, 1 for REV0
   const char* evtext = "STDEVT";
+  Owned<dmDataset, dmDatasetClose> events;  // the event file, opened once (null: unreadable)
   Owned<source, free_source> src;
   Owned<sky_frame, free_sky_frame> frame;  // null when the event file has no celestial system
   bool region = false;                     // the position file is a region file
@@ -247,9 +246,13 @@ bool gather_parameters(int argc, char** argv, Run* run) {
   run->layout = cs_eq(run->mode, "RDF") ? 0 : 1;
   run->evtext = run->layout == 0 ? "STDEVT" : "EVENTS";
 
-  // The sky frame of the event file: for sky positions, and for the RA and Dec
-  // of the positions written out. An unreadable event file is reported later.
-  run->frame.reset(sky_frame_read(run->evtfile, run->evtext));
+  // The event file is opened once, here: its sky frame serves sky positions and
+  // the RA and Dec of the positions written out; its header and good time
+  // intervals are read with the other inputs, where a file that cannot be
+  // opened is reported.
+  dmsg1(1, "Open DS ", run->evtfile);
+  run->events.reset(dmDatasetOpen(run->evtfile));
+  run->frame.reset(sky_frame_read(run->events.get(), run->evtext));
 
   // The source positions: a position or region file, or one position from
   // ra and dec or from xpos and ypos.
@@ -291,7 +294,7 @@ bool read_inputs(const Run& run, Inputs* in) {
 
   std::snprintf(line, sizeof line, "Reading event file %s", run.evtfile);
   tmsg(line);
-  in->observation.reset(varto_read_event_file(run.evtfile, run.evtext));
+  in->observation.reset(varto_read_events(run.events.get(), run.evtfile, run.evtext));
   if (in->observation == nullptr) return false;
   const obs& o = *in->observation;
 
@@ -329,7 +332,8 @@ int run_and_report(const Run& run, const Inputs& in) {
   {
     const Owned<provenance, free_provenance> prov(
         run_provenance(run.pars.get(), run.debug, files, run.aspcols, run.mode, run.src.get(),
-                       run.bso, run.ghist_spec, run.evtext));
+                       run.bso, run.ghist_spec));
+    provenance_read_mission(prov.get(), run.events.get(), run.evtext);
     prov->positions = run.src.get();
     prov->frame = run.frame.get();
     if (run.region) std::snprintf(prov->region, sizeof prov->region, "%s", run.posfile);

@@ -1,7 +1,6 @@
 // The driver's checks before a run: the usage text and version, warnings for
 // names varto never reads, parameter values that must be numbers, and an output
 // file that would overwrite one of the inputs.
-#include <fitsio.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "app/varto.h"
+#include "dm/dm.h"
 #include "param/par.h"
 #include "util/util.h"
 
@@ -124,9 +124,7 @@ int varto_usage_or_version(int argc, char** argv) {
       char line[UTIL_MSG_BUF];
       std::snprintf(line, sizeof line, "varto %s", VARTO_VERSION);
       tmsg(line);
-      float cfitsio = 0.0f;
-      fits_get_version(&cfitsio);
-      std::snprintf(line, sizeof line, "CFITSIO %g", static_cast<double>(cfitsio));
+      dmGetKernelVersion(line, sizeof line);
       tmsg(line);
       return 0;
     }

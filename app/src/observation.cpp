@@ -131,6 +131,13 @@ int varto_get_pointing_info(dmDataset* ds, const char* extname, obs* record) {
 obs* varto_read_event_file(const char* file, const char* extname) {
   dmsg1(1, "Open DS ", file);
   dmDataset* ds = dmDatasetOpen(file);
+  obs* record = varto_read_events(ds, file, extname);
+  dmsg(1, "Close DS");
+  dmDatasetClose(ds);
+  return record;
+}
+
+obs* varto_read_events(dmDataset* ds, const char* file, const char* extname) {
   if (ds == nullptr) {
     const std::string line = std::string("Failed to open event file ") + file;
     tmsg(line.c_str());
@@ -140,10 +147,7 @@ obs* varto_read_event_file(const char* file, const char* extname) {
   }
   // An unreadable file ends like a file without good time intervals.
   gti* list = dataset_get_gti(ds);
-  if (list == nullptr) {
-    dmDatasetClose(ds);
-    return nullptr;
-  }
+  if (list == nullptr) return nullptr;
   obs* record = alloc_obs();
   record->gtis = list;
   std::string problem = gti_problem(list);
@@ -158,8 +162,6 @@ obs* varto_read_event_file(const char* file, const char* extname) {
       default: break;
     }
   }
-  dmsg(1, "Close DS");
-  dmDatasetClose(ds);
   if (!problem.empty()) {
     const std::string line = std::string("ERROR: event file ") + file + ": " + problem;
     tmsg(line.c_str());

@@ -135,6 +135,9 @@ void write_positions(dmBlock* gain_table, const provenance* prov) {
     dmSetScalar_d(ra_col, ra);
     dmSetScalar_d(dec_col, dec);
   }
+  if (prov->region[0] != '\0')
+    dmKeyWrite_c(table, "REGION", prov->region, "Region file of the positions");
+  dmKeyWrite_l(table, "STEP", src->step, "Every STEP-th pixel in X and Y of the region was used");
 }
 
 }  // namespace
@@ -180,17 +183,16 @@ int varto_write(const char* file, const ghist* h, const provenance* prov) {
   dmDescriptorFree(dmKeyWrite_d(table, "AVG_GAIN", mean, " ", "Mean gain"));
   write_ledger(table, h);
   list_mean_gain(mean);
+  // The provenance goes into the table and the primary header as they are
+  // made: the finished file is never opened again.
+  dmDataset* ds = dmBlockGetDataset(table);
+  int prov_status = varto_write_provenance(table, prov);
+  const int primary_status = varto_write_provenance(dmDatasetGetPrimary(ds), prov);
+  if (prov_status == 0) prov_status = primary_status;
   if (prov != nullptr && prov->positions != nullptr) write_positions(table, prov);
   // The kernel's close status covers every write into the file.
-  int status = dmDatasetClose(dmBlockGetDataset(table));
-  if (status == 0) {
-    // The provenance keys are added to the closed file. CFITSIO cannot update
-    // a compressed file, and a block name other than GAIN_HIST leaves the table
-    // unfound: those files keep the table without the keys, as before.
-    const bool updatable = !out.direct && out.suffix.empty() && !out.target.ends_with(".gz");
-    const int prov_status = varto_write_provenance(out.direct ? file : out.temp.c_str(), prov);
-    if (updatable) status = prov_status;
-  }
+  int status = dmDatasetClose(ds);
+  if (status == 0) status = prov_status;
   char line[kSpecLen + 80];
   if (status != 0) {
     tmsg("Failed to create output file");

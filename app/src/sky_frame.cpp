@@ -1,10 +1,9 @@
 // The world coordinate system of the event file's sky pixels, through WCSLIB:
-// built with its binary-table header parser from the X and Y column keys of the
-// events table (TCTYPn, TCRVLn, TCRPXn, TCDLTn, or the CTYPEn, CRVALn, CRPIXn,
-// CDELTn spelling the event reader also takes), and the one place where sky
-// positions and region shapes become sky pixels. The aspect arithmetic keeps to
-// its own nominal-pointing formulas; this frame serves positions only.
-#include <fitsio.h>
+// built with its binary-table header parser from the header cards the data
+// model hands out for the X and Y column keys of the events table (TCTYPn, TCRVLn, TCRPXn, TCDLTn,
+// or the CTYPEn, CRVALn, CRPIXn, CDELTn spelling the event reader also takes), and the one place
+// where sky positions and region shapes become sky pixels. The aspect arithmetic keeps to its own
+// nominal-pointing formulas; this frame serves positions only.
 #include <wcslib/wcs.h>
 #include <wcslib/wcsfix.h>
 #include <wcslib/wcshdr.h>
@@ -16,6 +15,7 @@
 #include <string>
 
 #include "app/varto.h"
+#include "dm/dm.h"
 #include "region/region.h"
 
 struct sky_frame {
@@ -33,16 +33,11 @@ constexpr double kRadToDeg = 57.29577951308232;
 // The step north by which the local scale and north direction are measured.
 constexpr double kNorthStepDeg = 1.0 / 3600.0;
 
-// The header of the open HDU as 80-character cards, with the image spelling of
-// the X and Y column keys (CTYPEn, CRPIXn, CRVALn, CDELTn) renamed to the table
-// spelling when the table spelling is absent.
-std::string header_cards(fitsfile* fptr, int xcol, int ycol, int* status) {
-  char* text = nullptr;
-  int nkeys = 0;
-  if (fits_hdr2str(fptr, 0, nullptr, 0, &text, &nkeys, status) != 0) return "";
-  std::string cards(text, static_cast<std::size_t>(nkeys) * 80);
-  int free_status = 0;
-  fits_free_memory(text, &free_status);
+// The header cards, with the image spelling of the X and Y column keys (CTYPEn,
+// CRPIXn, CRVALn, CDELTn) renamed to the table spelling when the table
+// spelling is absent.
+std::string header_cards(const char* text, int ncards, int xcol, int ycol) {
+  std::string cards(text, static_cast<std::size_t>(ncards) * 80);
   const char* const image[] = {"CTYPE", "CRPIX", "CRVAL", "CDELT"};
   const char* const table[] = {"TCTYP", "TCRPX", "TCRVL", "TCDLT"};
   for (int col : {xcol, ycol}) {
@@ -71,27 +66,37 @@ std::string header_cards(fitsfile* fptr, int xcol, int ycol, int* status) {
   return cards;
 }
 
-int column_number(fitsfile* fptr, const char* name, int* status) {
-  int col = 0;
-  fits_get_colnum(fptr, CASEINSEN, const_cast<char*>(name), &col, status);
-  return col;
+// The number (1-based) of the block's first column named name, ignoring case;
+// 0 when there is none.
+int column_number(dmBlock* block, const char* name) {
+  dmDescriptor* col = dmTableOpenColumn(block, name);
+  if (col == nullptr) return 0;
+  for (int n = 1;; ++n) {
+    dmDescriptor* at = dmTableOpenColumnNo(block, n);
+    if (at == nullptr) return 0;
+    if (at == col) return n;
+  }
 }
 
 }  // namespace
 
-sky_frame* sky_frame_read(const char* file, const char* extname) {
-  fitsfile* fptr = nullptr;
-  int status = 0;
-  if (fits_open_file(&fptr, file, READONLY, &status) != 0) return nullptr;
-  fits_movnam_hdu(fptr, BINARY_TBL, const_cast<char*>(extname), 0, &status);
-  const int xcol = column_number(fptr, "X", &status);
-  const int ycol = column_number(fptr, "Y", &status);
-  std::string cards = status == 0 ? header_cards(fptr, xcol, ycol, &status) : std::string();
-  int close_status = 0;
-  fits_close_file(fptr, &close_status);
-  fits_clear_errmsg();
-  if (status != 0 || cards.empty()) return nullptr;
+sky_frame* sky_frame_read(dmDataset* events, const char* extname) {
+  dmBlock* block = dmBlockOpen(events, extname);
+  if (block == nullptr) return nullptr;
+  const int xcol = column_number(block, "X");
+  const int ycol = column_number(block, "Y");
+  if (xcol == 0 || ycol == 0) return nullptr;
+  int ncards = 0;
+  char* text = dmBlockGetCards(block, &ncards);
+  if (text == nullptr) return nullptr;
+  sky_frame* frame = sky_frame_from_header(text, ncards, xcol, ycol);
+  dmFreeCards(text);
+  return frame;
+}
 
+sky_frame* sky_frame_from_header(const char* text, int ncards, int xcol, int ycol) {
+  if (text == nullptr || ncards <= 0) return nullptr;
+  std::string cards = header_cards(text, ncards, xcol, ycol);
   auto* frame = new sky_frame;
   int colsel[3] = {2, xcol, ycol};
   int nreject = 0;

@@ -308,6 +308,22 @@ TEST_F(EndToEndTest, Varto_sampleObservation_printsTheWholeReportInOrder) {
   }
 }
 
+// The event file serves the sky frame, the observation header and the good
+// time intervals from one open dataset; every other input is opened once too.
+// The data model traces each open at debug level 1.
+TEST_F(EndToEndTest, Varto_everyInputFile_isOpenedOnce) {
+  ASSERT_TRUE(sample::write_sample_observation(dir_.string(), sample::SampleOptions{}));
+  const RunResult r = run_varto(dir_.string(), "d=1 ra=83.6331 dec=22.0145");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  for (const char* file : {"bas.fits", "anc.fits", "gain.fits"}) {
+    const std::string line = std::string("Opened dataset ") + file + "\n";
+    std::size_t count = 0;
+    for (std::size_t at = r.err.find(line); at != std::string::npos; at = r.err.find(line, at + 1))
+      ++count;
+    EXPECT_EQ(count, 1u) << file;
+  }
+}
+
 TEST_F(EndToEndTest, Varto_sampleObservationRev0_matchesTheRdfHistogram) {
   const fs::path rdf = dir_ / "rdf";
   const fs::path rev0 = dir_ / "rev0";

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "util/util.h"
@@ -131,6 +132,7 @@ dmDataset* dmDatasetOpen(const char* name) {
     void* kds = k->DatasetOpen(name);
     if (!kds) continue;
     dmDataset* ds = dmiDatasetAlloc(name, k, kds, "R");
+    if (ds) dmiTrace(1, "Opened dataset %s", name);
     if (!ds) {
       // The file is open but cannot be recorded: close it rather than leak it.
       k->DatasetClose(kds);
@@ -166,6 +168,11 @@ dmDataset* dmDatasetCreate(const char* name) {
 int dmDatasetClose(dmDataset* ds) {
   if (!ds) return 0;
   for (int i = 0; i < ds->nblocks; i++) dmBlockClose(ds->blocks[i]);
+  if (ds->primary) {
+    dmBlockClose(ds->primary);
+    dmiBlockFree(ds->primary);
+    ds->primary = nullptr;
+  }
   const int status = ds->kernel->DatasetClose(ds->kernel_dataset);
   ds->kernel_dataset = nullptr;
   dmiDatasetFree(ds);
@@ -181,6 +188,28 @@ int dmDatasetGetNoBlocks(dmDataset* ds) {
 void dmDatasetGetNameC(dmDataset* ds, char* buf, int size) {
   if (!buf || size < 1) return;
   std::snprintf(buf, static_cast<size_t>(size), "%s", ds ? ds->name : " ");
+}
+
+dmBlock* dmDatasetGetPrimary(dmDataset* ds) {
+  if (!ds) return nullptr;
+  if (ds->primary) return ds->primary->kernel_block ? ds->primary : nullptr;
+  void* kb = ds->kernel->PrimaryOpen(ds->kernel_dataset);
+  if (!kb) return nullptr;
+  dmBlock* block = new (std::nothrow) dmBlock();
+  if (!block || dmiBlockStructAlloc(block) != 0) {
+    delete block;
+    ds->kernel->BlockClose(kb);
+    return nullptr;
+  }
+  block->kernel_block = kb;
+  block->dataset = ds;
+  block->number = 0;
+  block->type = DM_BLOCK_IMAGE;
+  std::snprintf(block->name, sizeof block->name, "%s", "PRIMARY");
+  // Its keys as the file holds them; a created file's are written, not read.
+  if (!ds->writable) dmiHeaderOpen(block);
+  ds->primary = block;
+  return block;
 }
 
 int dmDatasetGetCurrentBlockNo(dmDataset* ds) { return ds ? ds->current : 0; }
@@ -487,6 +516,36 @@ int dmSetScalar_d(dmDescriptor* col, double value) {
   return 0;
 }
 
+namespace {
+
+// One card through the kernel into the block's header.
+int writeCard(dmBlock* block, int kind, const char* name, const char* text, long number,
+              const char* comment) {
+  if (!block || !block->kernel_block) return 0;
+  return block->dataset->kernel->CardWrite(block->kernel_block, kind, name, text, number,
+                                           comment ? comment : "");
+}
+
+}  // namespace
+
+int dmKeyWrite_c(dmBlock* block, const char* name, const char* value, const char* comment) {
+  if (!name || cs_is_blank(name)) return 0;
+  return writeCard(block, DM_CARD_STRING, name, value ? value : "", 0, comment);
+}
+
+int dmKeyWrite_l(dmBlock* block, const char* name, long value, const char* comment) {
+  if (!name || cs_is_blank(name)) return 0;
+  return writeCard(block, DM_CARD_INT, name, nullptr, value, comment);
+}
+
+int dmHistoryWrite(dmBlock* block, const char* text) {
+  return writeCard(block, DM_CARD_HISTORY, nullptr, text ? text : "", 0, nullptr);
+}
+
+int dmKeyWriteDate(dmBlock* block) {
+  return writeCard(block, DM_CARD_DATE, nullptr, nullptr, 0, nullptr);
+}
+
 dmDescriptor* dmKeyWrite_d(dmBlock* block, const char* name, double value, const char* unit,
                            const char* comment) {
   dmKernel* k = liveKernel(block);
@@ -533,6 +592,31 @@ dmDescriptor* dmKeyRead_l(dmBlock* block, const char* name, int* value) {
   }
   return key;
 }
+
+dmDescriptor* dmKeyRead_c(dmBlock* block, const char* name, char* value, int size) {
+  dmDescriptor* key = findKey(block, name);
+  if (!key) return nullptr;
+  if (key->datatype == DM_TYPE_C) {
+    // The store hands out the address of the slot holding the string's address.
+    const char* text = key->value ? *static_cast<const char* const*>(key->value) : nullptr;
+    if (value && size > 0) std::snprintf(value, static_cast<size_t>(size), "%s", text ? text : "");
+  } else {
+    tmsg("Bad key datatype");
+  }
+  return key;
+}
+
+char* dmBlockGetCards(dmBlock* block, int* ncards) {
+  if (ncards) *ncards = 0;
+  if (!block || !block->kernel_block) return nullptr;
+  char* text = nullptr;
+  int count = 0;
+  if (block->dataset->kernel->HeaderCards(block->kernel_block, &text, &count) != 0) return nullptr;
+  if (ncards) *ncards = count;
+  return text;
+}
+
+void dmFreeCards(char* cards) { delete[] cards; }
 
 dmDescriptor* dmDescriptorGetCoord(dmDescriptor* col) { return col ? col->coord : nullptr; }
 
@@ -604,6 +688,12 @@ void dmKTBDataTypeName(int code, char* buf) {
 }
 
 // --- kernels ---------------------------------------------------------------
+
+void dmGetKernelVersion(char* buf, int size) {
+  if (!buf || size < 1) return;
+  dmKernel* k = CreateKernel ? CreateKernel : dmiKernelNo(1);
+  k->Version(buf, size);
+}
 
 int dmGetNoKernels(void) { return dmiKernelCount(); }
 

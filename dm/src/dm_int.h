@@ -21,6 +21,7 @@ struct dmDataset {
   int current = 0;             // block last moved to with dmDatasetMoveToBlock
   int scanned = 0;             // 1 once the kernel reported no further block
   dmBlock** blocks = nullptr;  // DM_MAX_BLOCKS entries; block n at index n-1
+  dmBlock* primary = nullptr;  // the primary header once asked for (number 0, no columns)
 };
 
 struct dmBlock {

@@ -1,6 +1,6 @@
 // dm/src/dm_kernel.h -- the kernel table: the contract between the data model's
 // inner layer and a kernel that does the file access. A kernel is a short name
-// and 22 operation slots. Kernel datasets and kernel blocks are opaque to the
+// and 26 operation slots. Kernel datasets and kernel blocks are opaque to the
 // data model (void*) and are released only through slots 3 and 7.
 //
 // Output text buffers passed to the slots hold DM_NAME_LEN + 1 bytes.
@@ -39,6 +39,20 @@ struct dmKernel {
   /* 20 */ int (*PutRow)(void* kb, int row);
   /* 21 */ int (*BlockPrintKernel)(void* kb);
   /* 22 */ int (*SetKernelOption)(const char* option);
+  /* 23 */ void* (*PrimaryOpen)(void* kds);
+  /* 24 */ int (*CardWrite)(void* kb, int kind, const char* name, const char* text, long number,
+                            const char* comment);
+  /* 25 */ int (*HeaderCards)(void* kb, char** text, int* ncards);
+  /* 26 */ void (*Version)(char* buf, int size);
+};
+
+/// What a CardWrite slot writes: a string key, an integer key, a HISTORY
+/// record, or the DATE key (now, UTC).
+enum DmCardKind : int {
+  DM_CARD_STRING = 0,
+  DM_CARD_INT = 1,
+  DM_CARD_HISTORY = 2,
+  DM_CARD_DATE = 3
 };
 
 /// The FITS kernel object (defined by the FITS kernel).
@@ -71,6 +85,11 @@ int FITS_KeyWrite_d(void* kb, const char* name, double value, const char* unit,
 int FITS_PutRow(void* kb, int row);
 int FITS_BlockPrintKernel(void* kb);
 int FITS_SetKernelOption(const char* option);
+void* FITS_PrimaryOpen(void* kds);
+int FITS_CardWrite(void* kb, int kind, const char* name, const char* text, long number,
+                   const char* comment);
+int FITS_HeaderCards(void* kb, char** text, int* ncards);
+void FITS_Version(char* buf, int size);
 
 /// The library error code, shared by the inner layer (dmiErrorSet) and the
 /// kernels (dmkErrorSet). Never cleared except by dmInit.

@@ -1,4 +1,4 @@
-// dm/src/fits_kernel.cpp -- the FITS kernel: the 22 operations of the kernel
+// dm/src/fits_kernel.cpp -- the FITS kernel: the 26 operations of the kernel
 // table over CFITSIO. Datasets are FITS files, blocks are HDUs, columns are
 // binary-table columns and keys are header cards. Tables are written header
 // first (at the first row), then cell by cell, with NAXIS2 fixed at close.
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "util/util.h"
 
@@ -35,6 +36,10 @@ dmKernel FITS = {
     FITS_PutRow,
     FITS_BlockPrintKernel,
     FITS_SetKernelOption,
+    FITS_PrimaryOpen,
+    FITS_CardWrite,
+    FITS_HeaderCards,
+    FITS_Version,
 };
 
 namespace {
@@ -593,4 +598,99 @@ int FITS_SetKernelOption(const char* option) {
   else if (cs_eq(option, "KEY=SHORT"))
     dm_state.key_decimals = 8;
   return 0;
+}
+
+// --- slots 23-26: the primary header, cards written and read, the version ----
+
+void* FITS_PrimaryOpen(void* kds) {
+  FITS_Dataset* ds = static_cast<FITS_Dataset*>(kds);
+  if (ds == nullptr) return nullptr;
+  // A created file has its primary header once its first block exists; a file
+  // opened for reading always has one (its headers passed the check at open).
+  int nhdus = 0;
+  int status = 0;
+  fits_get_num_hdus(ds->fptr, &nhdus, &status);
+  if (status != 0 || nhdus < 1) {
+    fits_clear_errmsg();
+    return nullptr;
+  }
+  FITS_Block* block = FITS_BlockAlloc(ds, FITS_HDU_IMAGE, 1, "R");
+  if (block == nullptr) return nullptr;
+  FITS_CopyText("PRIMARY", block->name, sizeof block->name);
+  status = FITS_HeaderOpen(block);
+  if (status != 0) {
+    FITS_BlockFree(block);
+    return nullptr;
+  }
+  return block;
+}
+
+int FITS_CardWrite(void* kb, int kind, const char* name, const char* text, long number,
+                   const char* comment) {
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr || block->dataset == nullptr) return 0;
+  if (kind != DM_CARD_HISTORY && kind != DM_CARD_DATE && (name == nullptr || cs_is_blank(name)))
+    return 0;
+  // Keys follow the structural cards, so a table being written gets its
+  // header first, as at its first row.
+  if (block->header_written == 0) FITS_BlockInit(block);
+  fitsfile* fptr = block->dataset->fptr;
+  int status = FITS_SelectHDU(block);
+  char card_comment[FITS_COMMENT_LEN + 1];
+  FITS_CopyText(comment, card_comment, sizeof card_comment);
+  const char* value = text != nullptr ? text : "";
+  switch (kind) {
+    case DM_CARD_STRING:
+      // A value of more than one card continues on CONTINUE cards.
+      if (std::strlen(value) > 68)
+        fits_update_key_longstr(fptr, name, value, card_comment, &status);
+      else
+        fits_update_key_str(fptr, name, value, card_comment, &status);
+      break;
+    case DM_CARD_INT: fits_update_key_lng(fptr, name, number, card_comment, &status); break;
+    case DM_CARD_HISTORY: fits_write_history(fptr, value, &status); break;
+    case DM_CARD_DATE: fits_write_date(fptr, &status); break;
+    default: return 0;
+  }
+  if (status != 0) {
+    if (block->dataset->write_status == 0) block->dataset->write_status = status;
+    FITS_Failed(status);
+  }
+  return status;
+}
+
+int FITS_HeaderCards(void* kb, char** text, int* ncards) {
+  if (text != nullptr) *text = nullptr;
+  if (ncards != nullptr) *ncards = 0;
+  FITS_Block* block = as_block(kb);
+  if (block == nullptr || block->dataset == nullptr || text == nullptr) return 0;
+  int status = FITS_SelectHDU(block);
+  char* cards = nullptr;
+  int count = 0;
+  if (status == 0) fits_hdr2str(block->dataset->fptr, 0, nullptr, 0, &cards, &count, &status);
+  if (status != 0) {
+    if (cards != nullptr) {
+      int free_status = 0;
+      fits_free_memory(cards, &free_status);
+    }
+    return FITS_Failed(status);
+  }
+  // CFITSIO's buffer is released here; the copy is the caller's (delete[]).
+  const size_t bytes = static_cast<size_t>(count) * 80;
+  *text = new (std::nothrow) char[bytes + 1];
+  if (*text != nullptr) {
+    std::memcpy(*text, cards, bytes);
+    (*text)[bytes] = '\0';
+    if (ncards != nullptr) *ncards = count;
+  }
+  int free_status = 0;
+  fits_free_memory(cards, &free_status);
+  return 0;
+}
+
+void FITS_Version(char* buf, int size) {
+  if (buf == nullptr || size < 1) return;
+  float version = 0.0f;
+  fits_get_version(&version);
+  std::snprintf(buf, static_cast<size_t>(size), "CFITSIO %g", static_cast<double>(version));
 }

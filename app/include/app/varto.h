@@ -63,6 +63,9 @@ void free_obs(obs* record);
 /// an interval that is not two numbers in order, or when its events table
 /// cannot be read, lacks the X/Y sky frame or gives a pixel size of 0.
 obs* varto_read_event_file(const char* file, const char* extname);
+/// The same from the event file file already open as ds (null when it could not
+/// be opened: the message names file). ds stays open.
+obs* varto_read_events(dmDataset* ds, const char* file, const char* extname);
 /// Fills every field but the good time intervals from block extname of ds.
 /// 0, or nonzero when the table cannot be opened, X or Y has no coordinate
 /// transform, or the pixel size is 0 or not a number.
@@ -185,10 +188,13 @@ source* source_read_region(const char* file, int capacity, const sky_frame* fram
 // ---------------------------------------------------------------------------
 
 /// The celestial world coordinate system of the X and Y columns of table
-/// extname of the event file, built by WCSLIB. Null, silently, when the file
-/// cannot be read or the columns have no celestial system. Released with
-/// free_sky_frame.
-sky_frame* sky_frame_read(const char* file, const char* extname);
+/// extname of the open event file, built by WCSLIB from the table's header
+/// cards. Null, silently, when the table or its columns cannot be read or the
+/// columns have no celestial system. Released with free_sky_frame.
+sky_frame* sky_frame_read(dmDataset* events, const char* extname);
+/// The frame from header text: ncards 80-character cards, X and Y the table
+/// columns xcol and ycol (1-based). Null as for sky_frame_read.
+sky_frame* sky_frame_from_header(const char* cards, int ncards, int xcol, int ycol);
 /// Releases the frame; null is ignored.
 void free_sky_frame(sky_frame* frame);
 /// RA, Dec (degrees, the frame's equatorial system) to sky pixel X, Y; 0, or 1
@@ -307,9 +313,11 @@ struct provenance;
 /// file is replaced, not followed. A leading '!' is accepted (the file is
 /// always replaced); a block name in brackets names the table instead of
 /// "GAIN_HIST"; a name ending ".gz" is written compressed. The provenance keys of
-/// prov (null for none) are added before the rename, and after GAIN_HIST the
-/// table SOURCE_POS of its positions (X, Y, and RA, DEC when it has a frame). Names CFITSIO treats
-/// as other than a plain file ("-", "stdout", "mem://...") are written directly.
+/// prov (null for none) go into the primary header and the table as it is
+/// written, and after it the table SOURCE_POS of its positions (X, Y, and RA,
+/// DEC when it has a frame; keys STEP and, for a region file, REGION). Names
+/// the data model reads as other than a plain file ("-", "stdout", "mem://...")
+/// are written directly.
 /// 1, after "Failed to create output file" (and a line with the reason when one
 /// is known), when the table cannot be written; else 0.
 int varto_write(const char* file, const ghist* h, const provenance* prov);
@@ -324,14 +332,15 @@ void varto_list_times(const ghist* h);
 
 constexpr int PROV_MAX_LINES = 40;   // HISTORY lines: every parameter and every input
 constexpr int PROV_LINE_LEN = 1100;  // a label and a value of up to 1023 characters
+constexpr int PROV_KEY_LEN = 68;     // a string key's value on one header card
 
 /// Who made an output file, when and from what. Released with free_provenance.
 struct provenance {
   int count = 0;                                       // HISTORY lines held
   char lines[PROV_MAX_LINES][PROV_LINE_LEN + 1] = {};  // "name=value" and the input files
   int nsource = 0;                                     // source positions of the run
-  char event_file[PROV_LINE_LEN + 1] = {};             // TELESCOP and INSTRUME come from it
-  char event_ext[PROV_LINE_LEN + 1] = {};              // its events block
+  char telescop[PROV_KEY_LEN + 1] = {};                // TELESCOP of the event file; empty for none
+  char instrume[PROV_KEY_LEN + 1] = {};                // INSTRUME of the event file; empty for none
   const source* positions = nullptr;    // the positions used, for the table SOURCE_POS
   const sky_frame* frame = nullptr;     // gives SOURCE_POS its RA and DEC; null for none
   char region[PROV_LINE_LEN + 1] = {};  // the region file of the positions; empty for none
@@ -344,12 +353,15 @@ void free_provenance(provenance* p);
 /// Appends the HISTORY line label + value (the value without leading and
 /// trailing blanks). Lines beyond PROV_MAX_LINES are dropped.
 void provenance_add(provenance* p, const char* label, const char* value);
+/// TELESCOP and INSTRUME of the open event file into p: its primary header
+/// first, then the events block extname. Either stays empty when the file
+/// does not have it.
+void provenance_read_mission(provenance* p, dmDataset* events, const char* extname);
 /// Writes CREATOR ("varto " and the version), DATE (now, UTC), TELESCOP and
 /// INSTRUME (when the event file has them), NSOURCE and the HISTORY lines into
-/// the primary header and the GAIN_HIST table of the closed file, and REGION
-/// (when the positions came from a region file) and STEP into SOURCE_POS. Returns
-/// CFITSIO's status, 0 on success; a null record writes nothing.
-int varto_write_provenance(const char* file, const provenance* p);
+/// the header of block, a block of the output being written. The first
+/// nonzero status of the data model, or 0; a null record writes nothing.
+int varto_write_provenance(dmBlock* block, const provenance* p);
 
 // ---------------------------------------------------------------------------
 // Driver checks before a run

@@ -71,9 +71,10 @@ void dmErrorGetText(char* buf, int size);
 // --- datasets --------------------------------------------------------------
 
 /// Opens a file (a plain name, no block part) read-only; close it with
-/// dmDatasetClose. Null for a null or blank name (no error code), or when no
-/// kernel opens it (DM_ERROR_OPEN_FAILED) or the open file cannot be recorded, as
-/// when all dataset slots are used (DM_ERROR_FAILED; the file is closed again).
+/// dmDatasetClose. At debug level 1 each open is traced as "Opened dataset NAME". Null for a null
+/// or blank name (no error code), or when no kernel opens it (DM_ERROR_OPEN_FAILED) or the open
+/// file cannot be recorded, as when all dataset slots are used (DM_ERROR_FAILED; the file is closed
+/// again).
 dmDataset* dmDatasetOpen(const char* name);
 /// Creates a file, replacing one of that name; close it with dmDatasetClose.
 /// Null for a null or blank name, a full dataset table (DM_ERROR_TOO_MANY_DATASETS,
@@ -87,6 +88,12 @@ int dmDatasetGetNoBlocks(dmDataset* ds);
 /// Copies the name the dataset was opened or created with, at most size-1
 /// characters; " " for a null dataset.
 void dmDatasetGetNameC(dmDataset* ds, char* buf, int size);
+/// The primary header of the file as a block for its keys: read from a file
+/// opened for reading, written into a created one (where it exists once the
+/// first block has been created). It is no numbered block and holds no
+/// columns. Null for null, or when the file has no primary header yet. The
+/// block belongs to the dataset and is closed with it.
+dmBlock* dmDatasetGetPrimary(dmDataset* ds);
 /// Number of the block last moved to (0 if none).
 int dmDatasetGetCurrentBlockNo(dmDataset* ds);
 /// Block n (1-based) opened and made current, or null: n below 1
@@ -211,6 +218,19 @@ int dmSetScalar_d(dmDescriptor* col, double value);
 /// key list. Null for a null or closed block or a null or blank name.
 dmDescriptor* dmKeyWrite_d(dmBlock* block, const char* name, double value, const char* unit,
                            const char* comment);
+/// Writes a string key at once, replacing a key of that name; a value longer
+/// than one card continues on CONTINUE cards. A table being written gets its
+/// header first. 0, or the kernel's status (recorded as the library error code
+/// and returned again by dmDatasetClose). 0, writing nothing, for a null or
+/// closed block or a null or blank name.
+int dmKeyWrite_c(dmBlock* block, const char* name, const char* value, const char* comment);
+/// As dmKeyWrite_c for an integer key.
+int dmKeyWrite_l(dmBlock* block, const char* name, long value, const char* comment);
+/// Appends a HISTORY record of text (longer text continues on further records),
+/// as dmKeyWrite_c.
+int dmHistoryWrite(dmBlock* block, const char* text);
+/// Writes the key DATE, the time now in UTC ("YYYY-MM-DDThh:mm:ss"), as dmKeyWrite_c.
+int dmKeyWriteDate(dmBlock* block);
 /// Releases a descriptor the caller owns (the result of dmKeyWrite_d). Null is ignored.
 void dmDescriptorFree(dmDescriptor* desc);
 
@@ -222,6 +242,16 @@ void dmDescriptorFree(dmDescriptor* desc);
 dmDescriptor* dmKeyRead_d(dmBlock* block, const char* name, double* value);
 /// As dmKeyRead_d for a 32-bit integer key.
 dmDescriptor* dmKeyRead_l(dmBlock* block, const char* name, int* value);
+/// As dmKeyRead_d for a string key: copies its value (at most size-1 characters)
+/// into value. A null value or a size below 1 is not written.
+dmDescriptor* dmKeyRead_c(dmBlock* block, const char* name, char* value, int size);
+/// Every header card of the block as one text of *ncards 80-character cards (no
+/// END card), NUL-terminated; WCSLIB's header parsers take it as it is. Release
+/// it with dmFreeCards. Null, *ncards 0, for a null or closed block or when the
+/// header cannot be read (library error code set). A null ncards is not written.
+char* dmBlockGetCards(dmBlock* block, int* ncards);
+/// Releases the text of dmBlockGetCards; null is ignored.
+void dmFreeCards(char* cards);
 /// The column's coordinate descriptor (owned by the column), or null.
 dmDescriptor* dmDescriptorGetCoord(dmDescriptor* col);
 /// Reference pixel, reference value and increment of a coordinate descriptor (0 for
@@ -262,6 +292,9 @@ int dmGetNoKernels(void);
 dmKernel* dmGetKernelNo(int n);
 /// The kernel of that name, or null (also for null).
 dmKernel* dmKernelGet(const char* name);
+/// The version of the library under the creating kernel ("CFITSIO 4.2"), at
+/// most size-1 characters. Opens no file.
+void dmGetKernelVersion(char* buf, int size);
 /// Writes each kernel's name as a message line.
 void dmKernelList(void);
 /// Passes an option to every kernel; returns the last nonzero kernel status, or 0
