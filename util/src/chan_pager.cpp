@@ -8,23 +8,19 @@
 #include "chan_int.h"
 #include "util_int.h"
 
-namespace {
+using util_int::term;
 
-util_int::Terminal& term = util_int::state.term;
-
-}  // namespace
+thread_local util_int::Terminal util_int::term;
 
 namespace util_int {
 
 bool term_line(const char* text, std::size_t n) {
   if (term.quiet) return true;
-  bool ok = std::fwrite(text, 1, n, stdout) == n && std::fputc('\n', stdout) != EOF;
-  ok = std::fflush(stdout) == 0 && ok;
+  bool ok = util_stream_write(stdout, text, n) && util_stream_write(stdout, "\n", 1);
   term.pos = 0;
   term.line = (term.line + 1) % term.page_len;
   if (term.pager_on && term.line == 0) {
-    std::fputs("--Press Return to Continue--", stdout);
-    std::fflush(stdout);
+    util_stream_write(stdout, "--Press Return to Continue--", 28);
     int c = std::getc(stdin);
     if (c == 'q' || c == 'Q') term.quiet = true;
     // The reply is one character; the rest of its line is not a later answer.
@@ -35,8 +31,7 @@ bool term_line(const char* text, std::size_t n) {
 
 bool term_prompt(const char* text, std::size_t n) {
   if (term.quiet) return true;
-  bool ok = std::fwrite(text, 1, n, stdout) == n;
-  ok = std::fflush(stdout) == 0 && ok;
+  const bool ok = util_stream_write(stdout, text, n);
   term.pos += static_cast<int>(n);
   return ok;
 }

@@ -122,15 +122,27 @@ struct UtilState {
   TokenBuffers tpio;
   UnitRegister units[2];
   // Live from load: the start-up leaves them as they are.
-  DebugState dbg;
   Versions ver;
-  Terminal term;
   int retry = 0;  // fio_set_retry
   ChanTable chans;
 };
 
 // The one instance.
 extern UtilState state;
+
+// Each thread's own: its debug levels and routine stack, its terminal column
+// and pager, and where its messages go. A run on one thread neither sees nor
+// changes another's.
+extern thread_local DebugState dbg;
+extern thread_local Terminal term;
+
+// This thread's sink (util_set_sink): null for the standard streams.
+struct Sink {
+  util_sink_fn fn = nullptr;
+  void* context = nullptr;
+  int column[2] = {0, 0};  // prompt columns of the sink's output and error text
+};
+extern thread_local Sink sink;
 
 enum class Reset {
   StartUp,  // what rirade_layer1_init sets up, in its order; the rest is kept
