@@ -6,22 +6,68 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <sched.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstddef>
+#include <exception>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "app/run.h"
 #include "app/varto.h"
+#include "dm/dm.h"
 #include "interp_int.h"
 #include "util/util.h"
 
 namespace py = pybind11;
 
 namespace {
+
+// Runs and written outputs share this lock; reading gain maps takes it alone,
+// since it starts the libraries again as a run does (message channels, data
+// model), which must not happen under a run on another thread.
+std::shared_mutex& start_lock() {
+  static std::shared_mutex lock;
+  return lock;
+}
+
+// Calls body on a thread of its own whose working folder is cwd: the thread
+// leaves the file-system attributes it shares with the process (unshare
+// CLONE_FS, Linux) before it changes folder, so the process's working folder,
+// as every other thread sees it, stays as it was. An empty cwd calls body here.
+template <class Body>
+void in_folder(const std::string& cwd, Body&& body) {
+  if (cwd.empty()) {
+    body();
+    return;
+  }
+  int error = 0;
+  std::exception_ptr thrown;
+  std::thread worker([&] {
+    if (unshare(CLONE_FS) != 0 || chdir(cwd.c_str()) != 0) {
+      error = errno;
+      return;
+    }
+    try {
+      body();
+    } catch (...) {
+      thrown = std::current_exception();
+    }
+  });
+  worker.join();
+  if (thrown) std::rethrow_exception(thrown);
+  if (error != 0) throw std::system_error(error, std::generic_category(), "cwd " + cwd);
+}
 
 // Everything a run printed: standard output's text alone (the report), standard
 // error's alone, and both in the order they were printed.
@@ -30,11 +76,12 @@ struct Caught {
   std::string err;
   std::string both;
 
+  void add(varto::Stream stream, std::string_view text) {
+    (stream == varto::Stream::out ? out : err).append(text);
+    both.append(text);
+  }
   varto::Sink sink() {
-    return [this](varto::Stream stream, std::string_view text) {
-      (stream == varto::Stream::out ? out : err).append(text);
-      both.append(text);
-    };
+    return [this](varto::Stream stream, std::string_view text) { add(stream, text); };
   }
 };
 
@@ -75,6 +122,7 @@ class Run {
     int status = 1;
     {
       py::gil_scoped_release unlocked;
+      const std::shared_lock<std::shared_mutex> shared(start_lock());
       status = varto::write_output(result_, path, caught.sink());
     }
     return {status, py::bytes(caught.both)};
@@ -98,7 +146,8 @@ std::unique_ptr<Run> run(std::vector<std::string> words, std::string cwd, bool r
   varto::RunResult result;
   {
     py::gil_scoped_release unlocked;
-    result = varto::run(options);
+    const std::shared_lock<std::shared_mutex> shared(start_lock());
+    in_folder(options.cwd, [&] { result = varto::run(options); });
   }
   return std::make_unique<Run>(std::move(result), std::move(caught));
 }
@@ -112,13 +161,16 @@ class GainMaps {
   // their messages caught; on failure the set stays empty and what the readers
   // printed says why.
   GainMaps(const std::string& maps, const std::string& steps) {
-    varto::Sink sink = caught_.sink();
-    (void)sink;
+    py::gil_scoped_release unlocked;
+    const std::unique_lock<std::shared_mutex> alone(start_lock());
+    util_set_sink(&GainMaps::receive, &caught_);
+    dmInit(rirade_init());
     gain_data* set = varto_cal_read(maps.c_str());
     if (set != nullptr && read_gain_steps_file(set, steps.c_str()) != 0) {
       free_gain_data(set);
       set = nullptr;
     }
+    util_set_sink(nullptr, nullptr);
     set_.reset(set);
   }
 
@@ -164,6 +216,11 @@ class GainMaps {
   struct Free {
     void operator()(gain_data* set) const { free_gain_data(set); }
   };
+  static void receive(void* context, int stream, const char* text, std::size_t n) {
+    static_cast<Caught*>(context)->add(
+        stream == UTIL_STREAM_ERR ? varto::Stream::err : varto::Stream::out, {text, n});
+  }
+
   std::unique_ptr<gain_data, Free> set_;
   Caught caught_;
 };

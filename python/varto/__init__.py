@@ -392,12 +392,16 @@ def gain_histogram(events="bas.fits", aspect="anc.fits", maps="gain.fits[RHRI_GA
     ...                          cwd="build/demo")         # doctest: +SKIP
     >>> r.table["GAIN", "WEIGHT"][r.table["WEIGHT"] > 0]    # doctest: +SKIP
     """
-    words = [f"events={_name('events', events)}", f"aspect={_name('aspect', aspect)}",
-             f"maps={_name('maps', maps)}", f"bso={_vector('bso', bso)}",
-             f"ghist={_vector('ghist', ghist)}"]
     if not isinstance(aspcols, str):
         aspcols = ",".join(_name("aspcols", c) for c in aspcols)
-    words.append(f"aspcols={aspcols}")
+    # Only what differs from the defaults, as one would type it: the report lists the words.
+    words = [f"{name}={value}" for name, value, default in [
+        ("events", _name("events", events), "bas.fits"),
+        ("aspect", _name("aspect", aspect), "anc.fits"),
+        ("maps", _name("maps", maps), "gain.fits[RHRI_GAIN]"),
+        ("bso", _vector("bso", bso), "48,40,0"),
+        ("ghist", _vector("ghist", ghist), "3,7,0.05"),
+        ("aspcols", aspcols, _ASPCOLS)] if value != default]
     if mode is not None:
         words.append(f"mode={_name('mode', mode)}")
     if steps is not None:
