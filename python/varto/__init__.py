@@ -24,11 +24,14 @@ VartoError, VartoWarning
 
 Threads
 -------
-A run releases the interpreter lock while it computes, so runs in several
-threads (``concurrent.futures.ThreadPoolExecutor``) overlap with other Python
-work. Each call gives what a run of the program alone would give; the run may
-serialise the parts of itself that keep process-wide state. ``Result`` and
-``GainMaps`` objects may be read from any thread.
+A run releases the interpreter lock while it computes, so other Python threads
+go on meanwhile, and runs in several threads (``concurrent.futures.
+ThreadPoolExecutor``) give what the same runs one after another give. Runs bin
+at the same time but read their inputs and write their tables one at a time
+(the libraries below keep process-wide state). A run with ``cwd`` works on a
+thread of its own whose working folder alone is ``cwd``; the process's working
+folder is never changed. Reading a ``GainMaps`` waits for the runs in progress.
+``Result`` and ``GainMaps`` objects may be read from any thread.
 
 Nothing is printed on the process's standard output or error during a call:
 the report is collected in ``Result.report`` (or ``VartoError.report``).
