@@ -78,7 +78,7 @@ test-browser: browser-deps configure
 
 install: configure
 	cmake --build $(BUILD) -j $(JOBS) --target varto varto_make_sample \
-	  $$(cmake --build $(BUILD) --target help | grep -qw varto_python && echo varto_python)
+	  $$(cmake --build $(BUILD) --target help | grep -w varto_python >/dev/null && echo varto_python)
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
