@@ -99,6 +99,8 @@ def test_run_is_the_program(sample, tmp_path, capfd):
     with pytest.raises(FileExistsError):
         result.write(tmp_path / "again.fits")
     result.write(tmp_path / "again.fits", overwrite=True)
+    with pytest.raises(varto.VartoError, match="Failed to create output file"):
+        result.write(tmp_path / "no such folder" / "x.fits")
 
 
 def test_gain_histogram_is_the_program(sample, tmp_path):
