@@ -18,9 +18,11 @@ PREFIX   ?= /usr/local
 PYTHON   ?= /usr/bin/python3
 # The build (wcslib-dev for the sky coordinates of positions), the tests, the plot and
 # varto_batch (python3-astropy, python3-matplotlib), the region comparison (python3-regions),
-# varto_batch's local runs (parallel) and the man page check (man-db, groff-base).
+# varto_batch's local runs (parallel), the man page check (man-db, groff-base), and the
+# Python package varto: its module (pybind11-dev, python3-dev) and its tests (python3-pytest).
 PACKAGES := cmake g++ make pkg-config libcfitsio-dev wcslib-dev googletest libgtest-dev fitsverify \
-            python3-astropy python3-matplotlib python3-regions parallel man-db groff-base
+            python3-astropy python3-matplotlib python3-regions parallel man-db groff-base \
+            pybind11-dev python3-dev python3-pytest
 # The Slurm test alone needs the daemons and the clients.
 SLURM_PACKAGES := $(PACKAGES) slurm-wlm munge
 # The browser test loads varto_batch's summary.html in headless Chromium.
@@ -75,7 +77,8 @@ test-browser: browser-deps configure
 	cd $(BUILD) && ctest --output-on-failure -V -L browser
 
 install: configure
-	cmake --build $(BUILD) -j $(JOBS) --target varto varto_make_sample
+	cmake --build $(BUILD) -j $(JOBS) --target varto varto_make_sample \
+	  $$(cmake --build $(BUILD) --target help | grep -w varto_python >/dev/null && echo varto_python)
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.

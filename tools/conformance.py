@@ -2,10 +2,13 @@
 """Runs varto on every case of a conformance folder and checks its results.
 
     conformance.py VARTO CASES [--jobs N] [--keep DIR] [--every]
+    conformance.py --python PACKAGE_DIR CASES [...]
 
 Each case_*/ folder of CASES holds an observation, args.json (the command-line
 words) and expected.json (the results to agree with). Every case runs in a
 scratch copy of its folder, as the current folder, with no standard input.
+With --python the cases run in this process through varto.run, with the
+package varto imported from PACKAGE_DIR, the scratch folder as its cwd.
 Prints one line per failing case naming the first difference; exits 0 when
 every case agrees, 1 when one does not, and 77 when CASES is absent.
 """
@@ -173,6 +176,26 @@ def output_checks(path, expected):
     return checks
 
 
+def run_binary(varto, words, work):
+    """varto's exit status and standard output, or None when it ran too long."""
+    env = {k: v for k, v in os.environ.items() if k not in SEARCH_VARIABLES}
+    try:
+        run = subprocess.run([varto, *words], cwd=work, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env,
+                             timeout=CASE_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        return None
+    return run.returncode, run.stdout.decode("utf-8", errors="replace")
+
+
+def run_python(module, words, work):
+    """The same through varto.run: status 1 and the report so far when it raises VartoError."""
+    try:
+        return 0, module.run(words, cwd=work).report
+    except module.VartoError as e:
+        return 1, e.report
+
+
 def check_case(varto, case_dir, scratch_root, every):
     """The differences of one case: the first one, or with every the first of each rule."""
     with open(os.path.join(case_dir, "args.json")) as f:
@@ -183,14 +206,10 @@ def check_case(varto, case_dir, scratch_root, every):
     shutil.rmtree(work, ignore_errors=True)  # a kept copy of an earlier run
     shutil.copytree(case_dir, work)
     make_writable(work)
-    env = {k: v for k, v in os.environ.items() if k not in SEARCH_VARIABLES}
-    try:
-        run = subprocess.run([varto, *words], cwd=work, stdin=subprocess.DEVNULL,
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env,
-                             timeout=CASE_TIMEOUT)
-    except subprocess.TimeoutExpired:
+    ran = run_binary(varto, words, work) if isinstance(varto, str) else run_python(varto, words, work)
+    if ran is None:
         return [f"varto still running after {CASE_TIMEOUT} s"]
-    text = run.stdout.decode("utf-8", errors="replace")
+    returncode, text = ran
     lines = text.split("\n")
     if lines and lines[-1] == "":
         lines.pop()
@@ -198,9 +217,9 @@ def check_case(varto, case_dir, scratch_root, every):
     want_status = expected["exit_code"]
 
     def status():
-        if run.returncode != want_status:
+        if returncode != want_status:
             last = next((line for line in reversed(lines) if line.strip()), "")
-            raise Mismatch(f"exit status {run.returncode}, want {want_status} "
+            raise Mismatch(f"exit status {returncode}, want {want_status} "
                            f"(last line: {brief(last)})")
 
     def warnings():
@@ -245,14 +264,32 @@ def run_case(varto, case_dir, scratch_root, every):
         return [f"cannot check: {type(e).__name__}: {e}"]
 
 
+def import_package(folder):
+    """The package varto from folder, set up to run the cases in this process."""
+    sys.path.insert(0, os.path.abspath(folder))
+    try:
+        import varto
+    except ImportError as e:
+        print(f"cannot import varto from {folder}: {e}")
+        return None
+    import warnings
+    # The warning lines are checked in the report; the case runs share the process.
+    warnings.simplefilter("ignore", varto.VartoWarning)
+    for name in SEARCH_VARIABLES:
+        os.environ.pop(name, None)
+    return varto
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("varto", help="the varto binary")
+    parser.add_argument("varto", help="the varto binary (with --python: the folder of the package)")
     parser.add_argument("cases", help="the folder of case_* folders")
     parser.add_argument("--jobs", type=int, default=min(4, os.cpu_count() or 1))
     parser.add_argument("--keep", help="run in this folder and keep the scratch copies")
     parser.add_argument("--every", action="store_true",
                         help="name the first difference of each rule, not only the first one")
+    parser.add_argument("--python", action="store_true",
+                        help="run the cases through the Python package's varto.run")
     args = parser.parse_args()
 
     if not os.path.isdir(args.cases):
@@ -264,10 +301,15 @@ def main():
     if not cases:
         print(f"no case folders in {args.cases}")
         return 1
-    varto = os.path.abspath(args.varto)
-    if not os.access(varto, os.X_OK):
-        print(f"cannot run {varto}")
-        return 1
+    if args.python:
+        varto = import_package(args.varto)
+        if varto is None:
+            return 1
+    else:
+        varto = os.path.abspath(args.varto)
+        if not os.access(varto, os.X_OK):
+            print(f"cannot run {varto}")
+            return 1
     # Imported once here, so that a missing astropy is one clear message.
     try:
         import astropy.io.fits  # noqa: F401
