@@ -453,6 +453,12 @@ class Capture {
   }
   ~Capture() { util_set_sink(nullptr, nullptr); }
   Capture(const Capture&) = delete;
+
+  // A run in the folder cwd opens cwd/NAME for a relative NAME; its messages
+  // name the file as the user gave it, as the program run in that folder does.
+  void name_relative_to(const std::string& cwd) {
+    if (!cwd.empty()) hidden_ = cwd + "/";
+  }
   Capture& operator=(const Capture&) = delete;
 
   // The line that says why a run stopped: the first on standard error that is
@@ -474,7 +480,16 @@ class Capture {
   static void receive(void* context, int stream, const char* text, std::size_t n) {
     auto* self = static_cast<Capture*>(context);
     const varto::Stream which = stream == UTIL_STREAM_ERR ? varto::Stream::err : varto::Stream::out;
-    const std::string_view piece(text, n);
+    std::string_view piece(text, n);
+    std::string shown;
+    if (!self->hidden_.empty() && piece.find(self->hidden_) != std::string_view::npos) {
+      shown = piece;
+      for (std::size_t at = 0; (at = shown.find(self->hidden_, at)) != std::string::npos;)
+        shown.erase(at, self->hidden_.size());
+      piece = shown;
+      text = shown.data();
+      n = shown.size();
+    }
     if (self->sink_) {
       self->sink_(which, piece);
     } else {
@@ -503,6 +518,7 @@ class Capture {
   }
 
   const varto::Sink& sink_;
+  std::string hidden_;  // the prefix the run's folder puts before relative names
   std::string open_[2];
   std::vector<std::string> lines_[2];
 };
@@ -546,6 +562,7 @@ namespace varto {
 RunResult run(const RunOptions& options) {
   RunResult result;
   Capture capture(options.sink);
+  capture.name_relative_to(options.cwd);
   // The parameter readers take the words after a program name.
   std::vector<std::string> copies;
   copies.reserve(options.words.size() + 1);

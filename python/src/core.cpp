@@ -6,20 +6,13 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <sched.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstddef>
-#include <exception>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -39,34 +32,6 @@ namespace {
 std::shared_mutex& start_lock() {
   static std::shared_mutex lock;
   return lock;
-}
-
-// Calls body on a thread of its own whose working folder is cwd: the thread
-// leaves the file-system attributes it shares with the process (unshare
-// CLONE_FS, Linux) before it changes folder, so the process's working folder,
-// as every other thread sees it, stays as it was. An empty cwd calls body here.
-template <class Body>
-void in_folder(const std::string& cwd, Body&& body) {
-  if (cwd.empty()) {
-    body();
-    return;
-  }
-  int error = 0;
-  std::exception_ptr thrown;
-  std::thread worker([&] {
-    if (unshare(CLONE_FS) != 0 || chdir(cwd.c_str()) != 0) {
-      error = errno;
-      return;
-    }
-    try {
-      body();
-    } catch (...) {
-      thrown = std::current_exception();
-    }
-  });
-  worker.join();
-  if (thrown) std::rethrow_exception(thrown);
-  if (error != 0) throw std::system_error(error, std::generic_category(), "cwd " + cwd);
 }
 
 // Everything a run printed: standard output's text alone (the report), standard
@@ -147,7 +112,7 @@ std::unique_ptr<Run> run(std::vector<std::string> words, std::string cwd, bool r
   {
     py::gil_scoped_release unlocked;
     const std::shared_lock<std::shared_mutex> shared(start_lock());
-    in_folder(options.cwd, [&] { result = varto::run(options); });
+    result = varto::run(options);
   }
   return std::make_unique<Run>(std::move(result), std::move(caught));
 }
