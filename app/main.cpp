@@ -190,6 +190,7 @@ bool gather_parameters(int argc, char** argv, Run* run) {
   par_get(pars, "maps", "gain.fits[RHRI_GAIN]", run->mapspec);
   par_get(pars, "steps", " ", run->stepsfile);
   par_get(pars, "outfile", "varto.fits", run->outfile);
+  varto_report_to_stderr(run->outfile);
   par_get(pars, "aspcols", "TIME,RA_SC,DEC_SC,ROAN_SC", run->aspcols);
   par_get(pars, "pos", " ", run->posfile);
 

@@ -142,6 +142,17 @@ void write_positions(dmBlock* gain_table, const provenance* prov) {
 
 }  // namespace
 
+bool varto_output_is_stdout(const char* file) {
+  const OutputName out = split_output_name(file);
+  return out.target == "-" || out.target == "stdout";
+}
+
+void varto_report_to_stderr(const char* file) {
+  if (!varto_output_is_stdout(file)) return;
+  term_to_errors(1);
+  io_out(7);
+}
+
 int varto_write(const char* file, const ghist* h, const provenance* prov) {
   OutputName out = split_output_name(file);
   if (!out.direct) {

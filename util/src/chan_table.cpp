@@ -347,15 +347,16 @@ void fio_clear_eof(int ch) {
   if (c->fp != nullptr) std::clearerr(c->fp);
 }
 
-// The terminal channel 0 writes to standard output, so its stream is stdout.
+// The terminal channel 0 writes to standard output, so its stream is stdout
+// (stderr while term_to_errors is set).
 FILE* fio_file_fptr(int ch) {
-  if (ch == 0) return stdout;
+  if (ch == 0) return util_int::state.term.to_errors ? stderr : stdout;
   Channel* c = entry(ch);
   return c ? c->fp : nullptr;
 }
 
 int fio_get_cfd(int ch) {
-  if (ch == 0) return STDOUT_FILENO;
+  if (ch == 0) return util_int::state.term.to_errors ? STDERR_FILENO : STDOUT_FILENO;
   Channel* c = entry(ch);
   return c ? c->fd : -1;
 }

@@ -30,8 +30,9 @@ struct Terminal {
   int pos = 0;  // column reached by prompts on the current line
   bool pager_on = false;
   int page_len = 40;
-  int line = 0;        // lines written on the current page
-  bool quiet = false;  // set by a 'q' reply, cleared by the next terminal read
+  int line = 0;            // lines written on the current page
+  bool quiet = false;      // set by a 'q' reply, cleared by the next terminal read
+  bool to_errors = false;  // lines go to standard error instead of standard output
 };
 
 // The QELPATH search path and the current directory (chan_path.cpp).

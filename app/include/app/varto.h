@@ -321,6 +321,13 @@ struct provenance;
 /// 1, after "Failed to create output file" (and a line with the reason when one
 /// is known), when the table cannot be written; else 0.
 int varto_write(const char* file, const ghist* h, const provenance* prov);
+/// True when file names standard output ("-" or "stdout", blanks and a leading
+/// '!' aside): the FITS file is then written there.
+bool varto_output_is_stdout(const char* file);
+/// When file names standard output, the report and every message of the run go
+/// to standard error instead (the terminal and the current output channel), so
+/// that standard output holds the FITS file alone. Otherwise nothing changes.
+void varto_report_to_stderr(const char* file);
 /// The histogram listing and the mean gain on the current output channel.
 void varto_list(const ghist* h);
 /// The time ranges of every bin with weight on the current output channel.

@@ -563,6 +563,10 @@ void io_opop(void);
 void pager_set(int flag);
 /// Sets the page length (40 at start-up); below 1 is ignored.
 void pager_set_length(int n);
+/// Sends the terminal's lines and prompts (channel 0) to standard error when flag
+/// is set, to standard output (as at start-up) when it is not: for a program
+/// whose standard output carries data.
+void term_to_errors(int flag);
 /// Writes the pager's flag, page length, line counter and quiet flag on the
 /// current output channel.
 void pager_print_state(void);
