@@ -596,8 +596,8 @@ void sky(const uint8_t* data, size_t size) {
 }
 
 const Target targets[] = {
-    {"iraf", iraf},     {"rdb", rdb},   {"args", args},     {"util", util},     {"dsname", dsname},
-    {"fits", fits},     {"text", text}, {"region", region}, {"sky", sky},       {nullptr, nullptr},
+    {"iraf", iraf}, {"rdb", rdb},   {"args", args},     {"util", util}, {"dsname", dsname},
+    {"fits", fits}, {"text", text}, {"region", region}, {"sky", sky},   {nullptr, nullptr},
 };
 
 const Target* find_target(const char* name) {
