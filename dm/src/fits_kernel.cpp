@@ -683,6 +683,9 @@ int FITS_HeaderCards(void* kb, char** text, int* ncards) {
     }
     return FITS_Failed(status);
   }
+  // CFITSIO ends the text with the END card, which is no card of the header.
+  if (count > 0 && std::strncmp(cards + static_cast<size_t>(count - 1) * 80, "END     ", 8) == 0)
+    --count;
   // CFITSIO's buffer is released here; the copy is the caller's (delete[]).
   const size_t bytes = static_cast<size_t>(count) * 80;
   *text = new (std::nothrow) char[bytes + 1];
