@@ -5,6 +5,7 @@
 # and more:
 #   make test-slurm   installs slurm-wlm and munge, and runs varto_batch on a one-node Slurm
 #               cluster of its own (as root; elsewhere the test reports itself skipped)
+#   make test-browser installs chromium and loads varto_batch's summary.html in it
 #   make install PREFIX=/opt/varto   builds and installs varto (default prefix /usr/local)
 #   make fuzz   installs clang, builds the fuzz targets and runs each FUZZ_SECONDS seconds
 # Run as root, or as a user who may use sudo for apt-get.
@@ -22,6 +23,8 @@ PACKAGES := cmake g++ make pkg-config libcfitsio-dev wcslib-dev googletest libgt
             python3-astropy python3-matplotlib python3-regions parallel man-db groff-base
 # The Slurm test alone needs the daemons and the clients.
 SLURM_PACKAGES := $(PACKAGES) slurm-wlm munge
+# The browser test loads varto_batch's summary.html in headless Chromium.
+BROWSER_PACKAGES := $(PACKAGES) chromium
 # The fuzz build configures the whole tree (CFITSIO, WCSLIB); its targets need clang and
 # its libFuzzer runtime.
 FUZZ_PACKAGES := cmake make pkg-config libcfitsio-dev wcslib-dev clang libclang-rt-14-dev
@@ -32,12 +35,13 @@ FUZZ_TARGETS ?= iraf rdb args util dsname fits text region sky
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps fuzz-deps slurm-deps configure build demo test test-slurm install sanitize tsan fuzz clean
+.PHONY: all deps fuzz-deps slurm-deps browser-deps configure build demo test test-slurm test-browser install \
+        sanitize tsan fuzz clean
 
 all: build
 
-deps fuzz-deps slurm-deps:
-	@missing=""; for p in $(if $(filter fuzz-deps,$@),$(FUZZ_PACKAGES),$(if $(filter slurm-deps,$@),$(SLURM_PACKAGES),$(PACKAGES))); do \
+deps fuzz-deps slurm-deps browser-deps:
+	@missing=""; for p in $(if $(filter fuzz-deps,$@),$(FUZZ_PACKAGES),$(if $(filter slurm-deps,$@),$(SLURM_PACKAGES),$(if $(filter browser-deps,$@),$(BROWSER_PACKAGES),$(PACKAGES)))); do \
 	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:$$missing"; \
@@ -64,6 +68,11 @@ test: build
 test-slurm: slurm-deps configure
 	cmake --build $(BUILD) -j $(JOBS) --target varto varto_make_sample
 	cd $(BUILD) && ctest --output-on-failure -V -L slurm
+
+# Only what the browser test runs; it prints where it kept the screenshot.
+test-browser: browser-deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target varto varto_make_sample
+	cd $(BUILD) && ctest --output-on-failure -V -L browser
 
 install: configure
 	cmake --build $(BUILD) -j $(JOBS) --target varto varto_make_sample

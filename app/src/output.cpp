@@ -182,6 +182,7 @@ int varto_write(const char* file, const ghist* h, const provenance* prov) {
   dmDescriptor* exposure_col =
       dmColumnCreate(table, "EXPOSURE", DM_TYPE_D, 0, "s", "Exposure time per bin");
   double mean = 0.0;
+  double binned = 0.0;  // sum of centre x exposure
   for (int i = 0; i < h->count; ++i) {
     const double centre = bin_centre(h, i);
     const double fraction = bin_fraction(h, i);
@@ -190,8 +191,17 @@ int varto_write(const char* file, const ghist* h, const provenance* prov) {
     dmSetScalar_d(weight_col, fraction);
     dmSetScalar_d(exposure_col, h->weight[i]);
     mean += centre * fraction;
+    binned += centre * h->weight[i];
   }
   dmDescriptorFree(dmKeyWrite_d(table, "AVG_GAIN", mean, " ", "Mean gain"));
+  // The mean gain of the exposure that went into bins; AVG_GAIN also counts the
+  // time lost off the detector or outside the bins as gain 0.
+  if (h->hist_time > 0.0) {
+    dmSetKernelOption("KEY=EXACT");
+    dmDescriptorFree(dmKeyWrite_d(table, "HISTGAIN", binned / h->hist_time, " ",
+                                  "Mean gain of the binned exposure"));
+    dmSetKernelOption("KEY=SHORT");
+  }
   write_ledger(table, h);
   list_mean_gain(mean);
   // The provenance goes into the table and the primary header as they are

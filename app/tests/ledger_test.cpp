@@ -51,6 +51,7 @@ std::vector<LedgerCase> ledger_cases() {
          std::fclose(f);
        },
        {"OFFDTIME"}},
+      {"source wholly off the detector", "xpos=30000 ypos=30000", nullptr, {"OFFDTIME"}},
       {"aspect times that run back",
        "",
        [](const fs::path& d) {
@@ -100,6 +101,17 @@ TEST_F(LedgerTest, everySecondOfGoodTimeIsAccountedForAndEachLossReported) {
     const std::vector<double> exposure = read_fits_column(out, "GAIN_HIST", "EXPOSURE");
     expect_equal_times(key["HISTTIME"], std::accumulate(exposure.begin(), exposure.end(), 0.0),
                        "HISTTIME = the sum of EXPOSURE");
+    // HISTGAIN: the mean gain of what was binned, absent (-999 here) when nothing was.
+    const std::vector<double> gain = read_fits_column(out, "GAIN_HIST", "GAIN");
+    const double histgain = read_fits_key(out, "GAIN_HIST", "HISTGAIN");
+    if (key["HISTTIME"] > 0.0) {
+      EXPECT_NEAR(
+          histgain,
+          std::inner_product(gain.begin(), gain.end(), exposure.begin(), 0.0) / key["HISTTIME"],
+          1e-12);
+    } else {
+      EXPECT_EQ(histgain, -999.0);
+    }
 
     // Each loss has its line, with the seconds the key holds, and only then.
     const struct {

@@ -53,16 +53,20 @@ def check_archive(tc, root, count, broken, reason):
         table = {name: list(rows[name]) for name in rows.columns.names}
     with open(os.path.join(root, "summary.csv"), newline="") as f:
         lines = list(csv.DictReader(f))
-    tc.assertEqual(list(lines[0].keys()), ["FOLDER", "STATUS", "AVG_GAIN", *LEDGER, "NPOS", "ERROR"])
+    tc.assertEqual(list(lines[0].keys()),
+                   ["FOLDER", "STATUS", "AVG_GAIN", *LEDGER, "NPOS", "ERROR", "HISTGAIN", "OBS_ID", "MJD_OBS"])
     for k in range(1, count + 1):
         name, i, line = f"o{k}", k - 1, lines[k - 1]
         tc.assertEqual(table["FOLDER"][i], name)
         tc.assertEqual(line["FOLDER"], name)
+        obs_id, start = observation_date(os.path.join(root, name), name)
+        tc.assertEqual((table["OBS_ID"][i], line["OBS_ID"]), (obs_id, obs_id))
+        tc.assertEqual((table["MJD_OBS"][i], float(line["MJD_OBS"])), (start, start))
         if k == broken:
             tc.assertEqual((table["STATUS"][i], line["STATUS"]), (1, "1"))
             tc.assertEqual(table["ERROR"][i], reason)
             tc.assertEqual(line["ERROR"], reason)
-            for key in ("AVG_GAIN",) + LEDGER:
+            for key in ("AVG_GAIN", "HISTGAIN") + LEDGER:
                 tc.assertTrue(math.isnan(table[key][i]), key)
                 tc.assertEqual(line[key], "", key)
             continue
@@ -71,13 +75,24 @@ def check_archive(tc, root, count, broken, reason):
         header = fits.getheader(ref, "GAIN_HIST")
         tc.assertEqual((table["STATUS"][i], line["STATUS"], table["ERROR"][i]), (0, "0", ""))
         tc.assertEqual((table["NPOS"][i], line["NPOS"]), (header["NSOURCE"], str(header["NSOURCE"])))
-        for key in ("AVG_GAIN",) + LEDGER:
+        for key in ("AVG_GAIN", "HISTGAIN") + LEDGER:
             tc.assertEqual(table[key][i], header[key], f"{name} {key}")
             tc.assertEqual(float(line[key]), header[key], f"{name} {key}")
+        hist = fits.getdata(ref, "GAIN_HIST")
+        tc.assertAlmostEqual(header["HISTGAIN"], sum(hist["GAIN"] * hist["EXPOSURE"]) / header["HISTTIME"],
+                             places=12)
     if shutil.which("fitsverify"):
         out = subprocess.run(["fitsverify", "-q", os.path.join(root, "summary.fits")],
                              capture_output=True, text=True)
         tc.assertTrue(out.stdout.startswith("verification OK"), out.stdout)
+
+
+def observation_date(folder, name):
+    """The OBS_ID (else the folder's name) and the start MJD of bas.fits, read as varto reads them."""
+    with fits.open(os.path.join(folder, "bas.fits")) as f:
+        header = f["STDEVT"].header
+        start = header["MJDREFI"] + header["MJDREFF"] + min(f["STDGTI"].data.field(0)) / 86400.0
+        return str(header.get("OBS_ID", name)), start
 
 
 def scratch():

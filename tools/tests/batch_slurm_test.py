@@ -1,6 +1,7 @@
 """varto_batch on a real one-node Slurm cluster: munged, slurmctld and slurmd started
-from a scratch folder on 127.0.0.1, eight sample observations as one job array (one of
-them refused for its own ghist word), then the daemons stopped by process id.
+from a scratch folder on 127.0.0.1 with MaxArraySize=5, eight sample observations as two
+job arrays (one of them refused for its own ghist word), writing through none of the
+links planted at its file names, then the daemons stopped by process id.
 Needs root and Debian's slurm-wlm and munge; elsewhere it reports itself skipped.
 
     batch_slurm_test.py BUILD_DIR"""
@@ -77,6 +78,7 @@ TaskPlugin=task/none
 JobAcctGatherType=jobacct_gather/none
 AccountingStorageType=accounting_storage/none
 MpiDefault=none
+MaxArraySize=5
 ReturnToService=2
 SchedulerType=sched/builtin
 SelectType=select/cons_tres
@@ -134,12 +136,25 @@ class SlurmTest(unittest.TestCase):
         h.make_archive(BUILD, archive)
         with open(os.path.join(archive, "manifest.txt"), "w") as f:
             f.write("".join(f"o{k}\n" if k != 6 else "o6 ghist=7,3,0.05\n" for k in range(1, 9)))
+        victims = {}
+        for name in ("o1/varto.out", "o7/varto.err", "summary.csv", "summary.html"):
+            victims[name] = os.path.join(root, name.replace("/", "_"))
+            with open(victims[name], "w") as f:
+                f.write("victim\n")
+            os.symlink(victims[name], os.path.join(archive, name))
         run = subprocess.run([BUILD.batch, "--slurm", "--wait", "--varto", BUILD.varto,
                               "--slurm-args", "--time=5", "manifest.txt"],
                              cwd=archive, env=cluster.env, capture_output=True, text=True, timeout=240)
         print(run.stdout, run.stderr, sep="", flush=True)
         reason = "Invalid ghist: the bin width must be above 0, the last centre not below the first,"
         self.assertEqual(run.returncode, 1)
+        self.assertEqual(run.stdout.count("Submitted job array "), 2, run.stdout)
+        self.assertIn("(5 tasks)", run.stdout)
+        self.assertIn("8 of 8 done, 1 failed\n", run.stdout)
+        for name, victim in victims.items():
+            with open(victim) as f:
+                self.assertEqual(f.read(), "victim\n", name)
+            self.assertFalse(os.path.islink(os.path.join(archive, name)), name)
         self.assertTrue(run.stdout.endswith(f"8 observations: 7 ok, 1 failed\n  o6 (status 1): {reason}\n"),
                         run.stdout)
         h.check_archive(self, archive, 8, 6, reason)
