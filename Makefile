@@ -92,7 +92,7 @@ fuzz: fuzz-deps
 
 # The tests that run the binning on several threads, under ThreadSanitizer;
 # only the binaries they need are built.
-TSAN_TESTS := VartoCalc_|anyThreadCount
+TSAN_TESTS := VartoCalc_|anyThreadCount|RunEntry
 tsan: deps
 	cmake -S . -B build-tsan -DVARTO_TSAN=ON $(CMAKE_ARGS)
 	cmake --build build-tsan -j $(JOBS) --target varto varto_app_tests

@@ -31,6 +31,7 @@ import tempfile
 import time
 import urllib.parse
 
+# The exposure ledger's keys, as varto writes them into GAIN_HIST.
 LEDGER = ("ONTIME", "ASPTIME", "HISTTIME", "OFFDTIME", "NOGNTIME", "OUTHTIME", "NOASPTIM", "DUPTIME")
 STATUS_FILE = "varto.status"
 REPORT = "varto.out"

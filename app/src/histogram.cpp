@@ -222,13 +222,15 @@ void varto_accumulate_histogram(double g, double w, double t0, double t1, double
   add_sample(i, w, t0, t1, w * detx, w * dety, w * detx * detx, w * dety * dety, p, h, npos);
 }
 
-void calc_plain(const source* src, const asp* history, const obs* observation, const gain_data* set,
-                ghist* h) {
+int calc_plain(const source* src, const asp* history, const obs* observation, const gain_data* set,
+               ghist* h) {
   const int npos = src->count;
   UsedTime used;
   for (int k = 0; k + 1 < history->count; ++k) {
     const auto [t0, t1, dt, mjd, p] = interval_at(history, observation, k);
     if (dt <= 0) continue;
+    // Every lookup checks the period; the first one of an interval stops the run.
+    if (npos > 0 && !check_calibrated_period(set, mjd)) return 1;
     int binned = 0;
     for (int j = 0; j < npos; ++j) {
       double detx = 0.0;
@@ -266,6 +268,7 @@ void calc_plain(const source* src, const asp* history, const obs* observation, c
     used.add(t0, t1, dt);
   }
   used.finish(observation->gtis, h);
+  return 0;
 }
 
 namespace {
@@ -316,12 +319,13 @@ bool make_step(const asp* history, const obs* observation, const gain_data* set,
 // on the calling thread: stops the run when the interval lies outside the
 // calibrated period, counts its time as used and writes its step warnings (one
 // per position, as every lookup writes it).
-void check_interval(const Step& s, const gain_data* set, int npos, UsedTime* used) {
-  check_calibrated_period(set, s.mjd);
+bool check_interval(const Step& s, const gain_data* set, int npos, UsedTime* used) {
+  if (!check_calibrated_period(set, s.mjd)) return false;
   used->add(s.t0, s.t1, s.dt);
   if (s.crosses_step) {
     for (int j = 0; j < npos; ++j) tmsg(kStepWarning);
   }
+  return true;
 }
 
 // The ledger of one interval from its tally: the weight of each sample that
@@ -507,8 +511,8 @@ class Adder {
 
 // One position: every interval in turn, its warning and its sample (with the
 // time filter) before the next, as the plain loop.
-void calc_one_position(const asp* history, const obs* observation, const gain_data* set,
-                       const BinFinder& bins, const Geometry& geo, ghist* h) {
+int calc_one_position(const asp* history, const obs* observation, const gain_data* set,
+                      const BinFinder& bins, const Geometry& geo, ghist* h) {
   MapPairs pairs(set);
   int bin = 0;
   double a[4] = {};
@@ -518,7 +522,7 @@ void calc_one_position(const asp* history, const obs* observation, const gain_da
   for (int k = 0; k + 1 < history->count; ++k) {
     Step s{};
     if (!make_step(history, observation, set, &pairs, 1, k, &s)) continue;
-    check_calibrated_period(set, s.mjd);
+    if (!check_calibrated_period(set, s.mjd)) return 1;
     used.add(s.t0, s.t1, s.dt);
     locate(s, bins, geo, 1, Phase::kAdd, out, &wsum);
     account(s, 1, h);
@@ -526,6 +530,7 @@ void calc_one_position(const asp* history, const obs* observation, const gain_da
     if (bin >= 0) add_sample(bin, s.w, s.t0, s.t1, a[0], a[1], a[2], a[3], s.p, h, 1);
   }
   used.finish(observation->gtis, h);
+  return 0;
 }
 
 }  // namespace
@@ -538,8 +543,8 @@ void calc_one_position(const asp* history, const obs* observation, const gain_da
 // intervals in order (the calibrated period, the time used, the step
 // warnings). One member adds every sum in the plain loop's order, so which
 // member located what never changes a number.
-void calc_positions(const source* src, const asp* history, const obs* observation,
-                    const gain_data* set, int threads, Phase last, ghist* h) {
+int calc_positions(const source* src, const asp* history, const obs* observation,
+                   const gain_data* set, int threads, Phase last, ghist* h) {
   const int npos = src->count;
   Geometry geo{observation->x0, observation->y0,
                std::vector<double>(static_cast<std::size_t>(npos)),
@@ -631,7 +636,7 @@ void calc_positions(const source* src, const asp* history, const obs* observatio
       locate_claims(0);
     }
     for (int n = 0; n < b.filled; ++n) {
-      if (b.steps[n].good) check_interval(b.steps[n], set, npos, &used);
+      if (b.steps[n].good && !check_interval(b.steps[n], set, npos, &used)) return 1;
     }
     if (!crew) {
       add_block(b);
@@ -643,53 +648,43 @@ void calc_positions(const source* src, const asp* history, const obs* observatio
   if (adding != nullptr) add_block(*adding);
   adder.flush();
   used.finish(observation->gtis, h);
+  return 0;
 }
 
-void varto_calc(const source* src, const asp* history, const obs* observation, const gain_data* set,
-                ghist* h) {
+int varto_calc(const source* src, const asp* history, const obs* observation, const gain_data* set,
+               ghist* h) {
   tmsg(" ");
-  if (src == nullptr || history == nullptr || observation == nullptr || h == nullptr) return;
-  if (dbg_level(1)) {
-    calc_plain(src, history, observation, set, h);
-    return;
-  }
+  if (src == nullptr || history == nullptr || observation == nullptr || h == nullptr) return 0;
+  if (dbg_level(1)) return calc_plain(src, history, observation, set, h);
   const int npos = src->count;
-  if (npos <= 0) return;
+  if (npos <= 0) return 0;
   if (npos == 1) {
     const Geometry geo{observation->x0,
                        observation->y0,
                        {src->xs[0] - observation->x0},
                        {src->ys[0] - observation->y0}};
-    calc_one_position(history, observation, set, BinFinder(h), geo, h);
-    return;
+    return calc_one_position(history, observation, set, BinFinder(h), geo, h);
   }
   const int threads = std::min(thread_count(), npos);
-  calc_positions(src, history, observation, set, threads, Phase::kAdd, h);
+  return calc_positions(src, history, observation, set, threads, Phase::kAdd, h);
 }
 
 void varto_warn_exposure(const ghist* h) {
   if (h == nullptr) return;
-  char line[160];
-  const auto samples = [&](long count, double time, const char* what) {
-    if (count <= 0) return;
-    std::snprintf(line, sizeof line, "Warning: %ld samples %s (%.3f s of exposure not counted)",
-                  count, what, time);
-    tmsg(line);
-  };
-  samples(h->off_count, h->off_time, "off the detector");
-  samples(h->nogain_count, h->nogain_time, "with no gain in the maps");
-  samples(h->outside_count, h->outside_time, "outside the gain histogram");
   // Below half a millisecond the printed figure would be 0.000.
   constexpr double kShown = 0.0005;
-  if (h->noasp_time >= kShown) {
-    std::snprintf(line, sizeof line,
-                  "Warning: %.3f s of good time not covered by the aspect history", h->noasp_time);
-    tmsg(line);
-  }
-  if (h->dup_time >= kShown) {
-    std::snprintf(line, sizeof line,
-                  "Warning: %.3f s of good time counted more than once (aspect times run back)",
-                  h->dup_time);
+  char line[160];
+  for (const ledger_term& term : LEDGER_TERMS) {
+    if (term.warning == nullptr) continue;
+    const double time = h->*term.time;
+    if (term.count != nullptr) {
+      if (h->*term.count <= 0) continue;
+      std::snprintf(line, sizeof line, "Warning: %ld samples %s (%.3f s of exposure not counted)",
+                    h->*term.count, term.warning, time);
+    } else {
+      if (!(time >= kShown)) continue;
+      std::snprintf(line, sizeof line, "Warning: %.3f s of good time %s", time, term.warning);
+    }
     tmsg(line);
   }
 }

@@ -8,6 +8,6 @@
 
 /// varto_calc for two or more positions on the given number of threads (the
 /// calling one included), doing the work of every interval up to phase last;
-/// Phase::kAdd is the whole loop.
-void calc_positions(const source* src, const asp* history, const obs* observation,
-                    const gain_data* set, int threads, Phase last, ghist* h);
+/// Phase::kAdd is the whole loop. 0, or 1 when the run stops (as varto_calc).
+int calc_positions(const source* src, const asp* history, const obs* observation,
+                   const gain_data* set, int threads, Phase last, ghist* h);

@@ -76,13 +76,13 @@ double interp_gain(const double* map, double gx, double gy) {
   return g;
 }
 
-void check_calibrated_period(const gain_data* set, double mjd) {
+bool check_calibrated_period(const gain_data* set, double mjd) {
   char line[160];
   if (set == nullptr || set->count < 2) {
     std::snprintf(line, sizeof line, "*** Gain interpolation needs at least 2 maps, found %d ***",
                   set == nullptr ? 0 : set->count);
     tmsg(line);
-    std::exit(1);
+    return false;
   }
   const double first = set->times[0] - kCalibrationMarginDays;
   const double last = set->times[set->count - 1] + kCalibrationMarginDays;
@@ -92,12 +92,13 @@ void check_calibrated_period(const gain_data* set, double mjd) {
     tmsg(line);
     std::snprintf(line, sizeof line, "Observation time is: MJD %f\n", mjd);
     tmsg(line);
-    std::exit(1);
+    return false;
   }
+  return true;
 }
 
 double do_interp(const gain_data* set, double mjd, double detx, double dety) {
-  check_calibrated_period(set, mjd);
+  if (!check_calibrated_period(set, mjd)) return std::numeric_limits<double>::quiet_NaN();
   const double gx = detx / 256.0;
   const double gy = dety / 256.0;
   const int k = find_entry_and_step_d(mjd, set->times, set->count, set->steps, set->step_count);

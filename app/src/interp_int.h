@@ -11,9 +11,10 @@
 int select_map_pair(double t, const double* times, int n, const double* steps, int m,
                     bool* crosses_step);
 
-/// Stops the program with status 1, after the three messages, when mjd lies
-/// outside the calibrated period of set; also when set holds fewer than two maps.
-void check_calibrated_period(const gain_data* set, double mjd);
+/// False, after the three messages, when mjd lies outside the calibrated period
+/// of set; also, after one message, when set holds fewer than two maps. The run
+/// then stops with status 1.
+bool check_calibrated_period(const gain_data* set, double mjd);
 
 /// Text of the warning written when a step segment holds a single map.
 inline constexpr const char* kStepWarning = "Warning: interpolating across step boundary";

@@ -87,23 +87,11 @@ class TempFileGuard {
 
 // The exposure ledger: where every second of good time went.
 void write_ledger(dmBlock* table, const ghist* h) {
-  const struct {
-    const char* key;
-    double value;
-    const char* comment;
-  } keys[] = {
-      {"ONTIME", h->total_time, "Good time of the observation"},
-      {"ASPTIME", h->asp_time, "Good time of the aspect intervals used"},
-      {"HISTTIME", h->hist_time, "Exposure added to the histogram"},
-      {"OFFDTIME", h->off_time, "Exposure off the detector"},
-      {"NOGNTIME", h->nogain_time, "Exposure with no gain in the maps"},
-      {"OUTHTIME", h->outside_time, "Exposure outside the gain histogram"},
-      {"NOASPTIM", h->noasp_time, "Good time no aspect interval covers"},
-      {"DUPTIME", h->dup_time, "Good time counted more than once"},
-  };
   // Exact, so that the sums and their identities can be checked from the file.
   dmSetKernelOption("KEY=EXACT");
-  for (const auto& k : keys) dmDescriptorFree(dmKeyWrite_d(table, k.key, k.value, "s", k.comment));
+  for (const ledger_term& k : LEDGER_TERMS) {
+    dmDescriptorFree(dmKeyWrite_d(table, k.key, h->*k.time, "s", k.comment));
+  }
   dmSetKernelOption("KEY=SHORT");
 }
 
@@ -147,13 +135,7 @@ bool varto_output_is_stdout(const char* file) {
   return out.target == "-" || out.target == "stdout";
 }
 
-void varto_report_to_stderr(const char* file) {
-  if (!varto_output_is_stdout(file)) return;
-  term_to_errors(1);
-  io_out(7);
-}
-
-int varto_write(const char* file, const ghist* h, const provenance* prov) {
+int varto_write(const char* file, const ghist* h, const provenance* prov, bool list_mean) {
   OutputName out = split_output_name(file);
   if (!out.direct) {
     char temp[kSpecLen];
@@ -203,7 +185,7 @@ int varto_write(const char* file, const ghist* h, const provenance* prov) {
     dmSetKernelOption("KEY=SHORT");
   }
   write_ledger(table, h);
-  list_mean_gain(mean);
+  if (list_mean) list_mean_gain(mean);
   // The provenance goes into the table and the primary header as they are
   // made: the finished file is never opened again.
   dmDataset* ds = dmBlockGetDataset(table);
@@ -234,6 +216,14 @@ int varto_write(const char* file, const ghist* h, const provenance* prov) {
   guard.release();
   return 0;
 }
+
+double varto_mean_gain(const ghist* h) {
+  double mean = 0.0;
+  for (int i = 0; i < h->count; ++i) mean += bin_centre(h, i) * bin_fraction(h, i);
+  return mean;
+}
+
+void varto_list_mean_gain(const ghist* h) { list_mean_gain(varto_mean_gain(h)); }
 
 void varto_list(const ghist* h) {
   msg(" ");

@@ -9,3 +9,6 @@
 std::string par_unreadable_reason(const char* filename);
 /// Writes "Cannot read parameter file <filename>[: <reason>]" on the error channel.
 void par_refuse_file(const char* filename, const char* reason);
+
+/// The flags of the par_open_with call in progress on this thread (PAR_NO_QUERIES).
+extern thread_local int par_open_flags;

@@ -302,7 +302,14 @@ par_table* par_init(const char* deffile, int capacity, char** words, int count) 
   return table;
 }
 
+thread_local int par_open_flags = 0;
+
 par_table* par_open(const char* defkernel, const char* deffile, char** words, int count) {
+  return par_open_with(defkernel, deffile, words, count, 0);
+}
+
+par_table* par_open_with(const char* defkernel, const char* deffile, char** words, int count,
+                         int flags) {
   par_table* table = par_alloc(PAR_TABLE_CAPACITY);
   // The words come first so that par and parkernel may be given there. A word
   // refused on this pass would be refused again on the second one.
@@ -313,13 +320,16 @@ par_table* par_open(const char* defkernel, const char* deffile, char** words, in
     par_get(table, "par", deffile, file);
     par_get(table, "parkernel", defkernel, kernel);
     int read = 0;
+    const bool from_file = (flags & PAR_NO_FILE) == 0;
+    par_open_flags = flags;
     if (cs_uceq(kernel, "orv") || cs_uceq(kernel, "iraf")) {
       dmsg(0, "ORV/IRAF parameter interface");
-      read = orv_par_open(file, table);
+      if (from_file) read = orv_par_open(file, table);
     } else {
       dmsg(0, "QEL parameter interface");
-      read = par_read_file(file, table);
+      if (from_file) read = par_read_file(file, table);
     }
+    par_open_flags = 0;
     ok = read == 0 && par_set_args(words, count, table) == 0;
   }
   if (!ok) {

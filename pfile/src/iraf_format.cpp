@@ -259,10 +259,11 @@ class Scanner {
 
 void report(const Token& t) {
   if (t.field >= NFields) {
-    std::fprintf(stderr, "Error in parameter file: line %d: too many fields\n", t.line);
+    pfile_detail::stream_printf(stderr, "Error in parameter file: line %d: too many fields\n",
+                                t.line);
   } else {
-    std::fprintf(stderr, "Error in parameter file: line %d: field %s\n", t.line,
-                 FieldNames[t.field]);
+    pfile_detail::stream_printf(stderr, "Error in parameter file: line %d: field %s\n", t.line,
+                                FieldNames[t.field]);
   }
 }
 
@@ -296,7 +297,7 @@ class Parser {
       return nullptr;
     }
     if (int line = scan_.nul_line()) {
-      std::fprintf(stderr, "Error in parameter file: line %d: NUL byte\n", line);
+      pfile_detail::stream_printf(stderr, "Error in parameter file: line %d: NUL byte\n", line);
       PListFree(list);
       return nullptr;
     }
@@ -336,7 +337,7 @@ class Parser {
     if (list->nparam == 0) {
       // Every line was dropped: the file would be written back empty, which
       // no longer reads, so it is refused like an empty file.
-      std::fprintf(stderr, "Error in parameter file: no parameter line\n");
+      pfile_detail::stream_printf(stderr, "Error in parameter file: no parameter line\n");
       PListFree(list);
       return nullptr;
     }
@@ -347,13 +348,13 @@ class Parser {
   bool add(ParamList* list, Parameter* p) {
     if (p != nullptr && list->nparam >= pfile_detail::MaxFileRecords) {
       ParamFree(p);
-      std::fprintf(stderr, "Error in parameter file: more than %d lines\n",
-                   pfile_detail::MaxFileRecords);
+      pfile_detail::stream_printf(stderr, "Error in parameter file: more than %d lines\n",
+                                  pfile_detail::MaxFileRecords);
       return false;
     }
     if (p == nullptr || PListAdd(list, p) != 0) {
       ParamFree(p);
-      std::fprintf(stderr, "Error in parameter file: out of memory\n");
+      pfile_detail::stream_printf(stderr, "Error in parameter file: out of memory\n");
       return false;
     }
     return true;
@@ -664,7 +665,7 @@ ParamList* IRAFParOpen(const char* filename, const char* mode) {
   ParamList* list =
       pfile_detail::open_list_file(filename, mode, IRAFParFile, IRAFParRead, IRAFParWrit);
   if (list == nullptr) {
-    std::fprintf(stderr, "Open error on param file: %s\n", filename);
+    pfile_detail::stream_printf(stderr, "Open error on param file: %s\n", filename);
   }
   return list;
 }

@@ -111,12 +111,13 @@ char* ParamMatch(ParamList* list, const char* name) {
     return dup_string(full.c_str());
   }
   if (candidates.size() > 1) {
-    std::fprintf(stderr, "parammatch : parameter name %s not uniq (%s, %s)\n", name, candidates[0],
-                 candidates[1]);
+    pfile_detail::stream_printf(stderr, "parammatch : parameter name %s not uniq (%s, %s)\n", name,
+                                candidates[0], candidates[1]);
     parerr = PARAM_NOT_UNIQUE;
     return nullptr;
   }
-  std::fprintf(stderr, "parammatch : can't find parameter %s in reference list\n", name);
+  pfile_detail::stream_printf(stderr, "parammatch : can't find parameter %s in reference list\n",
+                              name);
   return nullptr;
 }
 
@@ -144,7 +145,7 @@ ParamList* IRAFParArgs(ParamList* list, char** argv, int argc) {
     Parameter* rec = nullptr;
     if (item.kind == ItemKind::Positional) {
       if (afterEquals) {
-        std::fputs("Sorry, Arguments not ok, try again.\n", stderr);
+        pfile_detail::stream_printf(stderr, "%s", "Sorry, Arguments not ok, try again.\n");
         PListFree(out);
         return nullptr;
       }

@@ -1,10 +1,13 @@
 // The parameter-file library's state record with its reset, the error code and
 // message table, the routines that report the current code, and the exit.
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "pfile/pfile.h"
 #include "pfile_int.h"
+#include "util/util.h"
 
 // Initialised before main. No start-up code of another file uses the library, and
 // clang cannot constant-initialise the std::string the record holds.
@@ -61,7 +64,8 @@ const char* message_of(int code) {
 }  // namespace
 
 int c_paramerr(int level, const char* label, const char* name) {
-  std::fprintf(stderr, "%s: %s : %s\n", label ? label : "", message_of(parerr), name ? name : "");
+  pfile_detail::stream_printf(stderr, "%s: %s : %s\n", label ? label : "", message_of(parerr),
+                              name ? name : "");
   if (level != 0 && exit_on_error) {
     pfile_detail::pfile_exit(level);
   }
@@ -82,6 +86,21 @@ int set_paramerror(int flag) {
 }
 
 void pfile_detail::pfile_exit(int status) { std::exit(status); }
+
+void pfile_detail::stream_printf(FILE* stream, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  if (n > 0) {
+    std::string text(static_cast<std::size_t>(n) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, again);
+    util_stream_write(stream, text.data(), static_cast<std::size_t>(n));
+  }
+  va_end(again);
+}
 
 void pfile_detail::reset_state() {
   while (state.open_files != nullptr) {

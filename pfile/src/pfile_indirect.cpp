@@ -182,7 +182,8 @@ void load_db(const std::string& name, const struct stat& st) {
   db.mtime = st.st_mtim;
   FILE* f = std::fopen(name.c_str(), "r");
   if (f == nullptr) {
-    std::fprintf(stderr, "Warning: can't open indirect classing file '%s'\n", name.c_str());
+    pfile_detail::stream_printf(stderr, "Warning: can't open indirect classing file '%s'\n",
+                                name.c_str());
     return;
   }
   std::string line;
@@ -191,7 +192,8 @@ void load_db(const std::string& name, const struct stat& st) {
     std::vector<std::string> w = class_words(line);
     if (w.empty()) continue;
     if (w.size() < 4) {
-      std::fprintf(stderr, "Warning: illegal indirect classing line:\n%s\n", line.c_str());
+      pfile_detail::stream_printf(stderr, "Warning: illegal indirect classing line:\n%s\n",
+                                  line.c_str());
       continue;
     }
     db.group[group_of(w[0])][group_of(w[1])].entry.push_back({w[0], w[1], w[2], w[3]});
@@ -251,7 +253,8 @@ int UsingIndirectClassing(void) {
   if (stat(name.c_str(), &st) != 0) {
     if (std::find(db.warned.begin(), db.warned.end(), name) == db.warned.end()) {
       db.warned.push_back(name);
-      std::fprintf(stderr, "Warning: indirect classing file '%s' does not exist\n", name.c_str());
+      pfile_detail::stream_printf(stderr, "Warning: indirect classing file '%s' does not exist\n",
+                                  name.c_str());
     }
     drop_db();
     return 0;
@@ -454,7 +457,7 @@ int VInRange(Range* range, Value* v) {
   }
   int type = TypeCode(range->type);
   if (type != TypeCode(v->type)) {
-    std::fputs("INTERNAL TYPE MISMATCH range != value\n", stderr);
+    pfile_detail::stream_printf(stderr, "%s", "INTERNAL TYPE MISMATCH range != value\n");
     pfile_detail::pfile_exit(2);
   }
   if (is_text(type)) {

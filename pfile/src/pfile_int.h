@@ -74,6 +74,10 @@ void reset_state();
 /// records that contradict each other, or an interrupted query leave nothing to go on with.
 [[noreturn]] void pfile_exit(int status);
 
+/// Writes the formatted text on stream (stdout or stderr), or to the calling
+/// thread's message sink when it has one (util_set_sink).
+void stream_printf(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
 /// The extensions and the directory list a task's parameter file is searched with.
 constexpr const char* DefaultExtensions = ".par .rdb $PFEXTN";
 constexpr const char* DefaultSearchPath = "$PDIRS $PFILES $UPARM .";

@@ -220,7 +220,8 @@ void c_paramlist(ParamFile* file) {
     return;
   }
   ParamList* list = file->psets;
-  std::printf("\nParameters for %s\n\n", list->filename ? list->filename : "");
+  pfile_detail::stream_printf(stdout, "\nParameters for %s\n\n",
+                              list->filename ? list->filename : "");
   constexpr std::size_t CommentLimit = 2047;
   for (int hidden = 0; hidden < 2; ++hidden) {
     std::string comments;
@@ -241,7 +242,7 @@ void c_paramlist(ParamFile* file) {
         comments.clear();  // comments belong to the next parameter of their group
         continue;
       }
-      std::fputs(comments.c_str(), stdout);
+      pfile_detail::stream_printf(stdout, "%s", comments.c_str());
       comments.clear();
       std::string name = p->pname ? p->pname : "";
       std::string value = pfile_detail::shown_value(file, p, &p->pvalue);
@@ -249,9 +250,10 @@ void c_paramlist(ParamFile* file) {
         name = "(" + name;
         value += ")";
       }
-      std::printf("%14s = %-16s %s\n", name.c_str(), value.c_str(), p->pprompt ? p->pprompt : "");
+      pfile_detail::stream_printf(stdout, "%14s = %-16s %s\n", name.c_str(), value.c_str(),
+                                  p->pprompt ? p->pprompt : "");
     }
   }
-  std::printf("\n");
+  pfile_detail::stream_printf(stdout, "\n");
   std::fflush(stdout);
 }

@@ -375,11 +375,11 @@ char* locatepfile(const char* name) {
   std::sort(matches.begin(), matches.end());
   for (std::size_t i = 1; i < matches.size(); ++i) {
     if (i == 1) {
-      std::fprintf(stderr, "warning: multiple matches of %s in dir %s\n", templ.c_str(),
-                   uparm.c_str());
-      std::fprintf(stderr, "using file %s\n", matches[0].c_str());
+      pfile_detail::stream_printf(stderr, "warning: multiple matches of %s in dir %s\n",
+                                  templ.c_str(), uparm.c_str());
+      pfile_detail::stream_printf(stderr, "using file %s\n", matches[0].c_str());
     }
-    std::fprintf(stderr, "ignoring file %s\n", matches[i].c_str());
+    pfile_detail::stream_printf(stderr, "ignoring file %s\n", matches[i].c_str());
   }
   pfile_detail::copy_text(uparm + matches[0], result_buf, sizeof result_buf);
   return result_buf;

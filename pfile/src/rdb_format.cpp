@@ -88,7 +88,7 @@ void readDashes(std::string_view line, Header& h) {
     } else if (c == '-') {
       if (col < h.width.size()) ++h.width[col];
     } else {
-      std::fputc(c, stdout);
+      pfile_detail::stream_printf(stdout, "%c", c);
     }
   }
 }
@@ -150,9 +150,10 @@ ParamList* RDBParFile(FILE* stream) {
   std::string text = pfile_detail::read_stream(stream);
   // Fields are kept as C strings, which a NUL byte would silently cut.
   if (size_t at = text.find('\0'); at != std::string::npos) {
-    std::fprintf(stderr, "Error in parameter file: line %d: NUL byte\n",
-                 1 + static_cast<int>(std::count(
-                         text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n')));
+    pfile_detail::stream_printf(
+        stderr, "Error in parameter file: line %d: NUL byte\n",
+        1 + static_cast<int>(
+                std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n')));
     return nullptr;
   }
   std::vector<std::string_view> lines = splitLines(text);
@@ -165,8 +166,8 @@ ParamList* RDBParFile(FILE* stream) {
   for (size_t i = 2; i < lines.size(); ++i) {
     if (lines[i].empty()) continue;
     if (list->nparam >= pfile_detail::MaxFileRecords) {
-      std::fprintf(stderr, "Error in parameter file: more than %d lines\n",
-                   pfile_detail::MaxFileRecords);
+      pfile_detail::stream_printf(stderr, "Error in parameter file: more than %d lines\n",
+                                  pfile_detail::MaxFileRecords);
       PListFree(list);
       return nullptr;
     }

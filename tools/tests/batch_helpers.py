@@ -2,6 +2,7 @@
 serial reference runs, and the checks of the tables and the summary."""
 
 import csv
+import importlib.util
 import math
 import os
 import pathlib
@@ -11,7 +12,18 @@ import tempfile
 
 from astropy.io import fits
 
-LEDGER = ("ONTIME", "ASPTIME", "HISTTIME", "OFFDTIME", "NOGNTIME", "OUTHTIME", "NOASPTIM", "DUPTIME")
+
+def _load_batch():
+    """tools/varto_batch.py as a module, for its lists."""
+    path = pathlib.Path(__file__).resolve().parents[1] / "varto_batch.py"
+    spec = importlib.util.spec_from_file_location("varto_batch_module", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+BATCH = _load_batch()
+LEDGER = BATCH.LEDGER
 
 
 class Build:

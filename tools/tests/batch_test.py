@@ -146,6 +146,15 @@ class BatchTest(unittest.TestCase):
             self.assertEqual(sorted(os.listdir(os.path.join(self.root, f"o{k}"))), [])
         self.assertEqual(os.listdir(tmp), [])
 
+    def test_ledgerKeys_areTheKeysVartoWrites(self):
+        folder = os.path.join(self.root, "one")
+        os.makedirs(folder)
+        subprocess.run([BUILD.make_sample, "--seed", "1", folder], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([BUILD.varto], cwd=folder, check=True, stdout=subprocess.DEVNULL)
+        header = h.fits.getheader(os.path.join(folder, "varto.fits"), "GAIN_HIST")
+        seconds = tuple(c.keyword for c in header.cards if c.comment.startswith("[s] "))
+        self.assertEqual(seconds, h.LEDGER)
+
     def test_usageErrors_exitTwoAndRunNothing(self):
         os.makedirs(os.path.join(self.root, "o1"))
         os.makedirs(os.path.join(self.root, "o2"))

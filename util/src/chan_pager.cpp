@@ -1,7 +1,6 @@
 // chan_pager.cpp -- the terminal, channel 0: full lines and prompts written to
-// standard output (or standard error, when standard output carries data) through the pager, which
-// counts lines modulo the page length and, when paging is on, waits for Return at the end of each
-// page.
+// standard output through the pager, which counts lines modulo the page length
+// and, when paging is on, waits for Return at the end of each page.
 #include "util/util.h"
 
 #include <cstdio>
@@ -9,26 +8,19 @@
 #include "chan_int.h"
 #include "util_int.h"
 
-namespace {
+using util_int::term;
 
-util_int::Terminal& term = util_int::state.term;
-
-FILE* term_stream() { return term.to_errors ? stderr : stdout; }
-
-}  // namespace
+thread_local util_int::Terminal util_int::term;
 
 namespace util_int {
 
 bool term_line(const char* text, std::size_t n) {
   if (term.quiet) return true;
-  FILE* out = term_stream();
-  bool ok = std::fwrite(text, 1, n, out) == n && std::fputc('\n', out) != EOF;
-  ok = std::fflush(out) == 0 && ok;
+  bool ok = util_stream_write(stdout, text, n) && util_stream_write(stdout, "\n", 1);
   term.pos = 0;
   term.line = (term.line + 1) % term.page_len;
   if (term.pager_on && term.line == 0) {
-    std::fputs("--Press Return to Continue--", out);
-    std::fflush(out);
+    util_stream_write(stdout, "--Press Return to Continue--", 28);
     int c = std::getc(stdin);
     if (c == 'q' || c == 'Q') term.quiet = true;
     // The reply is one character; the rest of its line is not a later answer.
@@ -39,9 +31,7 @@ bool term_line(const char* text, std::size_t n) {
 
 bool term_prompt(const char* text, std::size_t n) {
   if (term.quiet) return true;
-  FILE* out = term_stream();
-  bool ok = std::fwrite(text, 1, n, out) == n;
-  ok = std::fflush(out) == 0 && ok;
+  const bool ok = util_stream_write(stdout, text, n);
   term.pos += static_cast<int>(n);
   return ok;
 }
@@ -58,8 +48,6 @@ void term_read_started() {
 }  // namespace util_int
 
 void pager_set(int flag) { term.pager_on = flag != 0; }
-
-void term_to_errors(int flag) { term.to_errors = flag != 0; }
 
 // A page length below 1 is ignored: the line counter runs modulo it.
 void pager_set_length(int n) {

@@ -271,10 +271,46 @@ int fio_read_len(int ch, char* buf, int size, std::size_t* length) {
   return 1;
 }
 
+namespace {
+
+// Channels 6 and 7 under a sink: the text goes to the sink without touching
+// the channel table, which the threads share; the sink keeps the column.
+bool sinks(int ch) { return util_int::sink.fn != nullptr && (ch == kTermOut || ch == kTermErr); }
+
+int sink_write(int ch, const char* text, std::size_t n, bool line_end) {
+  util_int::Sink& s = util_int::sink;
+  const int stream = ch == kTermOut ? UTIL_STREAM_OUT : UTIL_STREAM_ERR;
+  if (n > 0) s.fn(s.context, stream, text, n);
+  s.column[stream - 1] += static_cast<int>(n);
+  if (line_end) {
+    s.fn(s.context, stream, "\n", 1);
+    s.column[stream - 1] = 0;
+  }
+  return 1;
+}
+
+}  // namespace
+
+thread_local util_int::Sink util_int::sink;
+
+void util_set_sink(util_sink_fn fn, void* context) { util_int::sink = util_int::Sink{fn, context}; }
+
+bool util_stream_write(FILE* stream, const char* text, std::size_t n) {
+  const util_int::Sink& s = util_int::sink;
+  if (s.fn != nullptr && (stream == stdout || stream == stderr)) {
+    if (n > 0) s.fn(s.context, stream == stdout ? UTIL_STREAM_OUT : UTIL_STREAM_ERR, text, n);
+    return true;
+  }
+  if (stream == stderr) std::fflush(stdout);
+  const bool ok = n == 0 || std::fwrite(text, 1, n, stream) == n;
+  return std::fflush(stream) == 0 && ok;
+}
+
 int fio_write(int ch, const char* text) {
   const char* t = text ? text : "";
   std::size_t n = util_int::trimmed_len(t);
   if (ch == 0) return util_int::term_line(t, n) ? 1 : 0;
+  if (sinks(ch)) return sink_write(ch, t, n, true);
   Channel* c = entry(ch);
   if (c == nullptr) return 0;
   bool ok = true;
@@ -294,6 +330,7 @@ int fio_write_prompt(int ch, const char* text) {
   const char* t = text ? text : "";
   std::size_t n = std::strlen(t);
   if (ch == 0) return util_int::term_prompt(t, n) ? 1 : 0;
+  if (sinks(ch)) return sink_write(ch, t, n, false);
   Channel* c = entry(ch);
   if (c == nullptr) return 0;
   if (!finish_write(*c, put_bytes(*c, t, n))) return 0;
@@ -303,6 +340,10 @@ int fio_write_prompt(int ch, const char* text) {
 
 int fio_write_eol(int ch) {
   if (ch == 0) return util_int::term_eol() ? 1 : 0;
+  if (sinks(ch)) {
+    const int stream = ch == kTermOut ? 0 : 1;
+    return util_int::sink.column[stream] > 0 ? sink_write(ch, "", 0, true) : 1;
+  }
   Channel* c = entry(ch);
   if (c == nullptr) return 0;
   if (c->pos <= 0) return 1;
@@ -347,16 +388,15 @@ void fio_clear_eof(int ch) {
   if (c->fp != nullptr) std::clearerr(c->fp);
 }
 
-// The terminal channel 0 writes to standard output, so its stream is stdout
-// (stderr while term_to_errors is set).
+// The terminal channel 0 writes to standard output, so its stream is stdout.
 FILE* fio_file_fptr(int ch) {
-  if (ch == 0) return util_int::state.term.to_errors ? stderr : stdout;
+  if (ch == 0) return stdout;
   Channel* c = entry(ch);
   return c ? c->fp : nullptr;
 }
 
 int fio_get_cfd(int ch) {
-  if (ch == 0) return util_int::state.term.to_errors ? STDERR_FILENO : STDOUT_FILENO;
+  if (ch == 0) return STDOUT_FILENO;
   Channel* c = entry(ch);
   return c ? c->fd : -1;
 }

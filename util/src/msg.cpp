@@ -17,7 +17,7 @@ constexpr const char* kLibPackage = "RIRADE UTILS";
 // entry 39 over, so the first 38 registrations (the libraries) always stay listed.
 constexpr int kVerUsed = UTIL_MAX_VER - 1;
 
-util_int::DebugState& dbg = util_int::state.dbg;
+using util_int::dbg;
 util_int::Versions& ver = util_int::state.ver;
 
 std::string dash_string(int n) { return std::string(static_cast<std::size_t>(n), '-'); }
@@ -40,6 +40,7 @@ std::string padded_tag(long level) {
 // Initialised before main. No start-up code of another file uses the library, and
 // clang cannot constant-initialise the std::string the record holds.
 util_int::UtilState util_int::state;
+thread_local util_int::DebugState util_int::dbg;
 
 // ----- messages -----
 // Messages are written whole, however long: nothing is cut at a buffer size.
@@ -249,6 +250,8 @@ void util_int::reset_state(Reset what) {
     // Open files are closed, not forgotten; fio_close leaves the standard streams.
     for (int ch = 1; ch <= UTIL_MAX_CHAN; ++ch) fio_close(ch);
     state = UtilState{};
+    dbg = DebugState{};
+    term = Terminal{};
     rirade_init();
     return;
   }

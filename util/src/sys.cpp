@@ -66,7 +66,7 @@ struct OwnSlot {
   volatile std::sig_atomic_t live = 0;
 };
 OwnSlot g_own[kOwnSlots];
-int g_own_live = 0;  // live slots; the handler is in place while there are any
+bool g_own_catching = false;  // sys_own_file_catch_signals installed the handlers
 struct sigaction g_own_saved[std::size(kOwnSignals)];
 
 // Removes the file and its folder; only calls that are safe in a signal handler.
@@ -97,14 +97,6 @@ bool hold_own(const char* name) {
   for (OwnSlot& slot : g_own) {
     if (slot.live != 0) continue;
     std::memcpy(slot.name, name, std::strlen(name) + 1);
-    if (g_own_live++ == 0) {
-      struct sigaction action {};
-      action.sa_handler = remove_own_and_reraise;
-      sigemptyset(&action.sa_mask);
-      for (std::size_t k = 0; k < std::size(kOwnSignals); ++k) {
-        ::sigaction(kOwnSignals[k], &action, &g_own_saved[k]);
-      }
-    }
     slot.live = 1;
     return true;
   }
@@ -115,11 +107,6 @@ void release_own(const char* name) {
   for (OwnSlot& slot : g_own) {
     if (slot.live == 0 || std::strcmp(slot.name, name) != 0) continue;
     slot.live = 0;
-    if (--g_own_live == 0) {
-      for (std::size_t k = 0; k < std::size(kOwnSignals); ++k) {
-        ::sigaction(kOwnSignals[k], &g_own_saved[k], nullptr);
-      }
-    }
     return;
   }
 }
@@ -127,6 +114,17 @@ void release_own(const char* name) {
 }  // namespace
 
 util_int::OwnLetters util_int::own_letters = random_letters;
+
+void sys_own_file_catch_signals(void) {
+  if (g_own_catching) return;
+  g_own_catching = true;
+  struct sigaction action {};
+  action.sa_handler = remove_own_and_reraise;
+  sigemptyset(&action.sa_mask);
+  for (std::size_t k = 0; k < std::size(kOwnSignals); ++k) {
+    ::sigaction(kOwnSignals[k], &action, &g_own_saved[k]);
+  }
+}
 
 int sys_own_file(const char* path, char* name, int room) {
   if (path == nullptr || name == nullptr || room < 1) {

@@ -30,9 +30,8 @@ struct Terminal {
   int pos = 0;  // column reached by prompts on the current line
   bool pager_on = false;
   int page_len = 40;
-  int line = 0;            // lines written on the current page
-  bool quiet = false;      // set by a 'q' reply, cleared by the next terminal read
-  bool to_errors = false;  // lines go to standard error instead of standard output
+  int line = 0;        // lines written on the current page
+  bool quiet = false;  // set by a 'q' reply, cleared by the next terminal read
 };
 
 // The QELPATH search path and the current directory (chan_path.cpp).
@@ -123,15 +122,27 @@ struct UtilState {
   TokenBuffers tpio;
   UnitRegister units[2];
   // Live from load: the start-up leaves them as they are.
-  DebugState dbg;
   Versions ver;
-  Terminal term;
   int retry = 0;  // fio_set_retry
   ChanTable chans;
 };
 
 // The one instance.
 extern UtilState state;
+
+// Each thread's own: its debug levels and routine stack, its terminal column
+// and pager, and where its messages go. A run on one thread neither sees nor
+// changes another's.
+extern thread_local DebugState dbg;
+extern thread_local Terminal term;
+
+// This thread's sink (util_set_sink): null for the standard streams.
+struct Sink {
+  util_sink_fn fn = nullptr;
+  void* context = nullptr;
+  int column[2] = {0, 0};  // prompt columns of the sink's output and error text
+};
+extern thread_local Sink sink;
 
 enum class Reset {
   StartUp,  // what rirade_layer1_init sets up, in its order; the rest is kept

@@ -149,6 +149,7 @@ TEST_F(OwnFileTest, StoppedBySignal_leavesNothingBehind) {
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    sys_own_file_catch_signals();
     char name[256];
     if (sys_own_file(target.c_str(), name, sizeof name) != 0) ::_exit(3);
     std::ofstream(name) << "half written";

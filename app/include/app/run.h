@@ -22,7 +22,8 @@ enum class Stream { out, err };
 
 /// Receives every piece of text a run prints, in order, newlines included.
 /// Null sends standard output's text to stdout and standard error's to stderr,
-/// as the program does.
+/// as the program does. When outfile names standard output ("-", "stdout"),
+/// which then carries the FITS file, every piece comes as Stream::err.
 using Sink = std::function<void(Stream stream, std::string_view text)>;
 
 /// What a run is asked to do.
@@ -72,6 +73,21 @@ struct RunResult {
 
 /// Runs varto once. Safe to call from several threads at once: each call gives
 /// what a run of the program alone would give.
+///
+/// Process-wide state and how runs share it: each thread has its own sink,
+/// debug level and routine stack, and terminal column. The utility library's
+/// channel table, message-channel stacks and search path, the data model's
+/// state and error text, the parameter-file library's open files and error
+/// state, CFITSIO, and the list of half-written outputs that the program's
+/// signal handlers remove are process-wide: a run holds one library lock while
+/// it reads parameters and inputs, writes the table and lists the result, and
+/// lets it go while it bins. Runs on several threads therefore bin at the same
+/// time but read and write one after another.
+///
+/// cwd is not yet applied: relative names are taken from the working folder.
+/// The error is, for a run that stopped, the first line on standard error that
+/// is neither a debug line ("[*") nor a warning, else the first report line
+/// that begins a failure message, else the last report line.
 RunResult run(const RunOptions& options);
 
 /// Writes the output file of a completed run to path, as the program would

@@ -212,9 +212,10 @@ int sky_shape_to_pixels(const sky_frame* frame, const region_shape& in, region_s
 // Gain interpolation
 // ---------------------------------------------------------------------------
 
-/// Gain at detector position (detx, dety) at time mjd. Stops the program with
-/// status 1 when mjd lies outside the calibrated period or the set has fewer
-/// than two maps. Positions beyond the grid take the gain of the edge cells.
+/// Gain at detector position (detx, dety) at time mjd. Not a number, after the
+/// messages of a run stopped, when mjd lies outside the calibrated period or the
+/// set has fewer than two maps (the binning checks the period first and stops).
+/// Positions beyond the grid take the gain of the edge cells.
 double do_interp(const gain_data* set, double mjd, double detx, double dety);
 /// Bilinear interpolation in one map at grid coordinates (gx, gy) = det / 256,
 /// clamped to the grid points 1..32 of the cells.
@@ -261,6 +262,23 @@ struct ghist {
   double dup_time = 0.0;    // good time covered by more than one aspect interval
 };
 
+/// One term of the exposure ledger: its header key in GAIN_HIST and the key's
+/// comment, the field of ghist holding its seconds, the field counting its
+/// samples (null when it is not counted by sample), and the words of its
+/// closing warning (null when it has none).
+struct ledger_term {
+  const char* key;
+  const char* comment;
+  double ghist::*time;
+  long ghist::*count;
+  const char* warning;
+};
+constexpr int LEDGER_TERM_COUNT = 8;
+/// The ledger's terms in the order the table writes them and the warnings close
+/// the report: ASPTIME = HISTTIME + OFFDTIME + NOGNTIME + OUTHTIME and
+/// ONTIME = ASPTIME - DUPTIME + NOASPTIM.
+extern const ledger_term LEDGER_TERMS[LEDGER_TERM_COUNT];
+
 /// The most bins a ghist vector may give.
 constexpr int GHIST_MAX_BINS = 1000000;
 /// The bin count of a ghist vector (first centre, last centre, width),
@@ -278,8 +296,10 @@ ghist* alloc_ghist(int n);
 /// null is ignored.
 void free_ghist(ghist* h);
 /// The binning loop: every aspect interval with good time, every position.
-void varto_calc(const source* src, const asp* history, const obs* observation, const gain_data* set,
-                ghist* h);
+/// 0, or 1 after the messages when an interval lies outside the calibrated
+/// period of the maps (or the set holds fewer than two maps): the run stops.
+int varto_calc(const source* src, const asp* history, const obs* observation, const gain_data* set,
+               ghist* h);
 /// The closing warnings on the terminal, each only when it applies: samples off
 /// the detector, with no gain in the maps and outside the histogram, with the
 /// good time they did not add; good time no aspect interval covers; good time
@@ -319,15 +339,17 @@ struct provenance;
 /// the data model reads as other than a plain file ("-", "stdout", "mem://...")
 /// are written directly.
 /// 1, after "Failed to create output file" (and a line with the reason when one
-/// is known), when the table cannot be written; else 0.
-int varto_write(const char* file, const ghist* h, const provenance* prov);
+/// is known), when the table cannot be written; else 0. With list_mean, the
+/// mean gain is listed (as varto_list_mean_gain) once the table is filled.
+int varto_write(const char* file, const ghist* h, const provenance* prov, bool list_mean = true);
 /// True when file names standard output ("-" or "stdout", blanks and a leading
-/// '!' aside): the FITS file is then written there.
+/// '!' aside): the FITS file is then written there, and the run's report goes
+/// to standard error.
 bool varto_output_is_stdout(const char* file);
-/// When file names standard output, the report and every message of the run go
-/// to standard error instead (the terminal and the current output channel), so
-/// that standard output holds the FITS file alone. Otherwise nothing changes.
-void varto_report_to_stderr(const char* file);
+/// The mean gain of the histogram: each bin centre weighted by its share of the good time.
+double varto_mean_gain(const ghist* h);
+/// "Mean Gain:" with the mean gain, between blank lines, on the current output channel.
+void varto_list_mean_gain(const ghist* h);
 /// The histogram listing and the mean gain on the current output channel.
 void varto_list(const ghist* h);
 /// The time ranges of every bin with weight on the current output channel.

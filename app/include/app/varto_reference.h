@@ -9,5 +9,5 @@
 /// time, every position, one full lookup (do_interp) each, with the line per
 /// lookup at debug level 2. varto_calc runs it at debug level 1 and above and
 /// otherwise gives the same histogram and messages by a faster route.
-void calc_plain(const source* src, const asp* history, const obs* observation, const gain_data* set,
-                ghist* h);
+int calc_plain(const source* src, const asp* history, const obs* observation, const gain_data* set,
+               ghist* h);

@@ -75,3 +75,10 @@ par_table* par_init(const char* deffile, int capacity, char** words, int count);
 /// messages and a last line saying that the parameters could not be read, when
 /// a word, a value or the file was refused: the caller stops.
 par_table* par_open(const char* defkernel, const char* deffile, char** words, int count);
+
+/// Flags of par_open_with.
+constexpr int PAR_NO_QUERIES = 1;  // a value the file would ask for on the terminal is refused
+constexpr int PAR_NO_FILE = 2;     // no parameter file is read: the words and the defaults count
+/// par_open with flags: par_open_with(k, f, w, n, 0) is par_open(k, f, w, n).
+par_table* par_open_with(const char* defkernel, const char* deffile, char** words, int count,
+                         int flags);

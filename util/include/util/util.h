@@ -13,6 +13,7 @@
 //  - no routine allocates except the two list allocators, whose lists the caller frees.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -60,6 +61,22 @@ int tty_input(char* buf, int size);
 void io_print_state(void);
 /// Resets the message channels: both stacks one level deep, input 5, output 6, errors 7.
 void io_init(void);
+
+/// The two standard streams as a sink sees them.
+constexpr int UTIL_STREAM_OUT = 1;
+constexpr int UTIL_STREAM_ERR = 2;
+/// Receives n bytes of text meant for standard output (UTIL_STREAM_OUT) or
+/// standard error (UTIL_STREAM_ERR), line ends included.
+using util_sink_fn = void (*)(void* context, int stream, const char* text, std::size_t n);
+/// Sends what the calling thread writes on the terminal (channel 0), on
+/// channels 6 and 7 and through util_stream_write to fn instead of the standard
+/// streams; null fn gives the streams back. Each thread has its own sink.
+void util_set_sink(util_sink_fn fn, void* context);
+/// Writes n bytes on stream (stdout or stderr), or hands them to the calling
+/// thread's sink. Without a sink, standard output is flushed before text on
+/// standard error, and the stream after the text, so both keep their order.
+/// False when the write failed.
+bool util_stream_write(FILE* stream, const char* text, std::size_t n);
 
 // ---------------------------------------------------------------------------
 // Debug levels, routine stack, version registry, start-up
@@ -159,9 +176,15 @@ double sys_stamp(void);
 /// there, so the file may then be created by name. mkdir neither follows a link
 /// nor reuses anything already at its name; a name taken is tried again with other
 /// letters. Until sys_own_file_commit or sys_own_file_remove, a SIGINT, SIGTERM or
-/// SIGHUP removes the file and its folder before taking its usual course. 0, or -1
+/// SIGHUP removes the file and its folder before taking its usual course, once
+/// sys_own_file_catch_signals has been called. 0, or -1
 /// with errno set and nothing made.
 int sys_own_file(const char* path, char* name, int room);
+/// Installs, for the rest of the process, the handlers of SIGINT, SIGTERM and
+/// SIGHUP that remove the files of sys_own_file not yet committed or removed
+/// before the signal takes its usual course. Programs call it once at start;
+/// without it no handler is installed and a signal leaves such files behind.
+void sys_own_file_catch_signals(void);
 /// Renames the file of name over path (a link at path is replaced, not followed)
 /// and removes its folder. 0, or -1 with errno set and the file left in place.
 int sys_own_file_commit(const char* name, const char* path);
@@ -563,10 +586,6 @@ void io_opop(void);
 void pager_set(int flag);
 /// Sets the page length (40 at start-up); below 1 is ignored.
 void pager_set_length(int n);
-/// Sends the terminal's lines and prompts (channel 0) to standard error when flag
-/// is set, to standard output (as at start-up) when it is not: for a program
-/// whose standard output carries data.
-void term_to_errors(int flag);
 /// Writes the pager's flag, page length, line counter and quiet flag on the
 /// current output channel.
 void pager_print_state(void);
