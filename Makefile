@@ -32,7 +32,7 @@ BROWSER_PACKAGES := $(PACKAGES) chromium
 FUZZ_PACKAGES := cmake make pkg-config libcfitsio-dev wcslib-dev clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD ?= build-fuzz
-FUZZ_TARGETS ?= iraf rdb args util dsname fits text
+FUZZ_TARGETS ?= iraf rdb args util dsname fits text region sky
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 MAKEFLAGS += --no-print-directory

@@ -22,6 +22,7 @@
 #include "pfile/pfile.h"
 #include "pfile_int.h"
 #include "rdb_format.h"
+#include "region/region.h"
 #include "util/util.h"
 
 namespace varto_fuzz {
@@ -482,9 +483,121 @@ void text(const uint8_t* data, size_t size) {
   free_gain_data(set);
 }
 
+namespace {
+
+// One 80-character header card.
+std::string card(const char* text) {
+  std::string c(text);
+  c.resize(80, ' ');
+  return c;
+}
+
+// The sky frame of the sample's events table (X column 2, Y column 3), built
+// once from its header cards: it carries the region target's sky shapes.
+const sky_frame* sample_frame() {
+  static sky_frame* frame = [] {
+    std::string cards;
+    for (const char* c : {"XTENSION= 'BINTABLE'", "TTYPE2  = 'X       '", "TTYPE3  = 'Y       '",
+                          "TCTYP2  = 'RA---TAN'", "TCRPX2  = 4096.5", "TCRVL2  = 83.6331",
+                          "TCDLT2  = -1.3888889E-4", "TCTYP3  = 'DEC--TAN'", "TCRPX3  = 4096.5",
+                          "TCRVL3  = 22.0145", "TCDLT3  = 1.3888889E-4"})
+      cards += card(c);
+    return sky_frame_from_header(cards.data(), static_cast<int>(cards.size() / 80), 2, 3);
+  }();
+  return frame;
+}
+
+// Pixel centres a shape's test may visit: its bounding box, times the
+// vertices a polygon's test walks. Used to keep one input within a budget.
+double shape_work(const region_shape& s) {
+  double half = 0.0;
+  switch (s.kind) {
+    case region_kind::point: return 1.0;
+    case region_kind::circle: half = s.size[0]; break;
+    case region_kind::annulus: half = std::max(s.size[0], s.size[1]); break;
+    case region_kind::ellipse: half = std::max(s.size[0], s.size[1]); break;
+    case region_kind::box: half = std::hypot(s.size[0], s.size[1]) / 2.0; break;
+    case region_kind::polygon: {
+      if (s.xs.empty()) return 1.0;
+      const auto [xlo, xhi] = std::minmax_element(s.xs.begin(), s.xs.end());
+      const auto [ylo, yhi] = std::minmax_element(s.ys.begin(), s.ys.end());
+      return (*xhi - *xlo + 2.0) * (*yhi - *ylo + 2.0) * static_cast<double>(s.xs.size());
+    }
+  }
+  if (!std::isfinite(half)) return HUGE_VAL;
+  return (2.0 * half + 2.0) * (2.0 * half + 2.0);
+}
+
+// Pixel centres per input: the sampling of a whole field costs seconds, which
+// the program may spend once but a fuzzer cannot spend per input.
+constexpr double kRegionWork = 4.0e6;
+
+}  // namespace
+
+void region(const uint8_t* data, size_t size) {
+  setup();
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  (void)region_line_is_region(text.c_str());
+  region_file parsed;
+  if (region_parse_text(text.c_str(), &parsed) != 0) {
+    if (parsed.error.empty()) fail("region", "a refused region gives no reason");
+    return;
+  }
+  std::vector<region_shape> shapes;
+  double work = 0.0;
+  for (const region_shape& s : parsed.shapes) {
+    region_shape pixels = s;
+    if (s.sky && sky_shape_to_pixels(sample_frame(), s, &pixels) != 0) return;
+    work += shape_work(pixels);
+    shapes.push_back(pixels);
+  }
+  if (!(work <= kRegionWork)) return;
+  region_positions found;
+  int error_line = 0;
+  std::string error;
+  if (region_positions_of(shapes, 999, &found, &error_line, &error) != 0) {
+    if (error.empty()) fail("region", "refused positions give no reason");
+    return;
+  }
+  if (found.xs.size() != found.ys.size() || found.xs.size() > 999 || found.step < 1)
+    fail("region", "more positions than the limit, or a broken list");
+  for (size_t i = 0; i < found.xs.size(); ++i) {
+    if (!std::isfinite(found.xs[i]) || !std::isfinite(found.ys[i]))
+      fail("region", "a position that is not a finite number");
+  }
+}
+
+void sky(const uint8_t* data, size_t size) {
+  setup();
+  const std::string path = scratch("input.fits");
+  write_file(path, data, size);
+  dmInit(0);
+  dmDataset* ds = dmDatasetOpen(path.c_str());
+  for (int n = 1; ds != nullptr && n <= DM_MAX_BLOCKS; ++n) {
+    dmBlock* block = dmDatasetMoveToBlock(ds, n);
+    if (block == nullptr) break;
+    char name[DM_NAME_LEN + 1];
+    dmBlockGetNameC(block, name, DM_NAME_LEN);
+    sky_frame* frame = cs_is_blank(name) ? nullptr : sky_frame_read(ds, name);
+    if (frame == nullptr) continue;
+    // Pixels round the reference and far out: to the sky and back.
+    for (double x : {0.5, 4096.5, 8192.5, -1.0e6}) {
+      for (double y : {0.5, 4096.5, 1.0e6}) {
+        double ra = 0.0, dec = 0.0, px = 0.0, py = 0.0;
+        if (pixel_to_sky(frame, x, y, &ra, &dec) != 0) continue;
+        if (!std::isfinite(ra) || !std::isfinite(dec)) continue;
+        (void)sky_to_pixel(frame, ra, dec, &px, &py);
+      }
+    }
+    free_sky_frame(frame);
+  }
+  dmDatasetClose(ds);
+  dmInit(0);
+}
+
 const Target targets[] = {
-    {"iraf", iraf},     {"rdb", rdb},   {"args", args}, {"util", util},
-    {"dsname", dsname}, {"fits", fits}, {"text", text}, {nullptr, nullptr},
+    {"iraf", iraf}, {"rdb", rdb},   {"args", args},     {"util", util}, {"dsname", dsname},
+    {"fits", fits}, {"text", text}, {"region", region}, {"sky", sky},   {nullptr, nullptr},
 };
 
 const Target* find_target(const char* name) {

@@ -38,6 +38,13 @@ void dsname(const uint8_t* data, size_t size);
 void fits(const uint8_t* data, size_t size);
 /// varto's text readers: the position file and the gain-steps file.
 void text(const uint8_t* data, size_t size);
+/// A region file: parsed, its sky shapes carried to sky pixels through a fixed
+/// frame, and its pixel positions found when their work stays within a budget;
+/// a refusal must give its reason, and the positions are finite and at most 999.
+void region(const uint8_t* data, size_t size);
+/// A FITS file through the data model: each named block's header cards into a
+/// sky frame, then pixels to the sky and back.
+void sky(const uint8_t* data, size_t size);
 
 /// Every target, in a fixed order; ends with a null name.
 extern const Target targets[];

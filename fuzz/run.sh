@@ -9,18 +9,19 @@ build=$1
 seconds=$2
 shift 2
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(iraf rdb args util dsname fits text)
+[ ${#targets[@]} -gt 0 ] || targets=(iraf rdb args util dsname fits text region sky)
 src=$(cd "$(dirname "$0")" && pwd)
 status=0
 for t in "${targets[@]}"; do
   case $t in
     iraf|args) dict=par.dict ;;
     rdb) dict=rdb.dict ;;
-    fits) dict=fits.dict ;;
+    fits|sky) dict=fits.dict ;;
+    region) dict=region.dict ;;
     *) dict=text.dict ;;
   esac
   case $t in
-    fits) maxlen=65536 ;;
+    fits|sky) maxlen=65536 ;;
     *) maxlen=16384 ;;
   esac
   corpus=$build/corpus/$t
@@ -39,7 +40,7 @@ for t in "${targets[@]}"; do
   execs=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   edges=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
   found=$(find "$findings" -type f | wc -l)
-  printf '%-5s %8s exec/s %6s edges %3s findings' "$t" "${execs:-?}" "${edges:-?}" "$found"
+  printf '%-6s %8s exec/s %6s edges %3s findings' "$t" "${execs:-?}" "${edges:-?}" "$found"
   if [ "$found" -gt 0 ] || [ $rc -ne 0 ]; then
     printf '  (exit %d, see %s and %s)' "$rc" "$log" "$findings"
     status=1

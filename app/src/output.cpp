@@ -130,6 +130,11 @@ void write_positions(dmBlock* gain_table, const provenance* prov) {
 
 }  // namespace
 
+bool varto_output_is_stdout(const char* file) {
+  const OutputName out = split_output_name(file);
+  return out.target == "-" || out.target == "stdout";
+}
+
 int varto_write(const char* file, const ghist* h, const provenance* prov, bool list_mean) {
   OutputName out = split_output_name(file);
   if (!out.direct) {

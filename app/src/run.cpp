@@ -23,6 +23,10 @@
 
 namespace {
 
+// Set for this thread's run when its table goes to standard output: every line
+// meant for standard output then goes to standard error.
+thread_local bool report_to_err = false;
+
 // Owners that release a record with its library's free_ routine at the end of
 // the scope that holds them.
 template <auto Free>
@@ -242,6 +246,8 @@ bool gather_parameters(std::vector<char*>& words, int flags, Run* run) {
     }
     run->paths[k] = in_folder(run->cwd, run->files[k]);
   }
+  // Standard output carries the table: the report goes to standard error.
+  if (varto_output_is_stdout(run->files[params::kOutfile])) report_to_err = true;
   params::read(pars, params::get("aspcols"), run->aspcols, nullptr);
 
   // An output naming an input is refused before anything is read or written.
@@ -449,9 +455,13 @@ constexpr const char* kFailureStarts[] = {"Failed",   "Error",         "ERROR", 
 class Capture {
  public:
   explicit Capture(const varto::Sink& sink) : sink_(sink) {
+    report_to_err = false;
     util_set_sink(&Capture::receive, this);
   }
-  ~Capture() { util_set_sink(nullptr, nullptr); }
+  ~Capture() {
+    util_set_sink(nullptr, nullptr);
+    report_to_err = false;
+  }
   Capture(const Capture&) = delete;
 
   // A run in the folder cwd opens cwd/NAME for a relative NAME; its messages
@@ -480,6 +490,7 @@ class Capture {
   static void receive(void* context, int stream, const char* text, std::size_t n) {
     auto* self = static_cast<Capture*>(context);
     const varto::Stream which = stream == UTIL_STREAM_ERR ? varto::Stream::err : varto::Stream::out;
+    const varto::Stream to_stream = report_to_err ? varto::Stream::err : which;
     std::string_view piece(text, n);
     std::string shown;
     if (!self->hidden_.empty() && piece.find(self->hidden_) != std::string_view::npos) {
@@ -491,9 +502,9 @@ class Capture {
       n = shown.size();
     }
     if (self->sink_) {
-      self->sink_(which, piece);
+      self->sink_(to_stream, piece);
     } else {
-      FILE* to = which == varto::Stream::err ? stderr : stdout;
+      FILE* to = to_stream == varto::Stream::err ? stderr : stdout;
       if (to == stderr) std::fflush(stdout);
       std::fwrite(text, 1, n, to);
       std::fflush(to);

@@ -233,24 +233,63 @@ TEST_F(EndToEndTest, Varto_outputFolderMissing_reportsListsAndFails) {
   EXPECT_FALSE(fs::exists(path("nodir")));
 }
 
-TEST_F(EndToEndTest, Varto_outputNames_replaceAnEarlierFileAndLeaveNoTemporaryFile) {
+// The keywords of every card of HDU hdu, in order, one a line; DATE's value
+// aside, the cards of two runs agree when these do.
+std::string keywords(const std::string& file, int hdu) {
+  std::string names;
+  const std::string header = read_fits_header(file, hdu);
+  for (std::size_t at = 0; at < header.size();) {
+    const std::size_t end = header.find('\n', at);
+    names += header.substr(at, 8) + "\n";
+    at = end == std::string::npos ? header.size() : end + 1;
+  }
+  return names;
+}
+
+// Every form of output name carries the same keys in the same blocks as a plain
+// name: the provenance in the primary header and the table, STEP in SOURCE_POS.
+TEST_F(EndToEndTest, Varto_everyOutputForm_writesTheSameTableAndKeys) {
   write_hand_observation(dir_.string(), HandObservation{});
   write_text("old.fits", "an earlier result");
-  // A leading '!', a compressed name and a block name, as CFITSIO reads them.
   const struct {
     const char* word;
-    const char* file;
+    const char* file;  // "" for standard output
     const char* table;
-  } names[] = {{"'outfile=!old.fits'", "old.fits", "GAIN_HIST"},
+  } forms[] = {{"outfile=plain.fits", "plain.fits", "GAIN_HIST"},
+               {"'outfile=!old.fits'", "old.fits", "GAIN_HIST"},
                {"outfile=out.fits.gz", "out.fits.gz", "GAIN_HIST"},
-               {"'outfile=blk.fits[HIST]'", "blk.fits", "HIST"}};
-  for (const auto& n : names) {
-    const RunResult r = run_varto(dir_.string(), kPlain + "xpos=4096 ypos=4096 " + n.word);
-    ASSERT_EQ(r.status, 0) << n.word << r.out << r.err;
-    const std::vector<double> exp = read_fits_column(path(n.file), n.table, "EXPOSURE");
-    ASSERT_EQ(exp.size(), 82u) << n.word;
-    EXPECT_DOUBLE_EQ(exp[40], 400.0) << n.word;
+               {"'outfile=blk.fits[HIST]'", "blk.fits", "HIST"},
+               {"outfile=-", "", "GAIN_HIST"}};
+  std::string plain[3];
+  for (const auto& f : forms) {
+    const RunResult r = run_varto(dir_.string(), kPlain + "xpos=4096 ypos=4096 " + f.word);
+    ASSERT_EQ(r.status, 0) << f.word << r.out << r.err;
+    std::string file = f.file;
+    if (file.empty()) {
+      // Standard output holds the FITS file alone; the report went to standard error.
+      file = "run_stdout.txt";
+      EXPECT_EQ(r.out.rfind("SIMPLE  =", 0), 0u) << r.out.substr(0, 200);
+      EXPECT_TRUE(contains(r.err, kOneBinLine)) << r.err;
+    } else {
+      EXPECT_TRUE(contains(r.out, kOneBinLine)) << f.word;
+    }
+    if (std::string(f.word).ends_with(".gz")) {
+      const std::string bytes = read_text(file);
+      ASSERT_GE(bytes.size(), 2u);
+      EXPECT_EQ(bytes.substr(0, 2), "\x1f\x8b") << "not gzip";
+    }
+    const std::vector<double> exp = read_fits_column(path(file), f.table, "EXPOSURE");
+    ASSERT_EQ(exp.size(), 82u) << f.word;
+    EXPECT_DOUBLE_EQ(exp[40], 400.0) << f.word;
+    for (int hdu = 1; hdu <= 3; ++hdu) {
+      const std::string names = keywords(path(file), hdu);
+      if (plain[hdu - 1].empty()) plain[hdu - 1] = names;
+      EXPECT_EQ(names, plain[hdu - 1]) << f.word << " HDU " << hdu;
+    }
   }
+  for (const char* key : {"NSOURCE ", "CREATOR ", "DATE    ", "TELESCOP", "HISTORY "})
+    EXPECT_TRUE(contains(plain[1], key)) << key << plain[1];
+  EXPECT_TRUE(contains(plain[2], "STEP    ")) << plain[2];
   for (const auto& entry : fs::directory_iterator(dir_)) {
     EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
   }

@@ -5,7 +5,6 @@
 // added. To add a fault, add a row: its words, an optional step that damages or
 // adds files, and what the run must say. A row for a hazard the run survives
 // also names the files it replaces; everything else stays as it was.
-#include <fitsio.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -16,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fits_edit.h"
 #include "varto_helpers.h"
 
 namespace varto_test {
@@ -62,68 +62,32 @@ void patch_card(const fs::path& file, const std::string& key, const std::string&
   patch_bytes(file, card_offset(file, key) + 10, field + value);
 }
 
-// The table extname of file opened for writing; body gets the file, then it is closed.
-void with_table(const fs::path& file, const char* extname,
-                const std::function<void(fitsfile*, int*)>& body) {
-  fitsfile* f = nullptr;
-  int status = 0;
-  fits_open_file(&f, file.c_str(), READWRITE, &status);
-  fits_movnam_hdu(f, BINARY_TBL, const_cast<char*>(extname), 0, &status);
-  body(f, &status);
-  fits_close_file(f, &status);
-  EXPECT_EQ(status, 0) << file;
-}
-
 void edit_table(const fs::path& file, const char* extname, int col, std::vector<double> values) {
-  with_table(file, extname, [&](fitsfile* f, int* st) {
-    fits_write_col_dbl(f, col, 1, 1, static_cast<LONGLONG>(values.size()), values.data(), st);
-  });
+  EXPECT_EQ(sample::write_column(file.string(), extname, col, values), 0) << file;
 }
 
 void keep_rows(const fs::path& file, const char* extname, long keep) {
-  with_table(file, extname, [&](fitsfile* f, int* st) {
-    long rows = 0;
-    fits_get_num_rows(f, &rows, st);
-    fits_delete_rows(f, keep + 1, rows - keep, st);
-  });
+  EXPECT_EQ(sample::keep_rows(file.string(), extname, keep), 0) << file;
 }
 
 // Replaces the gain-map table by one whose maps hold 100 values.
 void narrow_gain_table(const fs::path& file) {
   fs::remove(file);
-  fitsfile* f = nullptr;
-  int status = 0;
-  fits_create_file(&f, file.c_str(), &status);
-  fits_create_img(f, BYTE_IMG, 0, nullptr, &status);
-  char* names[] = {const_cast<char*>("TIME"), const_cast<char*>("GAIN_MAP")};
-  char* forms[] = {const_cast<char*>("1D"), const_cast<char*>("100E")};
-  fits_create_tbl(f, BINARY_TBL, 2, 2, names, forms, nullptr, "RHRI_GAIN", &status);
-  double times[2] = {48000.0, 50000.0};
-  fits_write_col_dbl(f, 1, 1, 1, 2, times, &status);
-  fits_close_file(f, &status);
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(sample::append_table(file.string(), "RHRI_GAIN", {"TIME", "GAIN_MAP"}, {"1D", "100E"},
+                                 2, {{48000.0, 50000.0}}),
+            0);
 }
 
 // Replaces the ASPECT table's TIME column by a string column of the same name.
 void string_aspect_time(const fs::path& file) {
-  fitsfile* f = nullptr;
-  int status = 0, col = 0;
-  fits_open_file(&f, file.c_str(), READWRITE, &status);
-  fits_movnam_hdu(f, BINARY_TBL, const_cast<char*>("ASPECT"), 0, &status);
-  fits_get_colnum(f, CASEINSEN, const_cast<char*>("TIME"), &col, &status);
-  fits_delete_col(f, col, &status);
-  fits_insert_col(f, col, const_cast<char*>("TIME"), const_cast<char*>("16A"), &status);
-  fits_close_file(f, &status);
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(sample::replace_column(file.string(), "ASPECT", "TIME", "16A"), 0);
 }
 
 // Sets string keys of the events table.
 void set_event_keys(const fs::path& dir,
                     const std::vector<std::pair<const char*, const char*>>& keys) {
-  with_table(dir / "bas.fits", "STDEVT", [&](fitsfile* f, int* st) {
-    for (const auto& [key, value] : keys)
-      fits_update_key_str(f, key, const_cast<char*>(value), nullptr, st);
-  });
+  for (const auto& [key, value] : keys)
+    EXPECT_EQ(sample::set_key_str((dir / "bas.fits").string(), "STDEVT", key, value), 0);
 }
 
 // Twenty circles of radius 4,900 about the field's centre: most of the field
@@ -187,20 +151,16 @@ std::vector<FaultRow> fault_rows() {
        "Region sky.reg line 1: sky coordinates need the celestial coordinate keys",
        [](const fs::path& d) {
          write_file(d / "sky.reg", "fk5;circle(83.6331,22.0145,5\")\n");
-         with_table(d / "bas.fits", "STDEVT", [](fitsfile* f, int* st) {
-           fits_update_key_str(f, "TCTYP2", const_cast<char*>("X"), nullptr, st);
-           fits_update_key_str(f, "TCTYP3", const_cast<char*>("Y"), nullptr, st);
-         });
+         const std::string events = (d / "bas.fits").string();
+         EXPECT_EQ(sample::set_key_str(events, "STDEVT", "TCTYP2", "X"), 0);
+         EXPECT_EQ(sample::set_key_str(events, "STDEVT", "TCTYP3", "Y"), 0);
        }},
       {"sky region, X with a pixel step of 0", "pos=sky.reg", 1,
        "Region sky.reg line 1: sky coordinates cannot be used: the event file's TCDLT2, the pixel "
        "step, is 0",
        [](const fs::path& d) {
          write_file(d / "sky.reg", "fk5;circle(83.6331,22.0145,5\")\n");
-         with_table(d / "bas.fits", "STDEVT", [](fitsfile* f, int* st) {
-           double zero = 0.0;
-           fits_update_key_dbl(f, "TCDLT2", zero, 10, nullptr, st);
-         });
+         EXPECT_EQ(sample::set_key_dbl((d / "bas.fits").string(), "STDEVT", "TCDLT2", 0.0), 0);
        }},
       {"ra and dec in an FK4 event file", "ra=83.6331 dec=22.0145", 1,
        "the event file's RADESYS is FK4, not FK5 or ICRS",

@@ -2,8 +2,6 @@
 // time in each way the ledger names: every second of good time must be found
 // again in the keys, the keys must agree with the table, and each loss must be
 // reported by its warning line.
-#include <fitsio.h>
-
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -12,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fits_edit.h"
 #include "varto_helpers.h"
 
 namespace varto_test {
@@ -20,25 +19,7 @@ namespace {
 // Reads a real column of a table whole, changes it and writes it back in place.
 void rewrite_column(const fs::path& file, const char* extname, const char* column,
                     const std::function<void(std::vector<double>&)>& change) {
-  fitsfile* f = nullptr;
-  int status = 0;
-  int col = 0;
-  long rows = 0;
-  int type = 0;
-  long repeat = 0;
-  long width = 0;
-  fits_open_file(&f, file.c_str(), READWRITE, &status);
-  fits_movnam_hdu(f, BINARY_TBL, const_cast<char*>(extname), 0, &status);
-  fits_get_colnum(f, CASEINSEN, const_cast<char*>(column), &col, &status);
-  fits_get_num_rows(f, &rows, &status);
-  fits_get_coltype(f, col, &type, &repeat, &width, &status);
-  std::vector<double> values(static_cast<std::size_t>(rows * repeat));
-  fits_read_col_dbl(f, col, 1, 1, static_cast<LONGLONG>(values.size()), 0.0, values.data(), nullptr,
-                    &status);
-  change(values);
-  fits_write_col_dbl(f, col, 1, 1, static_cast<LONGLONG>(values.size()), values.data(), &status);
-  fits_close_file(f, &status);
-  ASSERT_EQ(status, 0) << file;
+  ASSERT_EQ(sample::rewrite_column(file.string(), extname, column, change), 0) << file;
 }
 
 struct LedgerCase {

@@ -1,6 +1,5 @@
 // The readers: source positions, gain steps, the event file header and good
 // time intervals, the aspect history in both layouts, and the gain maps.
-#include <fitsio.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "app/varto.h"
+#include "fits_edit.h"
 #include "util/util.h"
 #include "varto_helpers.h"
 
@@ -19,38 +19,16 @@ class ReadersTest : public AppTest {
  protected:
   // Adds a real or integer key to the HDU named extname of file.
   void add_key(const std::string& file, const char* extname, const char* name, double value) {
-    with_hdu(file, extname, [&](fitsfile* f, int* status) {
-      fits_update_key_dbl(f, name, value, -15, nullptr, status);
-    });
+    ASSERT_EQ(sample::set_key_dbl(file, extname, name, value), 0);
   }
   void add_int_key(const std::string& file, const char* extname, const char* name, long value) {
-    with_hdu(file, extname, [&](fitsfile* f, int* status) {
-      fits_update_key_lng(f, name, value, nullptr, status);
-    });
+    ASSERT_EQ(sample::set_key_lng(file, extname, name, value), 0);
   }
   // Appends a table of two columns START and STOP named extname.
   void add_gti(const std::string& file, const char* extname, double start, double stop) {
-    fitsfile* f = nullptr;
-    int status = 0;
-    fits_open_file(&f, file.c_str(), READWRITE, &status);
-    char* names[] = {const_cast<char*>("START"), const_cast<char*>("STOP")};
-    char* forms[] = {const_cast<char*>("1D"), const_cast<char*>("1D")};
-    fits_create_tbl(f, BINARY_TBL, 1, 2, names, forms, nullptr, extname, &status);
-    fits_write_col_dbl(f, 1, 1, 1, 1, &start, &status);
-    fits_write_col_dbl(f, 2, 1, 1, 1, &stop, &status);
-    fits_close_file(f, &status);
-    ASSERT_EQ(status, 0);
-  }
-
-  template <typename F>
-  void with_hdu(const std::string& file, const char* extname, F edit) {
-    fitsfile* f = nullptr;
-    int status = 0;
-    fits_open_file(&f, file.c_str(), READWRITE, &status);
-    fits_movnam_hdu(f, BINARY_TBL, const_cast<char*>(extname), 0, &status);
-    edit(f, &status);
-    fits_close_file(f, &status);
-    ASSERT_EQ(status, 0);
+    ASSERT_EQ(
+        sample::append_table(file, extname, {"START", "STOP"}, {"1D", "1D"}, 1, {{start}, {stop}}),
+        0);
   }
 
   sample::EventFile events() const {

@@ -1,7 +1,6 @@
 // Shared pieces of the application tests (see varto_helpers.h).
 #include "varto_helpers.h"
 
-#include <fitsio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <iterator>
 
 #include "dm/dm.h"
+#include "fits_edit.h"
 #include "util/util.h"
 
 namespace varto_test {
@@ -116,52 +116,15 @@ RunResult run_varto(const std::string& dir, const std::string& words, const std:
 
 std::vector<double> read_fits_column(const std::string& file, const std::string& extname,
                                      const std::string& column) {
-  std::vector<double> values;
-  fitsfile* fptr = nullptr;
-  int status = 0;
-  fits_open_file(&fptr, file.c_str(), READONLY, &status);
-  fits_movnam_hdu(fptr, BINARY_TBL, const_cast<char*>(extname.c_str()), 0, &status);
-  int colnum = 0;
-  fits_get_colnum(fptr, CASEINSEN, const_cast<char*>(column.c_str()), &colnum, &status);
-  long rows = 0;
-  fits_get_num_rows(fptr, &rows, &status);
-  if (status == 0 && rows > 0) {
-    values.resize(static_cast<std::size_t>(rows));
-    fits_read_col_dbl(fptr, colnum, 1, 1, rows, 0.0, values.data(), nullptr, &status);
-  }
-  int close_status = 0;
-  if (fptr != nullptr) fits_close_file(fptr, &close_status);
-  if (status != 0) values.clear();
-  return values;
+  return sample::read_column(file, extname, column);
 }
 
 double read_fits_key(const std::string& file, const std::string& extname, const std::string& key) {
-  fitsfile* fptr = nullptr;
-  int status = 0;
-  double value = -999.0;
-  fits_open_file(&fptr, file.c_str(), READONLY, &status);
-  fits_movnam_hdu(fptr, BINARY_TBL, const_cast<char*>(extname.c_str()), 0, &status);
-  fits_read_key_dbl(fptr, key.c_str(), &value, nullptr, &status);
-  int close_status = 0;
-  if (fptr != nullptr) fits_close_file(fptr, &close_status);
-  return status == 0 ? value : -999.0;
+  return sample::read_key(file, extname, key);
 }
 
 std::string read_fits_header(const std::string& file, int hdu) {
-  std::string cards;
-  fitsfile* fptr = nullptr;
-  int status = 0;
-  fits_open_file(&fptr, file.c_str(), READONLY, &status);
-  fits_movabs_hdu(fptr, hdu, nullptr, &status);
-  int count = 0;
-  fits_get_hdrspace(fptr, &count, nullptr, &status);
-  char card[FLEN_CARD];
-  for (int k = 1; status == 0 && k <= count; ++k) {
-    if (fits_read_record(fptr, k, card, &status) == 0) cards += std::string(card) + "\n";
-  }
-  int close_status = 0;
-  if (fptr != nullptr) fits_close_file(fptr, &close_status);
-  return cards;
+  return sample::read_header(file, hdu);
 }
 
 bool contains(const std::string& text, const std::string& part) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "util/util.h"
 
@@ -208,7 +209,14 @@ void* FITS_DatasetCreate(const char* filename) {
   if (fio_inquire(filename)) sys_delete(filename);
   fitsfile* fptr = nullptr;
   int status = 0;
-  fits_create_file(&fptr, filename, &status);
+  // A disk file named ".gz" is written compressed. CFITSIO decides that from
+  // the first ".gz" anywhere in the path, so a folder such as "a.gz.d/" would
+  // make it write b.fits.gz plain and c.fits compressed: the driver is named.
+  const std::string name(filename);
+  const bool gzip = name.size() > 3 && name.compare(name.size() - 3, 3, ".gz") == 0 &&
+                    name.find("://") == std::string::npos && name != "-";
+  const std::string url = gzip ? "compressoutfile://" + name : name;
+  fits_create_file(&fptr, url.c_str(), &status);
   return dataset_for(fptr, status);
 }
 
@@ -675,6 +683,9 @@ int FITS_HeaderCards(void* kb, char** text, int* ncards) {
     }
     return FITS_Failed(status);
   }
+  // CFITSIO ends the text with the END card, which is no card of the header.
+  if (count > 0 && std::strncmp(cards + static_cast<size_t>(count - 1) * 80, "END     ", 8) == 0)
+    --count;
   // CFITSIO's buffer is released here; the copy is the caller's (delete[]).
   const size_t bytes = static_cast<size_t>(count) * 80;
   *text = new (std::nothrow) char[bytes + 1];

@@ -481,3 +481,53 @@ TEST_F(DmApiTest, dmDatasetTableOpen_fileNameOf1000CharactersIsKeptWhole) {
   EXPECT_EQ(dmTableGetNoRows(b), 2);
   dmDatasetTableClose(b);
 }
+
+// Header cards written while a table is made land in its own header or in the
+// primary header, and read back through the data model: string keys (a long
+// one on CONTINUE cards), integer keys, HISTORY and DATE; the cards come back
+// as 80-character text for a header parser.
+TEST_F(DmApiTest, headerCards_writtenWhileMade_readBackFromBothHeaders) {
+  const std::string file = folder.path("prov.fits");
+  dmBlock* b = dmDatasetTableCreate((file + "[HIST]").c_str());
+  ASSERT_NE(b, nullptr);
+  dmDescriptor* col = dmColumnCreate(b, "GAIN", DM_TYPE_D, 0, " ", "Gain");
+  dmTablePutRow(b, 0);
+  dmSetScalar_d(col, 4.5);
+  const std::string long_value(150, 'r');
+  dmBlock* primary = dmDatasetGetPrimary(dmBlockGetDataset(b));
+  ASSERT_NE(primary, nullptr);
+  for (dmBlock* target : {b, primary}) {
+    EXPECT_EQ(dmKeyWrite_c(target, "TELESCOP", "ROSAT", "Mission"), 0);
+    EXPECT_EQ(dmKeyWrite_c(target, "REGION", long_value.c_str(), "Region file"), 0);
+    EXPECT_EQ(dmKeyWrite_l(target, "NSOURCE", 7, "Positions"), 0);
+    EXPECT_EQ(dmHistoryWrite(target, "events=bas.fits"), 0);
+    EXPECT_EQ(dmKeyWriteDate(target), 0);
+  }
+  EXPECT_EQ(dmKeyWrite_c(nullptr, "X", "y", ""), 0);
+  EXPECT_EQ(dmDatasetTableClose(b), DM_ERROR_NONE);
+
+  DatasetKeeper in(dmDatasetOpen(file.c_str()));
+  ASSERT_NE(in.ds, nullptr);
+  for (dmBlock* block : {dmDatasetGetPrimary(in.ds), dmBlockOpen(in.ds, "HIST")}) {
+    ASSERT_NE(block, nullptr);
+    char text[DM_NAME_LEN + 1] = "";
+    ASSERT_NE(dmKeyRead_c(block, "TELESCOP", text, sizeof text), nullptr);
+    EXPECT_STREQ(text, "ROSAT");
+    int n = 0;
+    ASSERT_NE(dmKeyRead_l(block, "NSOURCE", &n), nullptr);
+    EXPECT_EQ(n, 7);
+    EXPECT_NE(dmKeyRead_c(block, "DATE", text, sizeof text), nullptr);
+    int ncards = 0;
+    char* cards = dmBlockGetCards(block, &ncards);
+    ASSERT_NE(cards, nullptr);
+    const std::string all(cards, static_cast<size_t>(ncards) * 80);
+    dmFreeCards(cards);
+    EXPECT_NE(all.find("HISTORY events=bas.fits"), std::string::npos);
+    EXPECT_NE(all.find("CONTINUE"), std::string::npos);
+    EXPECT_EQ(all.find("END     "), std::string::npos);
+  }
+  EXPECT_EQ(dmBlockGetCards(nullptr, nullptr), nullptr);
+  char version[40];
+  dmGetKernelVersion(version, sizeof version);
+  EXPECT_EQ(std::string(version).rfind("CFITSIO ", 0), 0u) << version;
+}

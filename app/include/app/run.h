@@ -22,7 +22,8 @@ enum class Stream { out, err };
 
 /// Receives every piece of text a run prints, in order, newlines included.
 /// Null sends standard output's text to stdout and standard error's to stderr,
-/// as the program does.
+/// as the program does. When outfile names standard output ("-", "stdout"),
+/// which then carries the FITS file, every piece comes as Stream::err.
 using Sink = std::function<void(Stream stream, std::string_view text)>;
 
 /// What a run is asked to do.

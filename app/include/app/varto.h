@@ -361,6 +361,10 @@ struct provenance;
 /// is known), when the table cannot be written; else 0. With list_mean, the
 /// mean gain is listed (as varto_list_mean_gain) once the table is filled.
 int varto_write(const char* file, const ghist* h, const provenance* prov, bool list_mean = true);
+/// True when file names standard output ("-" or "stdout", blanks and a leading
+/// '!' aside): the FITS file is then written there, and the run's report goes
+/// to standard error.
+bool varto_output_is_stdout(const char* file);
 /// The mean gain of the histogram: each bin centre weighted by its share of the good time.
 double varto_mean_gain(const ghist* h);
 /// "Mean Gain:" with the mean gain, between blank lines, on the current output channel.
