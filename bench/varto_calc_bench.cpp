@@ -28,9 +28,9 @@
 #include <string>
 #include <vector>
 
+#include "app/probe.h"
 #include "app/varto.h"
 #include "app/varto_reference.h"
-#include "histogram_int.h"
 #include "dm/dm.h"
 #include "sample.h"
 #include "util/util.h"

@@ -6,13 +6,26 @@
 #include <cstdlib>
 #include <limits>
 
+#include "app/gain.h"
 #include "app/varto.h"
 #include "interp_int.h"
 #include "util/util.h"
 
 namespace {
 
+// A run accepts times up to this many days beyond the first and last maps.
 constexpr double kCalibrationMarginDays = 50.0;
+
+// The calibrated period of a set of two or more maps.
+struct Period {
+  double first;
+  double last;
+};
+
+Period calibrated_period(const gain_data* set) {
+  return Period{set->times[0] - kCalibrationMarginDays,
+                set->times[set->count - 1] + kCalibrationMarginDays};
+}
 
 }  // namespace
 
@@ -84,8 +97,7 @@ bool check_calibrated_period(const gain_data* set, double mjd) {
     tmsg(line);
     return false;
   }
-  const double first = set->times[0] - kCalibrationMarginDays;
-  const double last = set->times[set->count - 1] + kCalibrationMarginDays;
+  const auto [first, last] = calibrated_period(set);
   if (mjd < first || mjd > last) {
     tmsg("*** Observation time outside calibrated period ***");
     std::snprintf(line, sizeof line, "Calibrated period is: MJD %f to %f", first, last);
@@ -123,4 +135,19 @@ double do_interp(const gain_data* set, double mjd, double detx, double dety) {
     dmsg(1, line);
   }
   return g;
+}
+
+double gain_at(const gain_data* set, double mjd, double detx, double dety) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  if (set == nullptr || set->count < 2) return kNaN;
+  const Period period = calibrated_period(set);
+  if (!(mjd >= period.first && mjd <= period.last) || off_grid(detx, dety)) return kNaN;
+  bool crosses_step = false;
+  const int k =
+      select_map_pair(mjd, set->times, set->count, set->steps, set->step_count, &crosses_step);
+  // As do_interp through interp_gain and lint_d, without the messages.
+  const GridPoint p = grid_point(detx / 256.0, dety / 256.0);
+  const double g0 = bilinear(set->maps + static_cast<std::size_t>(k - 1) * GAIN_MAP_SIZE, p);
+  const double g1 = bilinear(set->maps + static_cast<std::size_t>(k) * GAIN_MAP_SIZE, p);
+  return lint_d(set->times[k - 1], set->times[k], g0, g1, mjd);
 }

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "app/probe.h"
 #include "app/varto.h"
 
 /// Marks in place of a bin (bins are 1 and above; bin 0 never receives weight).
@@ -136,16 +137,6 @@ struct Step {
 struct Lookups {
   int* bin;
   double* addends;
-};
-
-/// The phases of a lookup, in order; the benchmark stops the work after any of
-/// them to see what each costs.
-enum class Phase {
-  kConstants,      // the interval constants alone
-  kPosition,       // + detector positions
-  kInterpolation,  // + both maps and the time blend
-  kBin,            // + the bin, the marks and the tally
-  kAdd,            // + the addends, the sums and the ledger: the whole lookup
 };
 
 /// The instruction sets the lookups and the sums may use: the widest this

@@ -9,11 +9,11 @@
 #include <memory>
 #include <vector>
 
+#include "app/probe.h"
 #include "app/varto.h"
 #include "app/varto_reference.h"
 #include "binning.h"
 #include "crew.h"
-#include "histogram_int.h"
 #include "interp_int.h"
 #include "locate.h"
 #include "util/util.h"

@@ -1,10 +1,12 @@
 // Gain interpolation: the choice of maps around gain steps, the bilinear lookup
 // and its edges, and the calibrated period.
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "app/gain.h"
 #include "app/varto.h"
 #include "util/util.h"
 #include "varto_helpers.h"
@@ -140,6 +142,37 @@ TEST_F(InterpTest, DoInterp_fewerThanTwoMapsStops) {
   EXPECT_TRUE(std::isnan(do_interp(set, 49000, 4096, 4096)));
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "*** Gain interpolation needs at least 2 maps, found 1 ***\n");
+  free_gain_data(set);
+}
+
+// The quiet lookup gives do_interp's number bit for bit, across a step with a
+// single map, in the margins, off the grid and outside the period, and prints
+// nothing where do_interp warns or stops.
+TEST_F(InterpTest, GainAt_isDoInterpWithoutItsMessages) {
+  gain_data* set = make_set({49000, 49060, 49200, 49300}, cell_code);
+  set->steps[0] = 49100;
+  set->steps[1] = 49250;
+  set->step_count = 2;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double cases[][3] = {{49030.7, 3000.3, 5123.9}, {49150, 4096, 4096},
+                             {49260, 300.5, 8000.1},    {48950, 256, 256},
+                             {49350, 8191.9, 4096},     {48949.9, 4096, 4096},
+                             {49350.1, 4096, 4096},     {49030, 255.9, 4096},
+                             {49030, 4096, 8192},       {49030, nan, 4096}};
+  for (const auto& [mjd, detx, dety] : cases) {
+    testing::internal::CaptureStdout();
+    const double quiet = gain_at(set, mjd, detx, dety);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    testing::internal::CaptureStdout();
+    const double run = do_interp(set, mjd, detx, dety);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(std::isnan(quiet), std::isnan(run)) << mjd << " " << detx;
+    if (std::isnan(run)) continue;
+    EXPECT_EQ(std::memcmp(&quiet, &run, sizeof run), 0) << mjd << " " << detx;
+  }
+  EXPECT_TRUE(std::isnan(gain_at(nullptr, 49030, 4096, 4096)));
+  set->count = 1;
+  EXPECT_TRUE(std::isnan(gain_at(set, 49000, 4096, 4096)));
   free_gain_data(set);
 }
 

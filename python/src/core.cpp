@@ -7,7 +7,6 @@
 #include <pybind11/stl.h>
 
 #include <cstddef>
-#include <limits>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -16,10 +15,10 @@
 #include <utility>
 #include <vector>
 
+#include "app/gain.h"
 #include "app/run.h"
 #include "app/varto.h"
 #include "dm/dm.h"
-#include "interp_int.h"
 #include "util/util.h"
 
 namespace py = pybind11;
@@ -158,23 +157,10 @@ class GainMaps {
                                set_->maps + static_cast<std::size_t>(i) * GAIN_MAP_SIZE);
   }
 
-  // The arithmetic of do_interp, term for term: the pair of maps for the time
-  // (steps included), bilinear in each map at det / 256, linear in time.
+  // The gain the run uses, bit for bit; not a number where it would stop or
+  // collects no exposure.
   double gain(double detx, double dety, double mjd) const {
-    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-    // The run accepts times up to 50 days beyond the first and last maps.
-    constexpr double kMarginDays = 50.0;
-    const gain_data* s = set_.get();
-    if (s == nullptr || s->count < 2) return kNaN;
-    if (!(mjd >= s->times[0] - kMarginDays && mjd <= s->times[s->count - 1] + kMarginDays))
-      return kNaN;
-    if (off_grid(detx, dety)) return kNaN;
-    bool crosses_step = false;
-    const int k = select_map_pair(mjd, s->times, s->count, s->steps, s->step_count, &crosses_step);
-    const GridPoint p = grid_point(detx / 256.0, dety / 256.0);
-    const double g0 = bilinear(s->maps + static_cast<std::size_t>(k - 1) * GAIN_MAP_SIZE, p);
-    const double g1 = bilinear(s->maps + static_cast<std::size_t>(k) * GAIN_MAP_SIZE, p);
-    return lint_d(s->times[k - 1], s->times[k], g0, g1, mjd);
+    return gain_at(set_.get(), mjd, detx, dety);
   }
 
  private:
