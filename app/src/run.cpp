@@ -117,6 +117,9 @@ provenance* run_provenance(par_table* pars, int debug, const char (*files)[kFile
   return prov;
 }
 
+// The folder cwd as the start of a path: with one '/' at its end.
+std::string folder_prefix(const std::string& cwd) { return cwd.ends_with('/') ? cwd : cwd + "/"; }
+
 // name as a run in the folder cwd opens it: a relative file name taken against
 // cwd. Names CFITSIO reads as no plain file ("-", "stdin", "stdout", "mem://"
 // and other "scheme://" names), absolute names and blank ones stay as they are,
@@ -135,7 +138,7 @@ std::string in_folder(const std::string& cwd, const char* name) {
   if (file.empty() || file.front() == '/' || file == "-" || file == "stdin" || file == "stdout" ||
       file.find("://") != std::string_view::npos)
     return name;
-  return prefix + cwd + "/" + std::string(rest);
+  return prefix + folder_prefix(cwd) + std::string(rest);
 }
 
 // True when text (blanks aside) is made only of the IRAF task-mode letters.
@@ -467,7 +470,7 @@ class Capture {
   // A run in the folder cwd opens cwd/NAME for a relative NAME; its messages
   // name the file as the user gave it, as the program run in that folder does.
   void name_relative_to(const std::string& cwd) {
-    if (!cwd.empty()) hidden_ = cwd + "/";
+    if (!cwd.empty()) hidden_ = folder_prefix(cwd);
   }
   Capture& operator=(const Capture&) = delete;
 

@@ -120,6 +120,11 @@ TEST_F(RunEntryTest, Cwd_takesRelativeNamesInThatFolder) {
     EXPECT_EQ(read_fits_column(path(outfile), "GAIN_HIST", "WEIGHT"),
               read_fits_column(program_file, "GAIN_HIST", "WEIGHT"));
   }
+  // A reader's message names the file as given, whether or not cwd ends in '/'.
+  const Captured missing =
+      run_words({"events=none.fits", "outfile=none.fits"}, true, dir_.string() + "/");
+  EXPECT_EQ(missing.result.status, 1);
+  EXPECT_EQ(missing.result.error, "Failed to open event file none.fits");
 }
 
 TEST_F(RunEntryTest, StoppedRuns_returnTheirErrorAndTheProcessGoesOn) {
