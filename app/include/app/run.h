@@ -1,6 +1,6 @@
 // app/run.h -- the whole varto run as one call, for programs that embed it.
 //
-// varto_run does what the varto program does with its command-line words: it
+// varto::run does what the varto program does with its command-line words: it
 // gathers the parameters, reads the inputs, bins the good time by gain, writes
 // the output table and prints the report. It changes no process state: it
 // does not change the working folder, installs no signal handler and never
@@ -35,9 +35,9 @@ struct RunOptions {
   /// and its private temporary folder, the parameter file and the folders of
   /// its search (PDIRS, PFILES, UPARM and "."), and gain.time at d=1. Absolute
   /// names and names CFITSIO reads as no plain file ("-", "stdin", "stdout",
-  /// "mem://...") stay as they are. The report and the output's HISTORY cards
-  /// name the files as given; a reader's own error line names the file as
-  /// opened. Empty for the working folder.
+  /// "mem://...") stay as they are. The report, the messages and the output's
+  /// HISTORY cards name the files as given, as the program run in that folder
+  /// does. Empty for the working folder.
   std::string cwd;
   /// Where the report goes.
   Sink sink;
