@@ -5,7 +5,11 @@
 // ASCII 32-126, describes a tile-compressed image with a tile size that is not
 // positive, or a table with more columns (TFIELDS) than TFORMn cards: CFITSIO
 // overruns a buffer on the first, divides by zero on the second and allocates a
-// record per claimed column on the third while it moves to such an HDU. When a
+// record per claimed column on the third while it moves to such an HDU. It is
+// refused too when its sizes give the data no possible length (a negative
+// NAXISn, say), because CFITSIO then reads arbitrary bytes as the next header,
+// and when a string value has no closing quote, on which WCSLIB's header
+// parser overruns a buffer. When a
 // table is opened, the rows its header claims are held against the bytes
 // actually present, before anyone sizes an allocation by them. Before a
 // compressed file is opened at all, the uncompressed size it claims is held
@@ -163,6 +167,27 @@ long long data_bytes(const HeaderFacts& f) {
   return (bytes + kBlock - 1) / kBlock * kBlock;
 }
 
+// Whether a card with a value holds a string without its closing quote ('' is
+// a quote inside the string). WCSLIB's header parser overruns a buffer on one.
+// Commentary cards (COMMENT, HISTORY, a blank keyword) hold no value.
+bool unclosed_string(const char* card) {
+  const std::string key = keyword(card);
+  if (key.empty() || key == "COMMENT" || key == "HISTORY") return false;
+  if (std::strncmp(card + 8, "= ", 2) != 0) return false;
+  int c = 10;
+  while (c < kCard && card[c] == ' ') ++c;
+  if (c == kCard || card[c] != '\'') return false;
+  for (++c; c < kCard; ++c) {
+    if (card[c] != '\'') continue;
+    if (c + 1 < kCard && card[c + 1] == '\'') {
+      ++c;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
 // Reads n bytes at byte position at; false when the file ends first.
 bool read_bytes(fitsfile* fptr, long long at, long long n, char* buf) {
   int status = 0;
@@ -287,6 +312,13 @@ int FITS_CheckHeaders(fitsfile* fptr, const char* filename) {
           return refuse(name, what);
         }
       }
+      if (unclosed_string(card)) {
+        char what[160];
+        std::snprintf(what, sizeof what,
+                      "HDU %d, header card %d: its string value has no closing quote", hdu,
+                      card_no);
+        return refuse(name, what);
+      }
       if (keyword(card) == "END") {
         ended = true;
         at += (card_no + kCardsPerBlock - 1) / kCardsPerBlock;
@@ -316,10 +348,13 @@ int FITS_CheckHeaders(fitsfile* fptr, const char* filename) {
                               std::to_string(facts.tfields) + " but the header describes " +
                               std::to_string(facts.tforms) + " columns (TFORMn cards)");
     }
+    // CFITSIO places the next header by these sizes, and reads whatever lies
+    // there as one, so a size that cannot be is refused here.
     const long long bytes = data_bytes(facts);
-    // A data part of no sensible size ends the walk: the table check refuses
-    // such a table when it is opened.
-    if (bytes < 0) return 0;
+    if (bytes < 0) {
+      return refuse(name, "HDU " + std::to_string(hdu) +
+                              ": NAXIS, NAXISn, PCOUNT and GCOUNT give its data no possible size");
+    }
     at += bytes / kBlock;
   }
 }

@@ -453,6 +453,8 @@ TEST_F(DmApiTest, dmDatasetTableOpen_refusesDamagedFilesWithAReason) {
       {dir + "naxis2_lie.fits", "claims 2000000000 rows of 16 bytes, more than the file holds"},
       {dir + "tfields_lie.fits", "TFIELDS = 1000000 but the header describes 1 columns"},
       {dir + "gzip_size_claim.fits.gz", "gzip trailer claims 3287622737 bytes uncompressed"},
+      {dir + "negative_naxis2.fits", "HDU 2: NAXIS, NAXISn, PCOUNT and GCOUNT give its data no"},
+      {dir + "unclosed_ctype_string.fits", "HDU 2, header card 10: its string value has no closing"},
       {cut, "the file ends inside the header"},
   };
   for (const auto& c : cases) {
